@@ -1,0 +1,53 @@
+// The albums (or blog articles) found by one list run, in delivery order.
+#pragma once
+
+#include <QHash>
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace tamblin {
+
+class WindowPort;
+
+struct ST_PERLISTRECORD {
+    QString name;
+    QString albumUrl;
+    QString coverUrl;
+    QString text3; // reserved for site handlers
+    QString text4; // reserved for site handlers
+    std::int32_t count = -1; // -1: no count delivered
+    // Bit 0 encrypted, bit 1 private, bit 2 friends only; a negative value
+    // carries a number in its low 31 bits instead.
+    std::int32_t flags = 0;
+    std::int32_t value1 = 0;
+    std::int32_t value2 = 0;
+    std::int32_t index = 0;
+    std::int32_t thumbIndex = -1;
+};
+
+class AlbumList {
+public:
+    std::vector<std::unique_ptr<ST_PERLISTRECORD>> items;
+    std::int32_t selectedCount = 0;
+
+    // Copies `album`, cleans its name into a folder name and makes it unique
+    // with " (n)"; returns the new number of albums. A record that cannot be
+    // allocated is reported through `window` and not added.
+    int AddAlbum(const ST_PERLISTRECORD &album, WindowPort *window = nullptr);
+    void Clear();
+    int Size() const { return int(items.size()); }
+
+private:
+    QHash<QString, int> m_names;      // names in the list
+    QHash<QString, unsigned> m_nextN; // per cleaned name: the smallest n not known to be taken
+};
+
+// The remark column of the album grid for `flags`.
+QString RemarkText(std::int32_t flags);
+// The count column: "%4u", or "未知" for -1.
+QString CountText(std::int32_t count);
+
+} // namespace tamblin

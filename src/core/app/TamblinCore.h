@@ -1,0 +1,76 @@
+// The state the workers share with the window: the album list, the settings
+// record, the folders and ids the list extractors fill, and the run states.
+//
+// The desktop window owns one, the command-line program owns one, tests own
+// one; workers take a reference to it and talk to the front end only through
+// its WindowPort.
+#pragma once
+
+#include "app/AlbumList.h"
+#include "app/SoftSettings.h"
+
+#include <QString>
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+
+namespace tamblin {
+
+class WindowPort;
+
+class TamblinCore {
+public:
+    explicit TamblinCore(WindowPort *window = nullptr);
+
+    WindowPort *m_window = nullptr;
+
+    AlbumList m_albums;
+    QString m_lastFirstUrl;
+    QString m_appDir; // always ends in the native separator
+    QString m_userFolder;
+    QString m_subFolder;
+    QString m_ownerUid;
+    QString m_filterText;
+    std::int32_t m_listType = 0;
+    std::int32_t m_subMode = 0;
+    SoftSettings m_settings;
+
+    // Extension settings ("下载器扩展设置.ini"); kept for site handlers.
+    std::uint8_t m_qqV2Encoding = 0;
+    std::uint8_t m_qqV3Encoding = 0;
+    std::uint8_t m_qqSourceNameWay = 1;
+    std::int32_t m_taobaoPriceInName = 0;
+    std::int32_t m_taobaoPriceAdjust = 0;
+
+    std::uint8_t m_previewMode = 0;
+    const std::uint8_t m_previewColumns = 6;
+    const std::uint8_t m_thumbWidth = 113;
+    const std::uint8_t m_thumbHeight = 120;
+
+    // Run states, written by the GUI thread and polled by workers.
+    std::atomic<std::uint8_t> m_previewState{0}; // 0 idle, 1 running, 2 stop asked
+    std::atomic<std::uint8_t> m_ready{0};
+    std::atomic<std::uint8_t> m_listState{0};    // 0 idle, 1 running, 2 stop asked
+    std::atomic<std::uint8_t> m_downState{0};    // 0 idle, 1 running, 2 skip rule, 3 stop asked
+
+    // Reads "soft.dat" from m_appDir, repairs it, writes it back and fills
+    // the two history boxes.
+    void LoadSettings();
+    // Writes "soft.dat" through a temporary file; a failed save leaves the
+    // old file intact. Serialised, since the list worker saves too.
+    bool SaveSettings();
+    // which 0: address history, 1: save-path history. True when it changed.
+    bool AddHistory(int which, const QString &text);
+    void ReadExtensionSettings();
+
+    // An extractor found an album: add it and show its row.
+    void OnAlbumAdded(const ST_PERLISTRECORD &album);
+
+    QString SettingsPath() const;
+
+private:
+    std::mutex m_saveMutex;
+};
+
+} // namespace tamblin

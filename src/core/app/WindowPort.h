@@ -1,0 +1,50 @@
+// What the engine's workers ask of the window they serve.
+//
+// The desktop window implements it by marshalling every call to its GUI
+// thread, the command-line program by writing to the terminal, and the tests
+// by recording the calls. Workers call it from their own threads.
+#pragma once
+
+#include <QList>
+#include <QString>
+
+namespace tamblin {
+
+// Controls whose text the workers set.
+enum ControlId : int {
+    kIdStatusMain = 1009,    // main status line
+    kIdStatusPicture = 1006, // progress of single pictures
+    kIdAlbumFrame = 1011,    // frame of the grid; its caption shows the album count
+};
+
+class WindowPort {
+public:
+    virtual ~WindowPort() = default;
+
+    // Text of a status line or the grid frame (ControlId).
+    virtual void SetItemText(int controlId, const QString &text) = 0;
+    // A plain OK message box; returns when the user has closed it.
+    virtual void ShowMessage(const QString &text) = 0;
+
+    // Album `index` of the core's album list was added: show its row.
+    virtual void AlbumAdded(int index) = 0;
+    // Album indices chosen for download, in grid order.
+    virtual QList<int> ChosenAlbums() = 0;
+
+    virtual void SetListBusyUi() = 0;
+    virtual void SetListIdleUi() = 0;
+    virtual void SetDownBusyUi() = 0;
+    virtual void SetDownIdleUi() = 0;
+
+    virtual QString AddressText() = 0;
+    virtual QString SavePathText() = 0;
+    // Offers `text` in the address box (which 0) or save-path box (which 1).
+    virtual void AddHistoryItem(int which, const QString &text) = 0;
+    // Empties the item list of a box before the histories are loaded.
+    virtual void ClearHistoryItems(int which) = 0;
+
+    // Opens a folder in the platform's file browser.
+    virtual void OpenFolder(const QString &path) = 0;
+};
+
+} // namespace tamblin
