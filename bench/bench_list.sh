@@ -41,7 +41,7 @@ port=$(head -n1 "$work/port")
 [ -n "$port" ] || { echo "the fake service did not start" >&2; exit 1; }
 export http_proxy=http://127.0.0.1:$port
 unset no_proxy NO_PROXY
-export XDG_DATA_HOME=$work/data XDG_CONFIG_HOME=$work/config
+export TAMBLIN_COOKIE_FILE=
 
 # Let the service build and compress both answers before anything is timed.
 for uid in 6553 65535; do

@@ -35,6 +35,8 @@ port=$(head -n1 "$work/port")
 [ -n "$port" ] || { echo "the fake service did not start" >&2; exit 1; }
 export http_proxy=http://127.0.0.1:$port
 unset no_proxy NO_PROXY
+# The demo login must not land in the user's own cookie store.
+export TAMBLIN_COOKIE_FILE=$work/cookie-store.txt
 
 # The Weibo demo user shows their page only to a logged-in visitor.
 printf '# Netscape HTTP Cookie File\n.weibo.com\tTRUE\t/\tFALSE\t0\tSUB\tdemo-login\n' >"$work/cookies.txt"

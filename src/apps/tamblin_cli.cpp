@@ -54,6 +54,8 @@ const char kUsage[] =
     "                articles, 2 for Weibo albums.\n"
     "--cookies FILE  Import a Netscape cookies.txt (as browsers export it) into\n"
     "                the cookie store before the run, for example a Weibo login.\n"
+    "                The store is kept in the per-user data folder (or in the\n"
+    "                file TAMBLIN_COOKIE_FILE names), so the login is kept.\n"
     "--help          Show this text.\n"
     "\n"
     "Status lines and messages go to standard error. The proxy of the\n"
@@ -120,9 +122,9 @@ int RunList(const ListOptions &options)
     core.LoadSettings();
 
     if (!options.cookiesFile.isEmpty()) {
-        QString problem;
-        if (!ImportCookiesFile(options.cookiesFile, &problem)) {
-            std::fprintf(stderr, "tamblin-cli: %s\n", problem.toUtf8().constData());
+        if (CookieStore::Instance().ImportFile(options.cookiesFile) < 0) {
+            std::fprintf(stderr, "tamblin-cli: cannot read the cookies file %s\n",
+                         QDir::toNativeSeparators(options.cookiesFile).toUtf8().constData());
             return kExitUsage;
         }
     }

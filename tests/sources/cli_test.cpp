@@ -11,6 +11,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QProcessEnvironment>
 
 #include <gtest/gtest.h>
 
@@ -29,6 +30,11 @@ CliResult RunCli(const QStringList &args, const QString &startFolder)
 {
     QProcess cli;
     cli.setWorkingDirectory(startFolder);
+    // The cookie store of the run lives in the start folder, not in the
+    // user's data folder.
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(u"TAMBLIN_COOKIE_FILE"_s, startFolder + u"cookie-store.txt"_s);
+    cli.setProcessEnvironment(env);
     cli.start(QString::fromUtf8(TAMBLIN_CLI_PATH), args);
     CliResult result;
     if (!cli.waitForFinished(120000) || cli.exitStatus() != QProcess::NormalExit)
@@ -102,6 +108,35 @@ TEST(Cli, NothingFoundExitsWithOneAndTheLoginHint)
     EXPECT_TRUE(result.errLines.contains(
         u"没有获取到相册，请在登录菜单里登录新浪(微博)帐号后重试,登录时勾上下次自动登录"_s));
     EXPECT_TRUE(result.errLines.contains(u"获取相册列表完成，共0个"_s));
+}
+
+TEST(Cli, CookiesFileLogsTheWeiboRequestsIn)
+{
+    FakeService service(kData);
+    ASSERT_TRUE(service.IsRunning());
+    TempDir start;
+    start.Write(u"cookies.txt"_s, "# Netscape HTTP Cookie File\n"
+                                  ".weibo.com\tTRUE\t/\tFALSE\t0\tSUB\tcli-login\n"
+                                  ".sina.com.cn\tTRUE\t/\tFALSE\t0\tOTHER\tx\n");
+    const CliResult result = RunCli({u"list"_s, u"--cookies"_s, start.File(u"cookies.txt"_s), u"--json"_s,
+                                     u"http://weibo.com/u/2000000001"_s}, start.Path());
+    EXPECT_EQ(result.exitCode, 0) << result.errLines.join(u'|').toStdString();
+    const QJsonObject json = QJsonDocument::fromJson(result.out.toUtf8()).object();
+    EXPECT_EQ(json.value(u"subMode"_s).toInt(), 2);
+    EXPECT_EQ(json.value(u"ownerUid"_s).toString(), u"2000000001"_s);
+    EXPECT_EQ(json.value(u"userFolder"_s).toString(), u"旅行的小鹿"_s + QDir::separator());
+    const QJsonArray albums = json.value(u"albums"_s).toArray();
+    ASSERT_EQ(albums.size(), 1);
+    EXPECT_EQ(albums.at(0).toObject().value(u"albumUrl"_s).toString(),
+              u"http://photo.weibo.com/photos/get_all?uid=2000000001&album_id=3550001&count=32&type=3&page="_s);
+    EXPECT_EQ(albums.at(0).toObject().value(u"count"_s).toInt(), 120);
+    // Only the Weibo cookie goes to Weibo.
+    EXPECT_EQ(service.RequestHeader(u"http://weibo.com/u/2000000001"_s, u"cookie"_s),
+              std::optional<QString>(u"SUB=cli-login"_s));
+
+    const CliResult missing = RunCli({u"list"_s, u"--cookies"_s, start.File(u"none.txt"_s), u"http://weibo.com/u/2000000001"_s},
+                                     start.Path());
+    EXPECT_EQ(missing.exitCode, 2);
 }
 
 TEST(Cli, UsageErrorsExitWithTwoAndHelpExplains)

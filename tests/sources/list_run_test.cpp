@@ -4,6 +4,8 @@
 #include "FakeService.h"
 #include "ListRun.h"
 
+#include "net/CookieStore.h"
+
 #include <QFile>
 
 #include <gtest/gtest.h>
@@ -230,6 +232,31 @@ TEST(ListRun, WeiboAlbumsInEachOwnerIdFormAndTheCookieLineSentWhenEmpty)
         EXPECT_EQ(service.RequestHeader(userPage, u"Accept-Encoding"_s), std::optional<QString>(u"gzip, deflate"_s));
         EXPECT_TRUE(service.RequestHeader(u"http://photo.weibo.com/albums/get_all?uid=2000000001&count=65535"_s, u"cookie"_s));
     }
+}
+
+TEST(ListRun, WeiboWithTheLoginCookieOfTheStore)
+{
+    FakeService service(R"j({"login_cookie": "SUB=logged-in",
+      "weibo_users": [{"uid": "6", "nickname": "登录用户", "oid_form": "compact",
+                       "albums": [{"album_id": "61", "type": 3, "caption": "c", "photos": 2}]}]})j");
+    ASSERT_TRUE(service.IsRunning());
+    CookieStore &store = CookieStore::Instance();
+    store.SetFilePath(QString());
+    Cookie login;
+    login.domain = u"weibo.com"_s;
+    login.hostOnly = false;
+    login.name = u"SUB"_s;
+    login.value = u"logged-in"_s;
+    store.AddCookie(login);
+
+    ListRun run;
+    run.Run(u"http://weibo.com/u/6"_s);
+    store.Clear();
+    EXPECT_EQ(run.Names(), QStringList{u"c"_s});
+    EXPECT_EQ(run.core.m_userFolder, u"登录用户"_s + kSep);
+    // Both requests carry the cookie string of the Weibo site root.
+    EXPECT_EQ(service.RequestHeader(u"http://photo.weibo.com/albums/get_all?uid=6&count=65535"_s, u"cookie"_s),
+              std::optional<QString>(u"SUB=logged-in"_s));
 }
 
 TEST(ListRun, WeiboLoginPageGivesTheLoginHint)
