@@ -6,6 +6,7 @@
 
 #include "app/SoftSettings.h"
 #include "app/TamblinCore.h"
+#include "net/CookieStore.h"
 #include "sources/ChangeSource.h"
 #include "sources/ListDriver.h"
 #include "sources/Texts.h"
@@ -29,6 +30,9 @@ struct ListRun {
     {
         core.m_appDir = dir.Path();
         core.m_ready = 1;
+        // No cookie of the user's own store reaches the fake service.
+        CookieStore::Instance().SetFilePath(QString());
+        CookieStore::Instance().Clear();
     }
 
     // As the get-albums button starts it, but on this thread.

@@ -4,8 +4,6 @@
 #include "FakeService.h"
 #include "ListRun.h"
 
-#include "net/CookieStore.h"
-
 #include <QFile>
 
 #include <gtest/gtest.h>
@@ -240,16 +238,14 @@ TEST(ListRun, WeiboWithTheLoginCookieOfTheStore)
       "weibo_users": [{"uid": "6", "nickname": "登录用户", "oid_form": "compact",
                        "albums": [{"album_id": "61", "type": 3, "caption": "c", "photos": 2}]}]})j");
     ASSERT_TRUE(service.IsRunning());
+    ListRun run;
     CookieStore &store = CookieStore::Instance();
-    store.SetFilePath(QString());
     Cookie login;
     login.domain = u"weibo.com"_s;
     login.hostOnly = false;
     login.name = u"SUB"_s;
     login.value = u"logged-in"_s;
     store.AddCookie(login);
-
-    ListRun run;
     run.Run(u"http://weibo.com/u/6"_s);
     store.Clear();
     EXPECT_EQ(run.Names(), QStringList{u"c"_s});
