@@ -53,18 +53,19 @@ int AlbumList::AddAlbum(const ST_PERLISTRECORD &album, WindowPort *window)
         // is still taken: starting there finds the same name as trying
         // n = 1, 2, 3, ... would.
         QString name = cleaned;
+        unsigned n = 0;
         if (m_names.contains(name)) {
-            unsigned &next = m_nextN[cleaned];
-            unsigned n = qMax(next, 1u);
-            do {
-                name = Numbered(cleaned, n++);
-            } while (m_names.contains(name));
-            next = n;
+            n = qMax(m_nextN.value(cleaned), 1u);
+            name = Numbered(cleaned, n);
+            while (m_names.contains(name))
+                name = Numbered(cleaned, ++n);
         }
         record->name = name;
-        items.reserve(items.size() + 1);
-        m_names.insert(name, record->index);
+        const int index = record->index;
         items.push_back(std::move(record));
+        m_names.insert(name, index);
+        if (n > 0)
+            m_nextN.insert(cleaned, n + 1);
     } catch (const std::bad_alloc &) {
         if (window)
             window->ShowMessage(u"内存分配失败"_s);
