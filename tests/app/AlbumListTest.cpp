@@ -8,7 +8,9 @@
 
 #include <QSet>
 
+#include <atomic>
 #include <random>
+#include <thread>
 
 using namespace tamblin;
 using namespace tamblin::test;
@@ -181,4 +183,30 @@ TEST(OnAlbumAdded, AddsAndShowsOnlyOnceReady)
     core.OnAlbumAdded(Album(u"a"_s));
     EXPECT_EQ(Names(core.m_albums), (QStringList{u"a"_s, u"a (1)"_s}));
     EXPECT_EQ(window.Events(), (QStringList{u"AlbumAdded:0"_s, u"AlbumAdded:1"_s}));
+}
+
+TEST(OnAlbumAdded, RowsCanBeReadWhileTheListWorkerAdds)
+{
+    // The window reads records on its own thread while the worker appends.
+    TamblinCore core;
+    core.m_ready = 1;
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        for (int i = 0; i < 3000; ++i)
+            core.OnAlbumAdded(Album(u"album"_s));
+        done = true;
+    });
+    int seen = 0;
+    while (!done || seen < core.m_albums.Size()) {
+        const int size = core.m_albums.Size();
+        if (size > seen) {
+            const ST_PERLISTRECORD *last = core.m_albums.At(size - 1);
+            ASSERT_NE(last, nullptr);
+            EXPECT_EQ(last->index, size - 1);
+            seen = size;
+        }
+    }
+    worker.join();
+    EXPECT_EQ(core.m_albums.Size(), 3000);
+    EXPECT_EQ(core.m_albums.At(2999)->name, u"album (2999)"_s);
 }
