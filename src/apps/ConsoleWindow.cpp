@@ -8,24 +8,6 @@ namespace tamblin {
 
 using namespace Qt::StringLiterals;
 
-namespace {
-
-// The grid shows (and the download later uses) at most this many units of a
-// name; a surrogate pair at the cut is not split.
-constexpr qsizetype kShownNameUnits = 80;
-
-void CutShownName(QString &name)
-{
-    if (name.size() <= kShownNameUnits)
-        return;
-    qsizetype cut = kShownNameUnits;
-    if (name.at(cut).isLowSurrogate() && name.at(cut - 1).isHighSurrogate())
-        --cut;
-    name.truncate(cut);
-}
-
-} // namespace
-
 ConsoleWindow::ConsoleWindow(std::FILE *rows, std::FILE *messages)
     : m_rows(rows)
     , m_messages(messages)
@@ -59,14 +41,13 @@ void ConsoleWindow::ShowMessage(const QString &text)
 
 void ConsoleWindow::AlbumAdded(int index)
 {
-    if (!m_core || index < 0 || index >= m_core->m_albums.Size())
+    const ST_PERLISTRECORD *album = m_core ? m_core->m_albums.At(index) : nullptr;
+    if (!album)
         return;
-    ST_PERLISTRECORD &album = *m_core->m_albums.items[std::size_t(index)];
-    CutShownName(album.name);
     std::lock_guard lock(m_mutex);
     ++m_shownRows;
     if (m_printRows)
-        WriteLine(m_rows, RowText(m_shownRows, album.name, album.count, album.flags));
+        WriteLine(m_rows, RowText(m_shownRows, album->name, album->count, album->flags));
 }
 
 QList<int> ConsoleWindow::ChosenAlbums()

@@ -200,7 +200,7 @@ void ListWeiboAlbums(TamblinCore &core, const QString &address)
     page.clear();
     core.m_ownerUid = uid;
     core.m_userFolder = nickname;
-    SanitizeName(core.m_userFolder, 0xFFFF, true);
+    SanitizeName(core.m_userFolder, kTimeStampFallback, true);
     if (uid.isEmpty())
         return;
 
