@@ -28,6 +28,14 @@ inline constexpr int kTextDetectUtf8 = 16;
 // The agent text every request carries.
 extern const char kUserAgent[];
 
+// Hard ceilings, so that an endless answer or a gzip bomb cannot exhaust
+// memory or disk. A Weibo album list of 65,535 albums is tens of megabytes.
+inline constexpr qint64 kMaxTextBytes = qint64(256) << 20;  // text body, and inflated body
+inline constexpr qint64 kMaxFileBytes = qint64(2) << 30;    // body streamed to a file
+// Bytes asked for in one read of the response; each read is followed by a
+// 10 ms pause.
+inline constexpr qsizetype kReadChunkBytes = 102399;
+
 struct UrlRequest {
     UrlRequest(const QString &url = QString(), const QString &filePath = QString(),
                std::uint32_t timeoutMs = 20000);
@@ -48,6 +56,15 @@ struct UrlRequest {
     std::uint32_t minLength = 0; // content check: the body must be longer
     std::uint8_t attempts = 1;
     std::uint8_t retryDelaySec = 1;
+
+    // Ceilings beyond which the exchange fails (see kMaxTextBytes).
+    qint64 maxTextBytes = kMaxTextBytes;
+    qint64 maxFileBytes = kMaxFileBytes;
+    // An answer that trickles in slower than this on average over each
+    // read time-out (at least a second) fails; 0 turns the check off.
+    std::uint32_t minBytesPerSec = 1024;
+    // A bound on the whole exchange; 0: none.
+    std::uint32_t totalTimeoutMs = 0;
 };
 
 class UrlSource {
@@ -63,15 +80,31 @@ public:
     QString GetText(int options) const;
 
     QString responseHeaders; // raw header block, CR LF line ends
+    // Text mode: the body (after marker cutting). File mode: stays empty, the
+    // body goes straight to the file; look at bodyBytes or the result.
     QByteArray body;
+    // Bytes of the body of the last exchange: body.size() in text mode, the
+    // bytes written in file mode.
+    qint64 bodyBytes = 0;
+    qint64 maxTextBytes = kMaxTextBytes; // copied from the request
     QByteArray beginMarker;
     QByteArray endMarker;
     bool gzipped = false;
 };
 
 // Inflates a gzip or zlib stream, appending to `target`; true only when the
-// stream ended properly.
+// stream ended properly. Output is capped at kMaxTextBytes, or at `limit`
+// (negative: no cap); a stream that would pass it yields false.
 bool InflateBody(const char *data, qsizetype length, QByteArray &target);
+bool InflateBody(const char *data, qsizetype length, QByteArray &target, qint64 limit);
+// Size of the inflated stream, without keeping it; -1 when it passes `limit`.
+qint64 InflatedSize(const char *data, qsizetype length, qint64 limit);
+
+// The address as it goes on the wire: leading and trailing blanks and control
+// characters dropped, tabs and line breaks removed, unsafe characters
+// percent-encoded (as UTF-8), the host in its ASCII form. Empty when it is not
+// an http or https address.
+QByteArray PrepareUrl(const QString &url);
 
 // "name=value; name2=value2" of the cookie store for `url`, or empty.
 QString GetUrlCookies(const QString &url);
