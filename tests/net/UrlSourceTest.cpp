@@ -253,9 +253,12 @@ TEST_F(UrlSourceTest, StalledAnswerFailsEvenWhenItWouldResume)
         EXPECT_GE(ms, 400) << path.toStdString();
         EXPECT_LT(ms, 1300) << path.toStdString();
     }
-    // Gaps shorter than the time-out are fine.
+    // Gaps shorter than the time-out are fine, also a slow first byte.
     UrlRequest request = Request(Url(u"/body?size=100&pieces=10,20&gap=200"_s));
     request.readTimeoutMs = 600;
+    EXPECT_TRUE(source.Fetch(request, 0));
+    request = Request(Url(u"/body?size=3000&hold=1100&pieces=1000&gap=300"_s));
+    request.readTimeoutMs = 1500;
     EXPECT_TRUE(source.Fetch(request, 0));
 }
 

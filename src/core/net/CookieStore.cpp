@@ -1,5 +1,6 @@
 #include "net/CookieStore.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -58,6 +59,10 @@ QString DefaultFilePath()
 {
     if (qEnvironmentVariableIsSet("TAMBLIN_COOKIE_FILE"))
         return qEnvironmentVariable("TAMBLIN_COOKIE_FILE");
+    // Without an application name the data folder would be the user's shared
+    // one (a test or tool that never named itself): keep cookies in memory.
+    if (QCoreApplication::applicationName().isEmpty())
+        return QString();
     const QString dir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
     return dir.isEmpty() ? QString() : dir + u"/cookies.txt"_s;
 }

@@ -46,8 +46,10 @@ public:
     static CookieStore &Instance();
 
     // Where the store is kept. By default the file "cookies.txt" in the
-    // per-user data folder, or the file named by TAMBLIN_COOKIE_FILE when that
-    // variable is set (set but empty: kept in memory only). Setting a path
+    // per-user data folder of the application (its name must be set before
+    // the store is first used; without one the store stays in memory), or
+    // the file named by TAMBLIN_COOKIE_FILE when that variable is set (set
+    // but empty: kept in memory only). Setting a path
     // drops the cookies held and loads that file; an empty path keeps the
     // store in memory only.
     void SetFilePath(const QString &path);

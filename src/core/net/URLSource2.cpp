@@ -157,18 +157,20 @@ struct Exchange {
     bool pausedByUs = false;
     qsizetype sent = 0;       // request body bytes handed to libcurl
     bool requestSent = false;
+    bool answerStarted = false;
     Clock::time_point lastActivity = Clock::now();
-    Clock::time_point windowStart = lastActivity;
+    Clock::time_point windowStart = lastActivity; // of the low-speed check
     qint64 windowBytes = 0;
 
     void Arrived(qsizetype n)
     {
         lastActivity = Clock::now();
-        windowBytes += n;
-        if (!requestSent) {
-            requestSent = true;
+        requestSent = true;
+        if (!answerStarted) {
+            answerStarted = true;
             windowStart = lastActivity;
         }
+        windowBytes += n;
     }
 
     qint64 BodySize() const { return textMode ? source.body.size() : received; }
@@ -340,7 +342,7 @@ bool RunTransfer(Exchange &ex)
             curl_easy_getinfo(ex.easy, CURLINFO_PRETRANSFER_TIME_T, &pretransfer);
             if (pretransfer > 0 && (!hasPost || ex.sent == request.postBody->size())) {
                 ex.requestSent = true;
-                ex.lastActivity = ex.windowStart = now;
+                ex.lastActivity = now;
             }
         }
         // Up to the end of sending each step may take connectTimeoutMs; after
@@ -354,7 +356,9 @@ bool RunTransfer(Exchange &ex)
             ex.failed = true;
             break;
         }
-        if (ex.requestSent && request.minBytesPerSec != 0) {
+        // Slow but not stalled: judged over whole windows once the answer
+        // has begun, so a slow first byte is left to the read time-out.
+        if (ex.answerStarted && request.minBytesPerSec != 0) {
             const qint64 window = std::max<qint64>(1000, request.readTimeoutMs);
             if (Elapsed(ex.windowStart, now) >= window) {
                 if (ex.windowBytes < qint64(request.minBytesPerSec) * window / 1000) {

@@ -60,9 +60,11 @@ struct UrlRequest {
     // Ceilings beyond which the exchange fails (see kMaxTextBytes).
     qint64 maxTextBytes = kMaxTextBytes;
     qint64 maxFileBytes = kMaxFileBytes;
-    // An answer that trickles in slower than this on average over each
-    // read time-out (at least a second) fails; 0 turns the check off.
-    std::uint32_t minBytesPerSec = 1024;
+    // Once the answer has begun, one that trickles in slower than this on
+    // average over each window of readTimeoutMs (at least a second) fails, so
+    // that a server sending a byte now and then cannot hold a worker for
+    // ever; 0 turns the check off.
+    std::uint32_t minBytesPerSec = 256;
     // A bound on the whole exchange; 0: none.
     std::uint32_t totalTimeoutMs = 0;
 };
