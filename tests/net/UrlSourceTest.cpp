@@ -131,9 +131,12 @@ TEST_F(UrlSourceTest, ChunkedAndUnannouncedBodiesArriveWholeAndCutOnesFail)
 {
     UrlSource source;
     EXPECT_TRUE(source.Fetch(Request(Url(u"/body?size=300000&chunked=1&pieces=1,70000,200000&gap=20"_s)), 0));
-    ASSERT_EQ(source.body.size(), 300000);
-    for (int i : {0, 1, 255, 256, 69999, 299999})
-        EXPECT_EQ(quint8(source.body[i]), quint8(i % 256)) << i;
+    // Chunk pieces that would pass the size of one read wait inside libcurl
+    // for the next read; nothing may be lost or doubled on the way.
+    QByteArray pattern(300000, Qt::Uninitialized);
+    for (int i = 0; i < pattern.size(); ++i)
+        pattern[i] = char(i % 256);
+    EXPECT_TRUE(source.body == pattern);
     EXPECT_TRUE(source.Fetch(Request(Url(u"/body?size=250000&len=none&pieces=100000"_s)), 0));
     EXPECT_EQ(source.body.size(), 250000);
 
