@@ -326,16 +326,6 @@ bool RunTransfer(Exchange &ex)
         }
         if (done)
             break;
-        if (ex.roundBytes > 0) {
-            std::this_thread::sleep_for(kReadPause);
-            ex.roundBytes = 0;
-            if (ex.pausedByUs) {
-                ex.pausedByUs = false;
-                curl_easy_pause(ex.easy, CURLPAUSE_CONT);
-            }
-            continue;
-        }
-
         const Clock::time_point now = Clock::now();
         if (!ex.requestSent) {
             curl_off_t pretransfer = 0;
@@ -368,6 +358,16 @@ bool RunTransfer(Exchange &ex)
                 ex.windowStart = now;
                 ex.windowBytes = 0;
             }
+        }
+        if (ex.roundBytes > 0) {
+            // The pause after each read; the next read begins after it.
+            std::this_thread::sleep_for(kReadPause);
+            ex.roundBytes = 0;
+            if (ex.pausedByUs) {
+                ex.pausedByUs = false;
+                curl_easy_pause(ex.easy, CURLPAUSE_CONT);
+            }
+            continue;
         }
         curl_multi_poll(multi, nullptr, 0, 50, nullptr);
     }
