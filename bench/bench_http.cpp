@@ -1,8 +1,8 @@
 // Fetches addresses into files the way a download worker does and prints
 // the time taken, the bytes written and the peak resident memory.
 //
-//   bench_http [-j threads] <out-dir> <url>...
-//   bench_http [-j threads] <out-dir> @<file with one url a line>
+//   bench_http [-j threads] [-p pause-ms] <out-dir> <url>...
+//   bench_http [-j threads] [-p pause-ms] <out-dir> @<file with one url a line>
 #include "net/URLSource2.h"
 
 #include <QByteArray>
@@ -25,13 +25,16 @@ using namespace tamblin;
 int main(int argc, char **argv)
 {
     int threads = 1;
+    int pauseMs = 10;
     int arg = 1;
-    if (arg + 1 < argc && std::strcmp(argv[arg], "-j") == 0) {
-        threads = std::max(1, std::atoi(argv[arg + 1]));
-        arg += 2;
+    for (; arg + 1 < argc && argv[arg][0] == '-'; arg += 2) {
+        if (std::strcmp(argv[arg], "-j") == 0)
+            threads = std::max(1, std::atoi(argv[arg + 1]));
+        else if (std::strcmp(argv[arg], "-p") == 0)
+            pauseMs = std::max(0, std::atoi(argv[arg + 1]));
     }
     if (argc - arg < 2) {
-        std::fprintf(stderr, "usage: bench_http [-j threads] <out-dir> <url>... | @<url-file>\n");
+        std::fprintf(stderr, "usage: bench_http [-j threads] [-p pause-ms] <out-dir> <url>... | @<url-file>\n");
         return 2;
     }
     const QString outDir = QString::fromLocal8Bit(argv[arg++]);
@@ -59,6 +62,7 @@ int main(int argc, char **argv)
         workers.emplace_back([&] {
             UrlSource source;
             UrlRequest request(QString(), QString(), 20000);
+            request.readPauseMs = std::uint32_t(pauseMs);
             for (int i = next++; i < urls.size(); i = next++) {
                 request.url = urls[i];
                 request.filePath = outDir + QStringLiteral("/%1.bin").arg(i, 4, 10, QLatin1Char('0'));

@@ -29,7 +29,6 @@ using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
 constexpr long kMaxRedirects = 10;
-constexpr auto kReadPause = milliseconds(10);
 // Real header blocks are a few kilobytes; a server that never stops sending
 // header lines is cut off here.
 constexpr qint64 kMaxHeaderBytes = 256 * 1024;
@@ -361,7 +360,7 @@ bool RunTransfer(Exchange &ex)
         }
         if (ex.roundBytes > 0) {
             // The pause after each read; the next read begins after it.
-            std::this_thread::sleep_for(kReadPause);
+            std::this_thread::sleep_for(milliseconds(request.readPauseMs));
             ex.roundBytes = 0;
             if (ex.pausedByUs) {
                 ex.pausedByUs = false;

@@ -33,7 +33,7 @@ extern const char kUserAgent[];
 inline constexpr qint64 kMaxTextBytes = qint64(256) << 20;  // text body, and inflated body
 inline constexpr qint64 kMaxFileBytes = qint64(2) << 30;    // body streamed to a file
 // Bytes asked for in one read of the response; each read is followed by a
-// 10 ms pause.
+// pause (UrlRequest::readPauseMs, 10 ms).
 inline constexpr qsizetype kReadChunkBytes = 102399;
 
 struct UrlRequest {
@@ -67,6 +67,8 @@ struct UrlRequest {
     std::uint32_t minBytesPerSec = 256;
     // A bound on the whole exchange; 0: none.
     std::uint32_t totalTimeoutMs = 0;
+    // The pause after each read (it caps one exchange near 10 MB/s).
+    std::uint32_t readPauseMs = 10;
 };
 
 class UrlSource {
