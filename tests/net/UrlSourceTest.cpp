@@ -1,5 +1,6 @@
 #include "NetTestSupport.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 
@@ -381,6 +382,24 @@ TEST_F(UrlSourceTest, CookiesOfAnswersAreStoredAndSent)
     const QByteArray saved = m_dir.Read(u"cookies.txt"_s);
     EXPECT_TRUE(saved.contains("\tdeep\t1"));
     EXPECT_FALSE(saved.contains("sid"));
+}
+
+TEST_F(UrlSourceTest, AnExchangeLeavesCookiesItDidNotTouchAlone)
+{
+    // Cookies libcurl would not take (a public suffix, a lone top-level
+    // domain) and ones for other hosts must not be lost or rewritten.
+    const QByteArray later = QByteArray::number(QDateTime::currentSecsSinceEpoch() + 3600);
+    ASSERT_EQ(CookieStore::Instance().ImportText(".com.cn\tTRUE\t/\tFALSE\t0\tsuffix\tx\n"
+                                                 "com\tFALSE\t/\tFALSE\t0\ttld\tx\n"
+                                                 "#HttpOnly_.weibo.com\tTRUE\t/\tTRUE\t" + later + "\tSUB\ty\n"
+                                                 "127.0.0.1\tFALSE\t/\tFALSE\t0\there\tz\n"),
+              4);
+    const QByteArray saved = m_dir.Read(u"cookies.txt"_s);
+    UrlSource source;
+    ASSERT_TRUE(source.Fetch(Request(Url(u"/echo"_s)), 0));
+    EXPECT_TRUE(source.body.contains("\r\nCookie: here=z\r\n"));
+    EXPECT_EQ(m_dir.Read(u"cookies.txt"_s), saved);
+    EXPECT_EQ(CookieStore::Instance().AllCookies().size(), 4);
 }
 
 } // namespace

@@ -533,9 +533,11 @@ bool UrlSource::FetchOnce(const UrlRequest &request, int options)
         given = CookieStore::Instance().AllCookies();
     for (const Cookie &cookie : std::as_const(given))
         curl_easy_setopt(easy, CURLOPT_COOKIELIST, CookieLine(cookie).constData());
+    // What libcurl took: a cookie it refused must not look dropped afterwards.
+    const QList<Cookie> taken = given.isEmpty() ? given : ExchangeCookies(easy);
 
     bool ok = RunTransfer(ex);
-    CookieStore::Instance().MergeExchange(given, ExchangeCookies(easy));
+    CookieStore::Instance().MergeExchange(taken, ExchangeCookies(easy));
     curl_easy_cleanup(easy);
     curl_slist_free_all(headers);
 
