@@ -266,6 +266,22 @@ TEST_F(UrlSourceTest, StalledAnswerFailsEvenWhenItWouldResume)
     EXPECT_TRUE(source.Fetch(request, 0));
 }
 
+TEST_F(UrlSourceTest, SendingIsBoundByTheConnectTimeOut)
+{
+    // The server stops reading; once the socket buffers are full the body
+    // makes no progress, and the connect time-out, not the read one, applies.
+    UrlSource source;
+    UrlRequest request = Request(Url(u"/deaf"_s));
+    request.verb = u"POST"_s;
+    request.postBody = QByteArray(32 << 20, 'p');
+    request.connectTimeoutMs = 500;
+    request.readTimeoutMs = 60000;
+    bool ok = true;
+    const qint64 ms = TimeMs([&] { ok = source.Fetch(request, 0); });
+    EXPECT_FALSE(ok);
+    EXPECT_LT(ms, 3000);
+}
+
 TEST_F(UrlSourceTest, FileModeRenamesOnlyCompletePicturesWithinLimits)
 {
     UrlSource source;

@@ -21,6 +21,7 @@ Absolute-URI requests (as sent to a proxy) are answered like any other, and
   /trickle  a body without length, one byte every ms= milliseconds
   /flood    header lines without end
   /silent   reads the request and never answers
+  /deaf     reads the request head only and never answers (nor reads on)
 """
 import gzip
 import socket
@@ -74,6 +75,8 @@ class Handler(socketserver.BaseRequestHandler):
             name, _, value = line.partition(b":")
             headers[name.strip().lower().decode("latin-1")] = value.strip().decode("latin-1")
         length = int(headers.get("content-length", "0") or 0)
+        if b" /deaf" in lines[0]:
+            length = 0  # leaves the request body unread
         while len(rest) < length:
             more = self.request.recv(65536)
             if not more:
@@ -213,6 +216,9 @@ class Handler(socketserver.BaseRequestHandler):
         line = b"X-Flood: " + b"f" * 1000 + b"\r\n"
         while True:
             self.send(line)
+
+    def route_deaf(self, q, query, raw, request_body, proxied, headers):
+        time.sleep(30)
 
     def route_silent(self, q, query, raw, request_body, proxied, headers):
         while self.request.recv(65536):
