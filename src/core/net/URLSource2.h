@@ -3,7 +3,11 @@
 // Each caller builds its own UrlSource and UrlRequest on its own thread and
 // reuses them for its requests: set `url` (and headers, markers, limits),
 // call Fetch, then GetText or look at the file. Nothing here is shared
-// between threads except the cookie store.
+// between threads except the cookie store: its cookies go with every request
+// (unless `headers` carries a cookie line of its own) and the cookies that
+// answers set are stored in it. Only http and https are fetched, also after
+// a redirect (at most 10 are followed); the proxy comes from http_proxy,
+// https_proxy and no_proxy.
 #pragma once
 
 #include <QByteArray>
@@ -47,10 +51,14 @@ struct UrlRequest {
     QByteArray beginMarker; // text mode: drop everything up to its last occurrence
     QByteArray endMarker;   // text mode: cut at its first occurrence and stop reading
     QByteArray retryText;   // content check: found in the body = failed attempt
-    QString filePath;       // empty: keep the body in memory; else write it here
+    // Empty: the body stays in memory (text mode). Otherwise it is streamed
+    // to a temporary file beside this one and renamed to it only when it is
+    // complete and within the limits; a failed fetch leaves no file (and an
+    // earlier file of that name untouched).
+    QString filePath;
     std::optional<QByteArray> postBody;
-    std::uint32_t readTimeoutMs;
-    std::uint32_t connectTimeoutMs;
+    std::uint32_t readTimeoutMs;    // each wait for response bytes; 0: none
+    std::uint32_t connectTimeoutMs; // each step up to the end of sending; 0: none
     std::uint32_t minSizeKb = 0;
     std::uint32_t maxSizeKb = 0; // 0: no limit
     std::uint32_t minLength = 0; // content check: the body must be longer
