@@ -503,7 +503,7 @@ bool CGridCtrl::SetRowHeight(int row, int height)
     if (row < 0 || row >= GetRowCount())
         return false;
     m_rowHeights[row] = std::clamp(height, 0, kMaxRowHeight);
-    InvalidateRowsFrom(row + 1);
+    InvalidateRowsFrom(row);
     viewport()->update();
     return true;
 }
@@ -513,7 +513,7 @@ bool CGridCtrl::SetColumnWidth(int col, int width)
     if (col < 0 || col >= m_colCount)
         return false;
     m_colWidths[col] = std::clamp(width, 0, kMaxColWidth);
-    InvalidateColsFrom(col + 1);
+    InvalidateColsFrom(col);
     viewport()->update();
     return true;
 }
@@ -529,7 +529,7 @@ void CGridCtrl::AutoSizeRows()
         if (height > 0)
             m_rowHeights[r] = std::min(height, kMaxRowHeight);
     }
-    InvalidateRowsFrom(1);
+    InvalidateRowsFrom(0);
     ResetScrollBars();
     viewport()->update();
 }
@@ -1638,13 +1638,13 @@ void CGridCtrl::keyPressEvent(QKeyEvent *event)
         break;
     case Qt::Key_Home:
         if (event->modifiers() & Qt::ControlModifier)
-            next.row = m_fixedRows;
-        next.col = m_fixedCols;
+            next.row = visibleRow(m_fixedRows - 1, 1);
+        next.col = visibleCol(m_fixedCols - 1, 1);
         break;
     case Qt::Key_End:
         if (event->modifiers() & Qt::ControlModifier)
-            next.row = rows - 1;
-        next.col = m_colCount - 1;
+            next.row = visibleRow(rows, -1);
+        next.col = visibleCol(m_colCount, -1);
         break;
     default:
         QAbstractScrollArea::keyPressEvent(event);

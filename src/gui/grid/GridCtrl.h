@@ -292,6 +292,7 @@ private:
 
     int RowTop(int row) const;
     int ColLeft(int col) const;
+    // The size of this row (column) changed: positions after it are stale.
     void InvalidateRowsFrom(int row) const { m_rowTopValid = std::min(m_rowTopValid, row); }
     void InvalidateColsFrom(int col) const { m_colLeftValid = std::min(m_colLeftValid, col); }
     int ScrollY() const;

@@ -17,6 +17,8 @@ void CMyGridCtrl::SetupGrid(int fixedRows, int rows, int cols, bool listMode)
     SetFixedColumnCount(0);
     SetHeaderSort(true);
     SetFixedColumnSelection(false);
+    // A press on a selected cell prepares a drag of the selection.
+    EnableDragAndDrop(true);
     const QColor selection(199, 227, 227);
     SetSelectedBkColor(0, selection);
     SetSelectedBkColor(1, selection);
@@ -39,7 +41,12 @@ int CMyGridCtrl::FindRow(int startRow, QString &keyword, int direction, bool ign
     const int cols = GetColumnCount();
     const int step = direction == 1 ? 1 : -1;
     const int first = GetFixedRowCount();
-    for (int row = startRow + step; row >= first && row < rows; row += step) {
+    int row = startRow + step;
+    if (step > 0)
+        row = std::max(row, first); // the header rows are never searched
+    else
+        row = std::min(row, rows - 1);
+    for (; row >= first && row < rows; row += step) {
         for (int col = 0; col < cols; ++col) {
             const CGridCellBase *cell = GetCell(row, col);
             QString folded;

@@ -1,0 +1,63 @@
+// The album grid as a person sees it, kept as a PNG among the test outputs.
+#include "GridTestSupport.h"
+
+#include "TestSupport.h"
+
+#include <QDir>
+#include <QImage>
+#include <QPixmap>
+
+using namespace Qt::StringLiterals;
+using tamblin::test::GridFixture;
+
+TEST_F(GridFixture, AlbumListScreenshot)
+{
+    Fill({
+        {u"春天的花"_s, 12, {}},
+        {u"2013年夏天 海边旅行"_s, 245, u"加密相册"_s},
+        {u"家人"_s, -1, u"私密相册"_s},
+        {u"Weibo 配图"_s, 7, u"好友可见"_s},
+        {u"猫咪日常，第一季"_s, 1024, {}},
+        {u"旧照片扫描"_s, 88, u"00000042"_s},
+    });
+    // Text in the hidden columns must not show.
+    for (int r = 1; r <= 6; ++r) {
+        grid->SetItemText(r, 4, u"HIDDEN"_s);
+        grid->SetItemText(r, 5, u"HIDDEN"_s);
+    }
+    ShowGrid(820, 300);
+    grid->SetSelectedRange(2, 0, 2, 5);
+    grid->SetSelectedRange(5, 0, 5, 5);
+    Click(2, 1);
+    Click(5, 1);
+    Click(4, 2);
+    ASSERT_EQ(SelectedRows(), QList<int>({2, 4, 5}));
+
+    const QImage image = grid->viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const QString path = QDir(tamblin::test::TestOutputDir()).filePath(u"grid_album_list.png"_s);
+    ASSERT_TRUE(image.save(path)) << path.toStdString();
+
+    const auto pixel = [&](QPoint p) { return QColor(image.pixel(p)); };
+    // Header background (away from the text and the bevel).
+    const QRect header = grid->GetCellRect(0, 3);
+    EXPECT_EQ(pixel(QPoint(header.right() - 4, header.top() + 4)), grid->GetFixedBkColor());
+    // A selected row shows the selection colour, an unselected one white.
+    const QRect selected = grid->GetCellRect(4, 3);
+    EXPECT_EQ(pixel(QPoint(selected.right() - 4, selected.top() + 4)), QColor(199, 227, 227));
+    const QRect plain = grid->GetCellRect(3, 1);
+    EXPECT_EQ(pixel(QPoint(plain.right() - 4, plain.top() + 4)), QColor(Qt::white));
+    // Right of the last shown column only the background: the hidden columns
+    // draw nothing, not even their text.
+    const int edge = grid->GetCellRect(1, 3).right() + 1;
+    ASSERT_LT(edge + 20, image.width());
+    for (int y = grid->GetFixedRowHeight() + 2; y < grid->GetCellRect(6, 3).bottom(); ++y)
+        for (int x = edge + 1; x < edge + 20; ++x)
+            ASSERT_EQ(pixel(QPoint(x, y)), grid->GetBkColor()) << x << "," << y;
+    // The selected row's text is drawn in black on the selection colour.
+    bool dark = false;
+    const QRect name = grid->GetCellRect(2, 1);
+    for (int x = name.left(); x < name.right() && !dark; ++x)
+        for (int y = name.top(); y < name.bottom() && !dark; ++y)
+            dark = qGray(image.pixel(x, y)) < 80;
+    EXPECT_TRUE(dark);
+}
