@@ -483,3 +483,22 @@ TEST(GridFormat, PrintfStyleCellTexts)
     EXPECT_EQ(Format(u"%s and %s", u"one"_s), u"one and "_s); // missing arguments print nothing
     EXPECT_EQ(Format(u"%y%", 1), u"%y%"_s);
 }
+
+TEST_F(GridFixture, ScrollRangeFollowsAppendedRows)
+{
+    ShowGrid(900, 300);
+    for (int i = 0; i < 100; ++i)
+        tamblin::test::AddAlbumRow(*grid, i, {u"x"_s, i, {}});
+    const int expected = grid->GetTotalHeight() - grid->viewport()->height();
+    // Anything that scrolls sees the new rows at once...
+    grid->ScrollRowToTop(100);
+    EXPECT_EQ(grid->verticalScrollBar()->maximum(), expected);
+    EXPECT_EQ(grid->verticalScrollBar()->value(), expected);
+    // ...and the scroll bar itself catches up without help.
+    for (int i = 100; i < 150; ++i)
+        tamblin::test::AddAlbumRow(*grid, i, {u"x"_s, i, {}});
+    const int later = grid->GetTotalHeight() - grid->viewport()->height();
+    for (int i = 0; i < 50 && grid->verticalScrollBar()->maximum() != later; ++i)
+        QTest::qWait(10);
+    EXPECT_EQ(grid->verticalScrollBar()->maximum(), later);
+}

@@ -28,6 +28,8 @@ constexpr int kMaxColWidth = 30000;
 constexpr int kResizeTolerance = 3;
 // Interval of the timer that extends a drag selection and scrolls.
 constexpr int kSelectTimerMs = 25;
+// Longest delay of the scroll ranges behind appended rows.
+constexpr int kScrollBarDelayMs = 30;
 
 // Index i in [from, to) with starts[i] <= pos < starts[i + 1]; -1 when pos
 // lies outside. Empty (zero-size) entries are never returned.
@@ -195,6 +197,7 @@ bool CGridCtrl::IsCellVisible(int row, int col) const
 
 void CGridCtrl::EnsureVisible(int row, int col)
 {
+    FlushScrollBars();
     if (!IsValid(row, col))
         return;
     const QRect vp = viewport()->rect();
@@ -220,6 +223,7 @@ void CGridCtrl::EnsureVisible(int row, int col)
 
 void CGridCtrl::ScrollRowToTop(int row)
 {
+    FlushScrollBars();
     if (row < m_fixedRows || row >= GetRowCount())
         return;
     verticalScrollBar()->setValue(RowTop(row) - GetFixedRowHeight());
@@ -227,6 +231,7 @@ void CGridCtrl::ScrollRowToTop(int row)
 
 void CGridCtrl::ResetScrollBars()
 {
+    m_scrollBarTimer.stop();
     const QSize vp = viewport()->size();
     const int fixedH = GetFixedRowHeight();
     const int fixedW = GetFixedColumnWidth();
@@ -238,6 +243,12 @@ void CGridCtrl::ResetScrollBars()
     h->setRange(0, std::max(0, GetTotalWidth() - vp.width()));
     h->setPageStep(std::max(1, vp.width() - fixedW));
     h->setSingleStep(std::max(1, m_defaultCells[0].GetHeight()));
+}
+
+void CGridCtrl::FlushScrollBars()
+{
+    if (m_scrollBarTimer.isActive())
+        ResetScrollBars();
 }
 
 void CGridCtrl::scrollContentsBy(int, int)
@@ -479,7 +490,10 @@ int CGridCtrl::AppendRow()
     } catch (const std::bad_alloc &) {
         return -1;
     }
-    ResetScrollBars();
+    // Rows can arrive far faster than a scroll bar is worth repainting: the
+    // ranges follow within kScrollBarDelayMs, or at once when something needs them.
+    if (!m_scrollBarTimer.isActive())
+        m_scrollBarTimer.start(kScrollBarDelayMs, this);
     // Only the new row's band can have changed on screen.
     const QRect band(0, RowTop(row) - (row >= m_fixedRows ? ScrollY() : 0), viewport()->width(),
                      m_rowHeights[row]);
@@ -1512,11 +1526,16 @@ void CGridCtrl::timerEvent(QTimerEvent *event)
         AutoScrollTick();
         return;
     }
+    if (event->timerId() == m_scrollBarTimer.timerId()) {
+        ResetScrollBars();
+        return;
+    }
     QAbstractScrollArea::timerEvent(event);
 }
 
 void CGridCtrl::AutoScrollTick()
 {
+    FlushScrollBars();
     if (!m_leftButtonDown) {
         m_selectTimer.stop();
         return;
@@ -1552,6 +1571,7 @@ void CGridCtrl::AutoScrollTick()
 
 void CGridCtrl::ScrollLines(int lines)
 {
+    FlushScrollBars();
     const int rows = GetRowCount();
     if (lines == 0 || rows <= m_fixedRows)
         return;
@@ -1570,6 +1590,7 @@ void CGridCtrl::ScrollLines(int lines)
 
 void CGridCtrl::wheelEvent(QWheelEvent *event)
 {
+    FlushScrollBars();
     const QPoint delta = event->angleDelta();
     if (delta.y() != 0) {
         const int lines = m_wheelLines * delta.y() / 120;

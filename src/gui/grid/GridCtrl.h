@@ -74,6 +74,8 @@ public:
     void AutoSizeRows();
     bool AutoSizeColumn(int col);
     void ResetScrollBars();
+    // Brings scroll ranges left behind by AppendRow up to date.
+    void FlushScrollBars();
 
     // --- Cells ---
     bool IsValid(int row, int col) const;
@@ -352,6 +354,7 @@ private:
     int m_resizeIndex = -1;
     int m_resizeLinePos = -1;
     QBasicTimer m_selectTimer;
+    QBasicTimer m_scrollBarTimer;
 
     bool m_listMode = false;
     bool m_enableSelection = true;
