@@ -61,3 +61,48 @@ TEST_F(GridFixture, AlbumListScreenshot)
             dark = qGray(image.pixel(x, y)) < 80;
     EXPECT_TRUE(dark);
 }
+
+TEST_F(GridFixture, ThumbnailSheetDrawsImagesAndExportsEveryRow)
+{
+    // The preview layout: no header row, six columns of thumbnails.
+    grid->SetRedraw(false);
+    grid->DeleteAllItems();
+    grid->SetupGrid(0, 0, 6, false);
+    const int margin = grid->GetDefaultCell(false, false)->GetMargin();
+    for (int c = 0; c < 6; ++c)
+        grid->SetColumnWidth(c, 113 + 2 * margin);
+    QPixmap red(113, 120);
+    red.fill(Qt::red);
+    QPixmap blue(113, 120);
+    blue.fill(Qt::blue);
+    const QList<QPixmap> images{red, blue};
+    grid->SetImageList(&images);
+    for (int index = 0; index < 8; ++index) {
+        const int row = index / 6;
+        const int col = index % 6;
+        if (col == 0) {
+            ASSERT_EQ(grid->AppendRow(), row);
+            grid->SetRowHeight(row, 130);
+        }
+        ASSERT_TRUE(grid->SetItemImage(row, col, index % 2));
+        grid->SetItemTextFmt(row, col, u"%d.%s", index + 1, u"相册"_s);
+        grid->SetItemData(row, col, index);
+    }
+    grid->SetRedraw(true, true);
+    ShowGrid(900, 300);
+
+    const QImage image = grid->viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    image.save(QDir(tamblin::test::TestOutputDir()).filePath(u"grid_thumbnails.png"_s));
+    EXPECT_EQ(QColor(image.pixel(grid->GetCellRect(0, 0).center())), QColor(Qt::red));
+    EXPECT_EQ(QColor(image.pixel(grid->GetCellRect(1, 1).center())), QColor(Qt::blue));
+    // Cells of the last row without an album stay empty.
+    EXPECT_EQ(QColor(image.pixel(grid->GetCellRect(1, 2).center())), QColor(Qt::white));
+
+    // Without a header row, the first row is exported too.
+    tamblin::test::TempDir dir;
+    ASSERT_TRUE(grid->WriteCsv(dir.File(u"t.csv"_s)));
+    const QList<QByteArray> lines = dir.Read(u"t.csv"_s).split('\n');
+    ASSERT_EQ(lines.size(), 3); // two rows and the empty rest after the last LF
+    EXPECT_TRUE(lines[0].startsWith("1.\xCF\xE0\xB2\xE1,2."));
+    grid->SetImageList(nullptr);
+}

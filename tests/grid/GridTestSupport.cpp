@@ -15,6 +15,9 @@ public:
     void SetUp() override
     {
         if (!QApplication::instance()) {
+            // Headless even when the runner's environment does not say so.
+            if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+                qputenv("QT_QPA_PLATFORM", "offscreen");
             static int argc = 1;
             static char name[] = "grid_tests";
             static char *argv[] = {name, nullptr};
