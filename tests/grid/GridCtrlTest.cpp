@@ -502,3 +502,29 @@ TEST_F(GridFixture, ScrollRangeFollowsAppendedRows)
         QTest::qWait(10);
     EXPECT_EQ(grid->verticalScrollBar()->maximum(), later);
 }
+
+TEST_F(GridFixture, DragOverEarlierSelectionKeepsIt)
+{
+    Fill(Albums(20));
+    ShowGrid(900, 800);
+    Click(2, 1);
+    Click(12, 1);
+    // Clicks add, so a drag adds its range to rows 2 and 12...
+    Press(CellCenter(10, 1));
+    Move(CellCenter(14, 1));
+    EXPECT_EQ(SelectedRows(), QList<int>({2, 10, 11, 12, 13, 14}));
+    // ...and shrinking the drag gives back only what the drag added.
+    Move(CellCenter(11, 1));
+    EXPECT_EQ(SelectedRows(), QList<int>({2, 10, 11, 12}));
+    Move(CellCenter(8, 1));
+    EXPECT_EQ(SelectedRows(), QList<int>({2, 8, 9, 10, 12}));
+    Release(CellCenter(8, 1));
+    EXPECT_EQ(grid->GetFocusCell(), CCellID(8, 1));
+    // A key press starts afresh: the selection becomes the new row alone.
+    QTest::keyClick(grid, Qt::Key_Down);
+    EXPECT_EQ(SelectedRows(), QList<int>({9}));
+    // Taking a range out keeps the rest.
+    grid->SelectRow(-1);
+    grid->SetSelectedRange(3, 0, 18, 5, false, false);
+    EXPECT_EQ(SelectedRows(), QList<int>({1, 2, 19, 20}));
+}

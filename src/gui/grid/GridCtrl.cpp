@@ -316,7 +316,7 @@ bool CGridCtrl::SetRowCount(int count)
             else
                 ++it;
         }
-        std::erase_if(m_prevSelected, [count](const CCellID &c) { return c.row >= count; });
+        std::erase_if(m_gestureAdded, [count](quint64 key) { return int(key >> 32) >= count; });
         if (m_focusCell.row >= count)
             m_focusCell = {};
         if (m_selectionStart.row >= count)
@@ -369,7 +369,7 @@ bool CGridCtrl::SetColumnCount(int count)
             else
                 ++it;
         }
-        std::erase_if(m_prevSelected, [count](const CCellID &c) { return c.col >= count; });
+        std::erase_if(m_gestureAdded, [count](quint64 key) { return int(quint32(key)) >= count; });
         if (m_focusCell.col >= count)
             m_focusCell = {};
         if (m_selectionStart.col >= count)
@@ -448,7 +448,7 @@ void CGridCtrl::DeleteAllItems()
 {
     EndEditing();
     m_selected.clear();
-    m_prevSelected.clear();
+    BeginSelectionGesture(false);
     m_focusCell = {};
     m_selectionStart = {};
     m_leftClickDownCell = {};
@@ -777,10 +777,17 @@ void CGridCtrl::SetSelectedRange(const CCellRange &range, bool forceRedraw, bool
 void CGridCtrl::SetSelectedRange(int minRow, int minCol, int maxRow, int maxCol, bool forceRedraw,
                                  bool selectCells)
 {
-    // From outside, a range replaces the selection; only a Ctrl-click in
-    // progress keeps the cells selected before it.
-    m_prevSelected.clear();
+    // From outside, a range replaces the selection (or, with selectCells
+    // false, is taken out of it); only a Ctrl-click in progress keeps the
+    // cells selected before it.
+    BeginSelectionGesture(false);
     ApplySelection(minRow, minCol, maxRow, maxCol, forceRedraw, selectCells);
+}
+
+void CGridCtrl::BeginSelectionGesture(bool keepPrevious)
+{
+    m_keepPrevious = keepPrevious;
+    m_gestureAdded.clear();
 }
 
 void CGridCtrl::ApplySelection(int minRow, int minCol, int maxRow, int maxCol, bool forceRedraw,
@@ -788,25 +795,47 @@ void CGridCtrl::ApplySelection(int minRow, int minCol, int maxRow, int maxCol, b
 {
     if (!m_enableSelection)
         return;
-    ClearSelectionSet();
-    if (selectCells) {
-        for (const CCellID &c : m_prevSelected) {
-            if (CGridCellBase *cell = GetCell(c.row, c.col); cell && !IsCellFixed(c.row, c.col))
-                SetCellSelected(c.row, c.col, cell, true);
-        }
-    }
     // Fixed cells never take part.
     minRow = std::max(minRow, m_fixedRows);
     minCol = std::max(minCol, m_fixedCols);
+    CCellRange range;
     if (minRow >= 0 && minCol >= 0 && maxRow >= 0 && maxCol >= 0 && maxRow < GetRowCount()
-        && maxCol < m_colCount && minRow <= maxRow && minCol <= maxCol) {
-        for (int r = minRow; r <= maxRow; ++r) {
-            for (int c = minCol; c <= maxCol; ++c) {
+        && maxCol < m_colCount && minRow <= maxRow && minCol <= maxCol)
+        range = CCellRange(minRow, minCol, maxRow, maxCol);
+
+    if (!selectCells) {
+        for (int r = range.GetMinRow(); range.IsValid() && r <= range.GetMaxRow(); ++r)
+            for (int c = range.GetMinCol(); c <= range.GetMaxCol(); ++c)
+                SetCellSelected(r, c, m_rows[r].cells[c].get(), false);
+    } else if (m_keepPrevious) {
+        // The selection is what it was when the gesture began plus the
+        // range. Only the cells the gesture itself added are undone, so a
+        // drag over a large kept selection costs the size of the range.
+        for (auto it = m_gestureAdded.begin(); it != m_gestureAdded.end();) {
+            const int r = int(*it >> 32);
+            const int c = int(quint32(*it));
+            if (range.InRange(r, c)) {
+                ++it;
+                continue;
+            }
+            if (CGridCellBase *cell = GetCell(r, c))
+                SetCellSelected(r, c, cell, false);
+            it = m_gestureAdded.erase(it);
+        }
+        for (int r = range.GetMinRow(); range.IsValid() && r <= range.GetMaxRow(); ++r) {
+            for (int c = range.GetMinCol(); c <= range.GetMaxCol(); ++c) {
                 CGridCellBase *cell = m_rows[r].cells[c].get();
-                if (cell->IsSelected() != selectCells)
-                    SetCellSelected(r, c, cell, selectCells);
+                if (!cell->IsSelected()) {
+                    SetCellSelected(r, c, cell, true);
+                    m_gestureAdded.insert(Key(r, c));
+                }
             }
         }
+    } else {
+        ClearSelectionSet();
+        for (int r = range.GetMinRow(); range.IsValid() && r <= range.GetMaxRow(); ++r)
+            for (int c = range.GetMinCol(); c <= range.GetMaxCol(); ++c)
+                SetCellSelected(r, c, m_rows[r].cells[c].get(), true);
     }
     if (forceRedraw)
         viewport()->repaint();
@@ -816,7 +845,7 @@ void CGridCtrl::ApplySelection(int minRow, int minCol, int maxRow, int maxCol, b
 
 void CGridCtrl::ResetSelectedRange()
 {
-    m_prevSelected.clear();
+    BeginSelectionGesture(false);
     ApplySelection(-1, -1, -1, -1, false, true);
     SetFocusCell(-1, -1);
 }
@@ -1335,12 +1364,8 @@ void CGridCtrl::mousePressEvent(QMouseEvent *event)
     }
 
     SendMessageToParent(cell.row, cell.col, kGvnSelChanging);
-    m_prevSelected.clear();
-    if (ctrl) {
-        m_prevSelected.reserve(m_selected.size());
-        for (quint64 key : m_selected)
-            m_prevSelected.emplace_back(int(key >> 32), int(quint32(key)));
-    }
+    // With Ctrl the selection so far is kept and the new cells are added.
+    BeginSelectionGesture(ctrl);
     if (cell.row < m_fixedRows) {
         OnFixedRowClick(cell);
     } else if (cell.col < m_fixedCols) {
@@ -1453,7 +1478,7 @@ void CGridCtrl::mouseReleaseEvent(QMouseEvent *event)
         SendMessageToParent(m_leftClickDownCell.row, m_leftClickDownCell.col, kNmClick);
         SendMessageToParent(m_leftClickDownCell.row, m_leftClickDownCell.col, kGvnSelChanging);
         // A click on a selected cell without Ctrl leaves only that cell (row).
-        m_prevSelected.clear();
+        BeginSelectionGesture(false);
         m_selectionStart = m_focusCell;
         if (m_listMode)
             SelectRows(m_focusCell);
@@ -1674,7 +1699,7 @@ void CGridCtrl::keyPressEvent(QKeyEvent *event)
     if (next == m_focusCell || !IsValid(next))
         return;
     if (m_mouseMode == MouseMode::Nothing) {
-        m_prevSelected.clear();
+        BeginSelectionGesture(false);
         m_mouseMode = m_listMode ? MouseMode::SelectRow : MouseMode::SelectCells;
         if (!(event->modifiers() & Qt::ShiftModifier))
             m_selectionStart = next;

@@ -128,7 +128,8 @@ public:
     // (row count, column count, -1, -1).
     CCellRange GetSelectedCellRange() const;
     int GetSelectedCount() const { return int(m_selected.size()); }
-    // Selects exactly the range (all -1 clears); fixed cells are left out.
+    // Selects exactly the range (all -1 clears); with selectCells false
+    // deselects the range and keeps the rest. Fixed cells are left out.
     void SetSelectedRange(const CCellRange &range, bool forceRedraw = false, bool selectCells = true);
     void SetSelectedRange(int minRow, int minCol, int maxRow, int maxCol, bool forceRedraw = false,
                           bool selectCells = true);
@@ -302,7 +303,8 @@ private:
     int RowAtY(int y) const; // viewport y; -1 when below the rows
     int ColAtX(int x) const;
 
-    // Selects the range plus the cells kept from before a Ctrl-click.
+    void BeginSelectionGesture(bool keepPrevious);
+    // Selects the range, plus the cells kept from before a Ctrl-click.
     void ApplySelection(int minRow, int minCol, int maxRow, int maxCol, bool forceRedraw, bool selectCells);
     void OnSelecting(const CCellID &cell);
     void SelectRows(const CCellID &cell, bool forceRedraw = false, bool selectCells = true);
@@ -348,7 +350,11 @@ private:
     QPoint m_leftClickDownPoint;
     QPoint m_lastMousePoint;
     std::unordered_set<quint64> m_selected;
-    std::vector<CCellID> m_prevSelected;
+    // A selection gesture (press, drag, keys) either replaces the selection
+    // or, with Ctrl, adds to what was selected when it began; then these are
+    // the cells it added so far.
+    bool m_keepPrevious = false;
+    std::unordered_set<quint64> m_gestureAdded;
     MouseMode m_mouseMode = MouseMode::Nothing;
     bool m_leftButtonDown = false;
     int m_resizeIndex = -1;
