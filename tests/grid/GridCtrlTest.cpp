@@ -528,3 +528,31 @@ TEST_F(GridFixture, DragOverEarlierSelectionKeepsIt)
     grid->SetSelectedRange(3, 0, 18, 5, false, false);
     EXPECT_EQ(SelectedRows(), QList<int>({1, 2, 19, 20}));
 }
+
+TEST_F(GridFixture, RowBordersInAFixedColumnResizeAndDragsStartFromSelectedRows)
+{
+    Fill(Albums(6));
+    grid->SetFixedColumnCount(1);
+    ShowGrid();
+    const int x = CellCenter(2, 0).x();
+    const int border = grid->GetCellRect(2, 0).bottom() + 1;
+    const int before = grid->GetRowHeight(2);
+    Press(QPoint(x, border));
+    Move(QPoint(x, border + 25));
+    Release(QPoint(x, border + 25));
+    EXPECT_EQ(grid->GetRowHeight(2), before + 25);
+    EXPECT_EQ(grid->GetCellRect(3, 1).top(), grid->GetCellRect(2, 1).bottom() + 1);
+    // A click in the fixed column (away from a border) selects the row.
+    Click(4, 0);
+    EXPECT_EQ(SelectedRows(), QList<int>({4}));
+
+    // Pressing a selected row without Ctrl and moving the mouse drags the
+    // selection (the platform here ends the drag at once).
+    grid->SetExclusiveSelection(true);
+    notes.clear();
+    Press(CellCenter(4, 2));
+    Move(CellCenter(4, 2) + QPoint(30, 0));
+    EXPECT_EQ(notes, (std::vector<Note>{{kGvnBeginDrag, 4, 1}}));
+    Release(CellCenter(4, 2) + QPoint(30, 0));
+    EXPECT_EQ(SelectedRows(), QList<int>({4}));
+}
