@@ -78,8 +78,11 @@ CGridCtrl::CGridCtrl(QWidget *parent) : QAbstractScrollArea(parent)
 
 CGridCtrl::~CGridCtrl()
 {
+    // The editor must not call back into a grid that is going away.
     if (m_editor) {
-        m_editor->Finish(false);
+        m_editor->Disarm();
+        delete m_editor;
+        m_editor = nullptr;
     }
 }
 

@@ -13,6 +13,8 @@ public:
     CInPlaceEdit(QWidget *parent, const QRect &rect, const QString &text, std::function<void(bool)> done);
 
     void Finish(bool accept);
+    // Ends without calling back.
+    void Disarm() { m_done = nullptr; }
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
