@@ -126,7 +126,7 @@ TEST_F(GridFixture, CsvBytes)
         {u"'',\"\""_s, 0, {}},
     });
     grid->SetItemText(1, 2, u"12"_s);
-    grid->SetItemText(1, 5, u"hidden"_s); // hidden columns are written too
+    grid->SetItemText(1, 5, u"hid"_s + QChar(0) + u"den"_s); // hidden columns are written too
     ASSERT_TRUE(grid->WriteCsv(dir.File(u"albums.csv"_s)));
     const QByteArray expected = QByteArray("0001,abc,12,,,hidden,\r\n")
         + "0002,say \"\"hi\"\"',' its,   3,\xBC\xD3\xC3\xDC\xCF\xE0\xB2\xE1,,,\r\n"

@@ -69,6 +69,8 @@ QString CMyGridCtrl::CsvLine(int row) const
         // No quoting: apostrophes go, quotes double, and a comma inside a
         // cell is written as ',' so it cannot split the cell.
         text.remove(u'\'');
+        // A NUL would end the GBK conversion and lose the rest of the line.
+        text.remove(QChar(u'\0'));
         text.replace(u"\""_s, u"\"\""_s);
         text.replace(u","_s, u"','"_s);
         line += text;
