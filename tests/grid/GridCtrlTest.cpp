@@ -351,6 +351,20 @@ TEST_F(GridFixture, KeyboardMovesFocusFramedByNotificationsAndCopies)
     // Tabs between the shown cells, CR LF between shown rows.
     EXPECT_EQ(QApplication::clipboard()->text(),
               u"0002\ttwo\t   2\t好友可见\r\n0004\tfour\t未知\t"_s);
+
+    // Pasting fills cells from the focus cell on; the header stays.
+    grid->SetFocusCell(3, 1);
+    QApplication::clipboard()->setText(u"a\tb,c\r\nd\n"_s);
+    QTest::keyClick(grid, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(grid->GetItemText(3, 1), u"a"_s);
+    EXPECT_EQ(grid->GetItemText(3, 2), u"b"_s);
+    EXPECT_EQ(grid->GetItemText(3, 3), u"c"_s);
+    EXPECT_EQ(grid->GetItemText(4, 1), u"d"_s);
+    EXPECT_EQ(grid->GetItemText(4, 2), u"未知"_s);
+    EXPECT_TRUE(grid->GetItemState(3, 1) & kGvisModified);
+    grid->SetItemState(4, 1, grid->GetItemState(4, 1) | kGvisReadOnly);
+    EXPECT_FALSE(grid->PasteTextToGrid({4, 1}, u"no"_s));
+    EXPECT_EQ(grid->GetItemText(4, 1), u"d"_s);
 }
 
 TEST_F(GridFixture, WheelScrollsBySystemLineCount)

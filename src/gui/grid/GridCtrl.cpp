@@ -1642,6 +1642,10 @@ void CGridCtrl::keyPressEvent(QKeyEvent *event)
         OnEditCopy();
         return;
     }
+    if (event->matches(QKeySequence::Paste)) {
+        OnEditPaste();
+        return;
+    }
     if (event->matches(QKeySequence::SelectAll)) {
         OnEditSelectAll();
         return;
@@ -1751,6 +1755,44 @@ void CGridCtrl::OnEditCopy()
     const QString text = CopyTextFromGrid();
     if (!text.isEmpty())
         QGuiApplication::clipboard()->setText(text);
+}
+
+void CGridCtrl::OnEditPaste()
+{
+    if (IsValid(m_focusCell))
+        PasteTextToGrid(m_focusCell, QGuiApplication::clipboard()->text());
+}
+
+bool CGridCtrl::PasteTextToGrid(const CCellID &topLeft, const QString &text)
+{
+    if (!IsValid(topLeft) || text.isEmpty())
+        return false;
+    QStringList lines = text.split(u'\n');
+    if (lines.size() > 1 && lines.last().isEmpty())
+        lines.removeLast();
+    bool changed = false;
+    for (int i = 0; i < lines.size() && topLeft.row + i < GetRowCount(); ++i) {
+        QStringView line(lines[i]);
+        if (line.endsWith(u'\r'))
+            line.chop(1);
+        // Cells are separated by a tab or a comma.
+        for (int col = topLeft.col; col < m_colCount; ++col) {
+            qsizetype end = 0;
+            while (end < line.size() && line[end] != u'\t' && line[end] != u',')
+                ++end;
+            const int row = topLeft.row + i;
+            if (IsCellEditable(row, col) && GetItemText(row, col) != line.first(end)) {
+                SetItemText(row, col, line.first(end).toString());
+                CGridCellBase *cell = GetCell(row, col);
+                cell->SetState(cell->GetState() | kGvisModified);
+                changed = true;
+            }
+            if (end >= line.size())
+                break;
+            line = line.sliced(end + 1);
+        }
+    }
+    return changed;
 }
 
 void CGridCtrl::OnEditSelectAll()

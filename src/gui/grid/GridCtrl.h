@@ -234,6 +234,10 @@ public:
     // between rows; hidden rows and columns left out.
     QString CopyTextFromGrid() const;
     void OnEditCopy();
+    // Ctrl+V: the clipboard's text into the editable cells from the focus
+    // cell on, a line per row and a tab or comma between cells.
+    void OnEditPaste();
+    bool PasteTextToGrid(const CCellID &topLeft, const QString &text);
     void OnEditSelectAll();
 
     // Starts in-place editing of a cell (-175 before, -176 when it ends).
