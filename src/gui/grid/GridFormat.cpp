@@ -85,27 +85,27 @@ QString FormatText(QStringView format, const QList<FormatArg> &args)
         // %[flags][width][.precision][length]conversion
         const qsizetype start = i;
         qsizetype j = i + 1;
-        QByteArray spec("%");
+        QByteArray directive("%");
         bool leftAlign = false;
         while (j < n && QStringView(u"-+ #0").contains(format[j])) {
             leftAlign = leftAlign || format[j] == u'-';
-            spec += char(format[j].unicode());
+            directive += char(format[j].unicode());
             ++j;
         }
         int width = 0;
         while (j < n && format[j].isDigit() && width < 10000) {
             width = width * 10 + format[j].digitValue();
-            spec += char(format[j].unicode());
+            directive += char(format[j].unicode());
             ++j;
         }
         int precision = -1;
         if (j < n && format[j] == u'.') {
-            spec += '.';
+            directive += '.';
             precision = 0;
             ++j;
             while (j < n && format[j].isDigit() && precision < 10000) {
                 precision = precision * 10 + format[j].digitValue();
-                spec += char(format[j].unicode());
+                directive += char(format[j].unicode());
                 ++j;
             }
         }
@@ -126,7 +126,7 @@ QString FormatText(QStringView format, const QList<FormatArg> &args)
         case 'i':
             ++next;
             if (arg)
-                out += QString::asprintf((spec + "lld").constData(), static_cast<long long>(arg->AsSigned()));
+                out += QString::asprintf((directive + "lld").constData(), static_cast<long long>(arg->AsSigned()));
             break;
         case 'u':
         case 'x':
@@ -134,7 +134,7 @@ QString FormatText(QStringView format, const QList<FormatArg> &args)
         case 'o':
             ++next;
             if (arg)
-                out += QString::asprintf((spec + "ll" + conv).constData(),
+                out += QString::asprintf((directive + "ll" + conv).constData(),
                                          static_cast<unsigned long long>(arg->AsUnsigned()));
             break;
         case 'f':
@@ -145,7 +145,7 @@ QString FormatText(QStringView format, const QList<FormatArg> &args)
         case 'G':
             ++next;
             if (arg)
-                out += QString::asprintf((spec + conv).constData(), arg->AsReal());
+                out += QString::asprintf((directive + conv).constData(), arg->AsReal());
             break;
         case 'c':
         case 's':
