@@ -518,7 +518,15 @@ def main():
     parser.add_argument("--port", type=int, default=0, help="port on 127.0.0.1 (0: any free port)")
     parser.add_argument("--bind", default="127.0.0.1")
     parser.add_argument("--log", help="append one JSON line per request to this file")
+    parser.add_argument("--exit-with-stdin", action="store_true",
+                        help="end when standard input closes (when the process that started it ends)")
     args = parser.parse_args()
+    if args.exit_with_stdin:
+        def watch():
+            while sys.stdin.buffer.read(4096):
+                pass
+            os._exit(0)
+        threading.Thread(target=watch, daemon=True).start()
 
     data = Data(args.data)
     server = Server((args.bind, args.port), data, args.log)

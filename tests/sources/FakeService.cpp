@@ -44,7 +44,7 @@ FakeService::FakeService(const QByteArray &dataJson)
 
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_process.start(u"python3"_s, {ScriptPath(), u"--data"_s, dataPath, u"--port"_s, u"0"_s,
-                                   u"--log"_s, m_dir.filePath(u"requests.jsonl"_s)});
+                                   u"--log"_s, m_dir.filePath(u"requests.jsonl"_s), u"--exit-with-stdin"_s});
     if (!m_process.waitForStarted(10000))
         return;
     // The service prints its port once it listens.

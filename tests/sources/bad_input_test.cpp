@@ -59,7 +59,8 @@ TEST(BadInput, HostileNamesAreCleanedIntoSafeUniqueFolderNames)
     weibo.Run(u"http://weibo.com/u/2"_s);
     ExpectFinished(weibo);
     EXPECT_EQ(weibo.core.m_albums.Size(), 4);
-    EXPECT_EQ(QSet<QString>(weibo.Names().begin(), weibo.Names().end()).size(), 4);
+    const QStringList names = weibo.Names();
+    EXPECT_EQ(QSet<QString>(names.begin(), names.end()).size(), 4);
 }
 
 struct BrokenCase {
