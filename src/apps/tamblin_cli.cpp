@@ -11,7 +11,6 @@
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QJsonObject>
 #include <QStringList>
 
 #include <atomic>
@@ -87,26 +86,32 @@ struct ListOptions {
     QString cookiesFile;
 };
 
-QJsonObject ListResult(const TamblinCore &core)
+// A JSON string literal (quotes and escapes as QJsonDocument writes them).
+QByteArray JsonString(const QString &text)
 {
-    QJsonArray albums;
+    const QByteArray array = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
+    return array.sliced(1, array.size() - 2); // without the brackets
+}
+
+// The list result with its keys in the documented order, one album a line.
+QByteArray ListResultJson(const TamblinCore &core)
+{
+    QByteArray out = "{\n";
+    out += "  \"subMode\": " + QByteArray::number(core.m_subMode) + ",\n";
+    out += "  \"userFolder\": " + JsonString(core.m_userFolder) + ",\n";
+    out += "  \"subFolder\": " + JsonString(core.m_subFolder) + ",\n";
+    out += "  \"ownerUid\": " + JsonString(core.m_ownerUid) + ",\n";
+    out += "  \"albums\": [";
+    const char *separator = "\n";
     for (const auto &album : core.m_albums.items) {
-        albums.append(QJsonObject{
-            {u"index"_s, album->index},
-            {u"name"_s, album->name},
-            {u"albumUrl"_s, album->albumUrl},
-            {u"coverUrl"_s, album->coverUrl},
-            {u"count"_s, album->count},
-            {u"flags"_s, album->flags},
-        });
+        out += separator;
+        out += "    {\"index\": " + QByteArray::number(album->index) + ", \"name\": " + JsonString(album->name)
+            + ", \"albumUrl\": " + JsonString(album->albumUrl) + ", \"coverUrl\": " + JsonString(album->coverUrl)
+            + ", \"count\": " + QByteArray::number(album->count) + ", \"flags\": " + QByteArray::number(album->flags) + "}";
+        separator = ",\n";
     }
-    return QJsonObject{
-        {u"subMode"_s, core.m_subMode},
-        {u"userFolder"_s, core.m_userFolder},
-        {u"subFolder"_s, core.m_subFolder},
-        {u"ownerUid"_s, core.m_ownerUid},
-        {u"albums"_s, albums},
-    };
+    out += core.m_albums.items.empty() ? "]\n}\n" : "\n  ]\n}\n";
+    return out;
 }
 
 int RunList(const ListOptions &options)
@@ -145,7 +150,7 @@ int RunList(const ListOptions &options)
         return kExitNone;
 
     if (options.json) {
-        const QByteArray text = QJsonDocument(ListResult(core)).toJson(QJsonDocument::Indented);
+        const QByteArray text = ListResultJson(core);
         std::fwrite(text.constData(), 1, std::size_t(text.size()), stdout);
     }
     std::fflush(stdout);
