@@ -63,7 +63,7 @@ struct PoolShared {
     }
 };
 
-std::thread StartThread(std::function<void()> body)
+std::thread StartThread(std::uint32_t, std::function<void()> body)
 {
     return std::thread(std::move(body));
 }
@@ -94,7 +94,7 @@ std::int64_t FetchPicture(const UrlRequest &request)
 {
     UrlSource source;
     source.Fetch(request, kFetchKeepInCache | kFetchAllowCached);
-    return source.body.size();
+    return source.bodyBytes;
 }
 
 void SetPictureFetcher(PictureFetcher fetch)
@@ -158,9 +158,10 @@ void DownPicFunc()
     // Gives the next job to `slot`. A worker that cannot be started counts
     // as ended at once, so the pool still reaches its total.
     auto handOut = [&](std::uint32_t slot) {
-        PictureJob job = MakePictureJob(g_jobs, next++);
+        const std::uint32_t index = next++;
+        PictureJob job = MakePictureJob(g_jobs, index);
         try {
-            workers[slot] = start([shared, slot, job = std::move(job), fetch] {
+            workers[slot] = start(index, [shared, slot, job = std::move(job), fetch] {
                 try {
                     DownloadWorker(job, fetch);
                 } catch (...) {

@@ -58,8 +58,9 @@ PictureJob MakePictureJob(const DownloadJobList &jobs, qsizetype index);
 // One fetch of a picture into request.filePath; returns the number of body
 // bytes received (0: nothing, so the fallback address is worth a try).
 using PictureFetcher = std::function<std::int64_t(const UrlRequest &request)>;
-// Starts a thread running `body`; throws std::system_error when it cannot.
-using WorkerStarter = std::function<std::thread(std::function<void()> body)>;
+// Starts the thread of job `jobIndex` running `body`; throws
+// std::system_error when it cannot.
+using WorkerStarter = std::function<std::thread(std::uint32_t jobIndex, std::function<void()> body)>;
 
 // The HTTP client's fetch with options kFetchKeepInCache | kFetchAllowCached.
 std::int64_t FetchPicture(const UrlRequest &request);

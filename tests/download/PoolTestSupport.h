@@ -1,0 +1,131 @@
+// Set-up shared by the pool and driver tests: the scripted loopback server,
+// a clean job list and pool state, and a fetch that records what the pool
+// asked for before it fetches for real.
+#pragma once
+
+#include "LoopbackServer.h"
+#include "RecordingWindow.h"
+#include "TestSupport.h"
+#include "download/DownProc.h"
+#include "download/DownloadJobList.h"
+#include "net/URLSource2.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QStringList>
+
+#include <memory>
+#include <mutex>
+
+namespace tamblin::test {
+
+// What the pool's fetches did, in the order they started.
+class FetchLog {
+public:
+    std::int64_t Fetch(const UrlRequest &request)
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_started.append(request.url);
+            m_files.append(request.filePath);
+            ++m_running;
+            m_maxRunning = std::max(m_maxRunning, m_running);
+        }
+        const std::int64_t bytes = FetchPicture(request);
+        std::lock_guard lock(m_mutex);
+        --m_running;
+        ++m_ended;
+        return bytes;
+    }
+
+    QStringList Started() const { std::lock_guard lock(m_mutex); return m_started; }
+    QStringList Files() const { std::lock_guard lock(m_mutex); return m_files; }
+    int Running() const { std::lock_guard lock(m_mutex); return m_running; }
+    int MaxRunning() const { std::lock_guard lock(m_mutex); return m_maxRunning; }
+    int Ended() const { std::lock_guard lock(m_mutex); return m_ended; }
+
+private:
+    mutable std::mutex m_mutex;
+    QStringList m_started;
+    QStringList m_files;
+    int m_running = 0;
+    int m_maxRunning = 0;
+    int m_ended = 0;
+};
+
+class PoolTestBase : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { s_server = std::make_unique<LoopbackServer>(); }
+    static void TearDownTestSuite() { s_server.reset(); }
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(s_server && s_server->IsRunning()) << "the loopback server did not start";
+        g_jobs.Clear();
+        g_jobs.folder = dir.Path();
+        g_jobs.progressWindow = nullptr;
+        g_jobs.progressControlId = 1006;
+        g_jobs.poolDone = nullptr;
+        g_stopDownload = false;
+        g_minKb = 0;
+        g_maxKb = 0;
+        g_threadCount = 5;
+        g_timeoutSec = 10;
+        auto log = std::make_shared<FetchLog>();
+        fetches = log;
+        SetPictureFetcher([log](const UrlRequest &request) { return log->Fetch(request); });
+        SetWorkerStarter(nullptr);
+    }
+
+    void TearDown() override
+    {
+        JoinAbandonedWorkers();
+        SetPictureFetcher(nullptr);
+        SetWorkerStarter(nullptr);
+        g_jobs.Clear();
+        g_jobs.progressWindow = nullptr;
+        g_jobs.poolDone = nullptr;
+    }
+
+    static QString Url(const QString &pathAndQuery) { return s_server->Url(pathAndQuery); }
+    // A picture of `size` pattern bytes answered after `holdMs`.
+    static QString Picture(int size, int holdMs = 0, const QString &key = QString())
+    {
+        QString url = Url(QStringLiteral("/body?size=%1&hold=%2").arg(size).arg(holdMs));
+        if (!key.isEmpty())
+            url += QStringLiteral("&key=") + key;
+        return url;
+    }
+    static int Hits(const QString &key)
+    {
+        UrlSource source;
+        UrlRequest request(Url(QStringLiteral("/hits?key=") + key));
+        if (!source.Fetch(request, 0))
+            return -1;
+        return source.body.toInt();
+    }
+
+    void AddJob(const QString &url, const QString &name)
+    {
+        g_jobs.urls.append(url);
+        g_jobs.fileNames.append(name);
+    }
+
+    // Entries of the folder, temporary files of the HTTP client included.
+    QStringList Entries(const QString &folder = QString()) const;
+
+    static inline std::unique_ptr<LoopbackServer> s_server;
+    NoProxyEnvironment noProxy;
+    TempDir dir;
+    RecordingWindow window;
+    std::shared_ptr<FetchLog> fetches;
+};
+
+inline QStringList PoolTestBase::Entries(const QString &folder) const
+{
+    QDir d(folder.isEmpty() ? dir.Path() : folder);
+    return d.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
+}
+
+} // namespace tamblin::test
