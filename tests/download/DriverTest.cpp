@@ -247,7 +247,7 @@ TEST_F(DriverTest, StopWhileThePoolRunsWritesNoRecord)
     Rules().flags = kFixFormat;
 
     std::thread stopper([this] {
-        while (fetches->Started().size() < 2)
+        while (fetches->StartedCount() < 2)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         RequestDownloadStop(core);
     });
@@ -293,7 +293,7 @@ TEST_F(DriverTest, ButtonStartsAndStopsARun)
     std::optional<std::thread> run = PressDownloadButton(core);
     ASSERT_TRUE(run.has_value());
     EXPECT_NE(core.m_downState, 0);
-    while (fetches->Started().isEmpty())
+    while (fetches->StartedCount() == 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     EXPECT_FALSE(PressDownloadButton(core).has_value());
     EXPECT_TRUE(g_stopDownload);

@@ -139,7 +139,7 @@ TEST_F(PoolTest, StopTakesEffectWhenTheNextWorkerEnds)
 
     std::optional<std::thread> pool = StartDownloadPool();
     ASSERT_TRUE(pool.has_value());
-    while (fetches->Started().size() < 4)
+    while (fetches->StartedCount() < 4)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     g_stopDownload = true;
     pool->join();
@@ -168,7 +168,7 @@ TEST_F(PoolTest, StragglersOfAStoppedPoolDoNotCountInTheNext)
     AddJob(Picture(2000, 900), u"old2.jpg"_s);
     std::optional<std::thread> first = StartDownloadPool();
     ASSERT_TRUE(first.has_value());
-    while (fetches->Started().size() < 3)
+    while (fetches->StartedCount() < 3)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     g_stopDownload = true;
     first->join();

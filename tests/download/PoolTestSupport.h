@@ -15,8 +15,10 @@
 #include <QDir>
 #include <QStringList>
 
+#include <atomic>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 namespace tamblin::test {
 
@@ -27,31 +29,37 @@ public:
     {
         {
             std::lock_guard lock(m_mutex);
-            m_started.append(request.url);
-            m_files.append(request.filePath);
-            ++m_running;
-            m_maxRunning = std::max(m_maxRunning, m_running);
+            m_started.push_back(request.url);
         }
+        const int running = ++m_running;
+        int max = m_maxRunning;
+        while (running > max && !m_maxRunning.compare_exchange_weak(max, running)) {
+        }
+        ++m_startedCount;
         const std::int64_t bytes = FetchPicture(request);
-        std::lock_guard lock(m_mutex);
         --m_running;
         ++m_ended;
         return bytes;
     }
 
-    QStringList Started() const { std::lock_guard lock(m_mutex); return m_started; }
-    QStringList Files() const { std::lock_guard lock(m_mutex); return m_files; }
-    int Running() const { std::lock_guard lock(m_mutex); return m_running; }
-    int MaxRunning() const { std::lock_guard lock(m_mutex); return m_maxRunning; }
-    int Ended() const { std::lock_guard lock(m_mutex); return m_ended; }
+    // The addresses in the order their fetches began.
+    QStringList Started() const
+    {
+        std::lock_guard lock(m_mutex);
+        return QStringList(m_started.begin(), m_started.end());
+    }
+    int StartedCount() const { return m_startedCount; }
+    int Running() const { return m_running; }
+    int MaxRunning() const { return m_maxRunning; }
+    int Ended() const { return m_ended; }
 
 private:
     mutable std::mutex m_mutex;
-    QStringList m_started;
-    QStringList m_files;
-    int m_running = 0;
-    int m_maxRunning = 0;
-    int m_ended = 0;
+    std::vector<QString> m_started;
+    std::atomic<int> m_startedCount{0};
+    std::atomic<int> m_running{0};
+    std::atomic<int> m_maxRunning{0};
+    std::atomic<int> m_ended{0};
 };
 
 class PoolTestBase : public ::testing::Test {
