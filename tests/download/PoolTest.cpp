@@ -35,6 +35,7 @@ TEST_F(PoolTest, ThreeJobsFiveThreadsRunAtOnceAndReportEachCount)
     RunPool();
 
     EXPECT_EQ(fetches->MaxRunning(), 3);
+    EXPECT_EQ(PoolFolder(), QString());
     EXPECT_EQ(Entries(), (QStringList{u"0.jpg"_s, u"1.jpg"_s, u"2.jpg"_s}));
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(Size(u"%1.jpg"_s.arg(i)), 2000 + i);
@@ -141,6 +142,8 @@ TEST_F(PoolTest, StopTakesEffectWhenTheNextWorkerEnds)
     ASSERT_TRUE(pool.has_value());
     while (fetches->StartedCount() < 4)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_TRUE(g_poolRunning);
+    EXPECT_EQ(PoolFolder(), dir.Path());
     g_stopDownload = true;
     pool->join();
 

@@ -33,6 +33,9 @@ std::mutex g_hookMutex;
 PictureFetcher g_fetchHook;
 WorkerStarter g_startHook;
 
+std::mutex g_poolFolderMutex;
+QString g_poolFolder;
+
 std::mutex g_abandonedMutex;
 std::vector<std::thread> g_abandoned;
 
@@ -140,6 +143,10 @@ void DownPicFunc()
     if (slotCount == 0)
         return;
 
+    {
+        std::lock_guard lock(g_poolFolderMutex);
+        g_poolFolder = g_jobs.folder;
+    }
     g_poolRunning = true;
     const auto started = std::chrono::steady_clock::now();
 
@@ -212,6 +219,14 @@ void DownPicFunc()
         g_jobs.poolDone(seconds.count(), total);
     }
     g_poolRunning = false;
+    std::lock_guard lock(g_poolFolderMutex);
+    g_poolFolder.clear();
+}
+
+QString PoolFolder()
+{
+    std::lock_guard lock(g_poolFolderMutex);
+    return g_poolFolder;
 }
 
 void JoinAbandonedWorkers()

@@ -80,6 +80,10 @@ void DownPicFunc();
 // received nothing. Exceptions are the caller's to catch.
 void DownloadWorker(const PictureJob &job, const PictureFetcher &fetch);
 
+// The album folder of the running pool, or empty when none runs; safe to
+// call from any thread (the window's open-folder button).
+QString PoolFolder();
+
 // Waits for every worker that a stopped pool left running.
 void JoinAbandonedWorkers();
 
