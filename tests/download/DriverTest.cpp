@@ -263,6 +263,19 @@ TEST_F(DriverTest, StopWhileThePoolRunsWritesNoRecord)
     EXPECT_EQ(fetches->Running(), 0);
 }
 
+TEST_F(DriverTest, ParametersGivenForOneRunOverrideTheSite)
+{
+    AddAlbum(u"A"_s, {Picture(1024), Picture(3 * 1024, 200), Picture(4 * 1024, 200)});
+    window.SetChosen({0});
+    core.m_downState = 1;
+    RunDownload(core, DownParams{2, 0, 1, 10});
+
+    EXPECT_EQ(fetches->MaxRunning(), 1);
+    EXPECT_EQ(Entries(Folder(u"A"_s)), (QStringList{u"2.jpg"_s, u"3.jpg"_s, u"pic.orv"_s}));
+    EXPECT_EQ(core.m_settings.downParams[kSina].minKb, 0);
+    EXPECT_EQ(core.m_settings.downParams[kSina].threads, 2);
+}
+
 TEST_F(DriverTest, SkipRuleAcrossThreeRuns)
 {
     Rules().flags = kSkipDownloaded;

@@ -149,7 +149,7 @@ PictureExtractor GetPictureExtractor(int subMode)
     return g_extractors[subMode];
 }
 
-void RunDownload(TamblinCore &core)
+void RunDownload(TamblinCore &core, std::optional<DownParams> params)
 {
     WindowPort *const window = core.m_window;
     core.ReadExtensionSettings();
@@ -176,7 +176,9 @@ void RunDownload(TamblinCore &core)
         window->SetDownBusyUi();
     g_jobs.folder = base;
 
-    const RunParams run = ParamsFor(core);
+    RunParams run = ParamsFor(core);
+    if (params)
+        run.params = *params;
     g_minKb = run.params.minKb;
     g_maxKb = run.params.maxKb;
     g_threadCount = run.params.threads;
@@ -238,7 +240,7 @@ std::optional<std::thread> PressDownloadButton(TamblinCore &core)
         return std::nullopt;
     }
     try {
-        return std::thread(RunDownload, std::ref(core));
+        return std::thread([&core] { RunDownload(core); });
     } catch (const std::system_error &) {
         Message(core, QString::fromUtf16(texts::kRunThreadFailed));
         core.m_downState = 0;

@@ -7,6 +7,8 @@
 // (SetPictureExtractor) so that the engine does not depend on them.
 #pragma once
 
+#include "app/SoftSettings.h"
+
 #include <optional>
 #include <thread>
 
@@ -29,7 +31,9 @@ PictureExtractor GetPictureExtractor(int subMode);
 
 // The whole run, on its own thread: save path checks, album folders, the
 // per-album loop, the idle state at the end. Call with m_downState 1.
-void RunDownload(TamblinCore &core);
+// `params`, when given, stands for the site's download parameters for this
+// run only (the command line's options); the settings stay untouched.
+void RunDownload(TamblinCore &core, std::optional<DownParams> params = std::nullopt);
 
 // The download button: with no run busy, sets m_downState to 1 and starts
 // RunDownload on a new thread, which the caller owns and joins; with a run
