@@ -43,6 +43,7 @@ TEST_F(PoolTest, ThreeJobsFiveThreadsRunAtOnceAndReportEachCount)
               (QStringList{u"已下载1/3......"_s, u"已下载2/3......"_s, u"已下载3/3......"_s}));
     EXPECT_EQ(doneTotal, 3);
     EXPECT_EQ(g_jobsDone, 3u);
+    EXPECT_EQ(g_jobsTotal, 3u);
     EXPECT_FALSE(g_poolRunning);
 }
 

@@ -19,6 +19,7 @@ using namespace Qt::StringLiterals;
 
 std::atomic<bool> g_stopDownload{false};
 std::atomic<std::uint32_t> g_jobsDone{0};
+std::atomic<std::uint32_t> g_jobsTotal{0};
 std::atomic<bool> g_poolRunning{false};
 std::atomic<std::uint32_t> g_minKb{0};
 std::atomic<std::uint32_t> g_maxKb{0};
@@ -139,6 +140,7 @@ void DownPicFunc()
 {
     g_jobsDone = 0;
     const auto total = std::uint32_t(g_jobs.urls.size());
+    g_jobsTotal = total;
     const std::uint32_t slotCount = std::min(std::max<std::uint32_t>(g_threadCount, 1), total);
     if (slotCount == 0)
         return;

@@ -31,6 +31,9 @@ extern std::atomic<bool> g_stopDownload;
 // Workers of the current pool that have ended, as its supervisor counted
 // them. Workers abandoned by an earlier pool never count here.
 extern std::atomic<std::uint32_t> g_jobsDone;
+// Jobs of the current pool; with g_jobsDone what a progress display reads
+// from another thread.
+extern std::atomic<std::uint32_t> g_jobsTotal;
 // True while a supervisor has workers.
 extern std::atomic<bool> g_poolRunning;
 // Download parameters of the run: smallest and largest picture in KiB (0 =
