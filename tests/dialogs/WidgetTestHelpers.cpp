@@ -1,0 +1,51 @@
+#include "WidgetTestHelpers.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+
+namespace tamblin::test {
+
+MessageBoxAnswerer::MessageBoxAnswerer()
+{
+    connect(&m_timer, &QTimer::timeout, this, &MessageBoxAnswerer::Poll);
+    m_timer.start(5);
+}
+
+void MessageBoxAnswerer::Poll()
+{
+    auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+    if (!box || !box->isVisible())
+        return;
+    m_texts.append(box->text());
+    QAbstractButton *ok = box->button(QMessageBox::Ok);
+    if (ok)
+        QTest::mouseClick(ok, Qt::LeftButton);
+    else
+        box->close();
+}
+
+void TypeInto(QLineEdit *edit, const QString &text)
+{
+    QTest::mouseClick(edit, Qt::LeftButton);
+    QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(edit, Qt::Key_Delete);
+    QTest::keyClicks(edit, text);
+}
+
+void Click(QAbstractButton *button)
+{
+    QTest::mouseClick(button, Qt::LeftButton);
+}
+
+void Drag(QWidget *widget, QPoint from, QPoint to)
+{
+    QTest::mousePress(widget, Qt::LeftButton, Qt::NoModifier, from);
+    QTest::mouseMove(widget, to);
+    QTest::mouseRelease(widget, Qt::LeftButton, Qt::NoModifier, to);
+}
+
+} // namespace tamblin::test
