@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QInputMethodEvent>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -33,7 +34,24 @@ void TypeInto(QLineEdit *edit, const QString &text)
     QTest::mouseClick(edit, Qt::LeftButton);
     QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
     QTest::keyClick(edit, Qt::Key_Delete);
-    QTest::keyClicks(edit, text);
+    // Latin text comes as key presses; anything else the way an input
+    // method commits it.
+    qsizetype i = 0;
+    while (i < text.size()) {
+        const QChar c = text[i];
+        if (c.unicode() >= 0x20 && c.unicode() < 0x7F) {
+            QTest::keyClick(edit, c.toLatin1());
+            ++i;
+            continue;
+        }
+        qsizetype end = i;
+        while (end < text.size() && !(text[end].unicode() >= 0x20 && text[end].unicode() < 0x7F))
+            ++end;
+        QInputMethodEvent commit;
+        commit.setCommitString(text.mid(i, end - i));
+        QApplication::sendEvent(edit, &commit);
+        i = end;
+    }
 }
 
 void Click(QAbstractButton *button)
