@@ -116,14 +116,11 @@ TEST(DialogScreenshots, EveryDialogIsDrawnWithItsWholeChineseText)
 TEST(DialogScreenshots, SplashIsDrawnAndShapedByItsPicture)
 {
     QWidget owner;
-    auto *splash = new CSplashScreenEx;
-    ASSERT_TRUE(splash->Create(&owner, StoredText(kTextSplash), 0, 0x0B));
-    ASSERT_TRUE(splash->SetBitmap(SplashPicture()));
-    splash->SetTextFont();
-    splash->SetTextRect(QRect(QPoint(30, 50), QPoint(291, 160)));
-    splash->SetTextColor(Qt::white);
-    splash->SetTextFormat(CSplashScreenEx::kTextVCenter | CSplashScreenEx::kTextWordBreak);
+    CSplashScreenEx *splash = CSplashScreenEx::ShowStartup(&owner);
+    ASSERT_NE(splash, nullptr);
     EXPECT_EQ(splash->size(), QSize(300, 167));
+    EXPECT_EQ(splash->SplashStyle(), 0x0Bu);
+    EXPECT_FALSE(splash->TimerActive());
 
     // The picture as drawn, and as the window shows it: cut by its region,
     // over a checkerboard that stands for whatever lies behind it.

@@ -11,12 +11,11 @@ using namespace Qt::StringLiterals;
 namespace tamblin {
 
 CAboutDlg::CAboutDlg(QWidget *parent)
-    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint)
+    : QDialog(parent, kModalFrame)
 {
-    setWindowTitle(u"关于"_s);
     setModal(true);
     // Template 100: the icon at the left, the two lines beside it, OK below.
-    DialogTemplate dlg(this, 8, 230, 66);
+    DialogTemplate dlg(this, u"关于"_s, 8, 230, 66);
     auto *icon = dlg.Place(new QLabel(this), 0, 14, 12, 21, 20);
     const int side = qMin(icon->width(), icon->height());
     icon->setPixmap(ProgramIcon().pixmap(side, side));

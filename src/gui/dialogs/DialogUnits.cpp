@@ -73,9 +73,10 @@ QRect DialogUnits::Rect(int x, int y, int width, int height) const
     return QRect(left, top, X(x + width) - left, Y(y + height) - top);
 }
 
-DialogTemplate::DialogTemplate(QDialog *dialog, int pointSize, int width, int height)
+DialogTemplate::DialogTemplate(QDialog *dialog, const QString &caption, int pointSize, int width, int height)
     : m_dialog(dialog), m_units(DialogFont(pointSize))
 {
+    m_dialog->setWindowTitle(caption);
     m_dialog->setFont(DialogFont(pointSize));
     m_dialog->setFixedSize(m_units.X(width), m_units.Y(height));
 }

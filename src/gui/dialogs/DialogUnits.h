@@ -33,11 +33,15 @@ private:
     int m_baseY;
 };
 
-// Lays a dialog out from its template: the font, a fixed client size, and
-// every control placed in dialog units.
+// Window flags of a template's modal frame: caption and close box, fixed size.
+inline constexpr Qt::WindowFlags kModalFrame =
+    Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint;
+
+// Lays a dialog out from its template: caption, font, a fixed client size,
+// and every control placed in dialog units.
 class DialogTemplate {
 public:
-    DialogTemplate(QDialog *dialog, int pointSize, int width, int height);
+    DialogTemplate(QDialog *dialog, const QString &caption, int pointSize, int width, int height);
 
     const DialogUnits &Units() const { return m_units; }
     // Places `control` (a child of the dialog) and gives it `id` as its object

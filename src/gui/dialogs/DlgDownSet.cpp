@@ -24,12 +24,11 @@ int ReadInt(const QLineEdit *edit)
 } // namespace
 
 CDlgDownSet::CDlgDownSet(QWidget *parent, DownParams *params)
-    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
+    : QDialog(parent, kModalFrame),
       m_params(params)
 {
-    setWindowTitle(u"设置"_s);
     setModal(true);
-    DialogTemplate dlg(this, 8, 196, 137);
+    DialogTemplate dlg(this, u"设置"_s, 8, 196, 137);
     dlg.Place(new QGroupBox(u"下载参数设置"_s, this), 0, 7, 7, 182, 106);
     dlg.Place(new QLabel(u"线程数(1~15)："_s, this), 0, 34, 28, 57, 9);
     dlg.Place(new QLabel(u"超时(S, >=10)："_s, this), 0, 34, 48, 57, 9);

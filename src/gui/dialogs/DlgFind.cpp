@@ -21,8 +21,7 @@ namespace tamblin {
 CDlgFind::CDlgFind(QWidget *parent)
     : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint)
 {
-    setWindowTitle(u"相册搜索"_s);
-    DialogTemplate dlg(this, 8, 130, 71);
+    DialogTemplate dlg(this, u"相册搜索"_s, 8, 130, 71);
     dlg.Place(new QLabel(u"相册搜索"_s, this), 0, 1, 1, 116, 10)->setContentsMargins(2, 0, 0, 0);
     // A push button's margins leave no room for "×" in 11 x 10 units.
     auto *close = dlg.Place(new QToolButton(this), kIdClose, 119, 0, 11, 10);

@@ -36,12 +36,11 @@ void StoreChoice(const QButtonGroup *group, std::uint8_t &field)
 } // namespace
 
 CDlgSaveSet::CDlgSaveSet(QWidget *parent, SiteRules *rules)
-    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
+    : QDialog(parent, kModalFrame),
       m_rules(rules)
 {
-    setWindowTitle(u"设置"_s);
     setModal(true);
-    DialogTemplate dlg(this, 8, 265, 154);
+    DialogTemplate dlg(this, u"设置"_s, 8, 265, 154);
     dlg.Place(new QGroupBox(u"文件名"_s, this), 0, 7, 7, 251, 77);
     dlg.Place(new QLabel(u"前缀"_s, this), 0, 11, 33, 20, 9);
     m_filePrefix = dlg.Place(new QLineEdit(this), kIdFilePrefix, 31, 31, 67, 12);

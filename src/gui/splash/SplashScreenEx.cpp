@@ -1,6 +1,7 @@
 #include "splash/SplashScreenEx.h"
 
 #include "dialogs/DialogUnits.h"
+#include "dialogs/Resources.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -45,6 +46,22 @@ CSplashScreenEx::CSplashScreenEx()
 }
 
 CSplashScreenEx::~CSplashScreenEx() = default;
+
+CSplashScreenEx *CSplashScreenEx::ShowStartup(QWidget *mainWindow)
+{
+    auto *splash = new CSplashScreenEx;
+    if (!splash->Create(mainWindow, StoredText(kTextSplash), 0, kFadeIn | kFadeOut | kCenterScreen)
+        || !splash->SetBitmap(SplashPicture())) {
+        delete splash;
+        return nullptr;
+    }
+    splash->SetTextFont();
+    splash->SetTextRect(QRect(30, 50, 291 - 30, 160 - 50));
+    splash->SetTextColor(Qt::white);
+    splash->SetTextFormat(kTextVCenter | kTextWordBreak);
+    splash->Show();
+    return splash;
+}
 
 bool CSplashScreenEx::Create(QWidget *parent, const QString &text, int timeoutMs, std::uint32_t style)
 {

@@ -48,6 +48,12 @@ public:
     CSplashScreenEx();
     ~CSplashScreenEx() override;
 
+    // The splash the main window shows while the program starts: the
+    // start-up text in white over the program's picture, centred on the
+    // screen, fading in and out, with no time-out. The main window ends it
+    // with Hide() and shows itself. Null when it cannot be created.
+    static CSplashScreenEx *ShowStartup(QWidget *mainWindow);
+
     // Parent is required; the splash is a tool window owned by it. False when
     // there is no parent.
     bool Create(QWidget *parent, const QString &text, int timeoutMs = 2000, std::uint32_t style = 0);
