@@ -2,6 +2,7 @@
 // outputs, for a person to look at, and checks what can be checked by
 // machine: every text fits its control and the font has a glyph for it.
 #include "TestSupport.h"
+#include "WidgetTestHelpers.h"
 
 #include "app/SoftSettings.h"
 #include "dialogs/AboutDlg.h"
@@ -16,11 +17,13 @@
 
 #include <QAbstractButton>
 #include <QDir>
+#include <QFile>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPainter>
 #include <QPixmap>
+#include <QTest>
 #include <QTextDocument>
 
 using namespace Qt::StringLiterals;
@@ -95,6 +98,17 @@ TEST(DialogScreenshots, EveryDialogIsDrawnWithItsWholeChineseText)
     CDlgSaveSet saveSet(nullptr, &rules);
     ExpectTextsShown(&saveSet, "file-name settings");
     Save(&saveSet, u"dialog-file-name-settings.png"_s);
+    saveSet.show();
+    {
+        const QString path = QDir(test::TestOutputDir()).filePath(u"dialog-file-name-help.png"_s);
+        QFile::remove(path);
+        test::MessageBoxAnswerer answerer(path);
+        auto *link = saveSet.findChild<QLabel *>(u"1010"_s);
+        QTest::mouseClick(link, Qt::LeftButton, Qt::NoModifier, QPoint(4, link->height() / 2));
+        EXPECT_EQ(answerer.Texts().size(), 1);
+        EXPECT_TRUE(QFile::exists(path));
+    }
+    saveSet.hide();
 
     CDlgFind find;
     find.SetMode(CDlgFind::kModeFind);

@@ -5,12 +5,13 @@
 #include <QInputMethodEvent>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPixmap>
 #include <QPushButton>
 #include <QTest>
 
 namespace tamblin::test {
 
-MessageBoxAnswerer::MessageBoxAnswerer()
+MessageBoxAnswerer::MessageBoxAnswerer(const QString &screenshotPath) : m_screenshotPath(screenshotPath)
 {
     connect(&m_timer, &QTimer::timeout, this, &MessageBoxAnswerer::Poll);
     m_timer.start(5);
@@ -21,6 +22,8 @@ void MessageBoxAnswerer::Poll()
     auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
     if (!box || !box->isVisible())
         return;
+    if (m_texts.isEmpty() && !m_screenshotPath.isEmpty())
+        box->grab().save(m_screenshotPath, "PNG");
     m_texts.append(box->text());
     QAbstractButton *ok = box->button(QMessageBox::Ok);
     if (ok)

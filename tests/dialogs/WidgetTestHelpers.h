@@ -17,7 +17,8 @@ namespace tamblin::test {
 // mouse click on its OK button.
 class MessageBoxAnswerer : public QObject {
 public:
-    MessageBoxAnswerer();
+    // With a path, the first box is also saved there as a PNG before it is closed.
+    explicit MessageBoxAnswerer(const QString &screenshotPath = QString());
     QStringList Texts() const { return m_texts; }
 
 private:
@@ -25,6 +26,7 @@ private:
 
     QTimer m_timer;
     QStringList m_texts;
+    QString m_screenshotPath;
 };
 
 // Clicks into the edit, selects all and types `text` over it (empty text
