@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 namespace tamblin {
@@ -28,19 +29,32 @@ struct ST_PERLISTRECORD {
     std::int32_t thumbIndex = -1;
 };
 
+// Longest album name; the name is also the album's folder name.
+inline constexpr qsizetype kMaxAlbumNameLength = 80;
+
+// The list worker appends while the window shows rows: a reader on another
+// thread than the one adding goes through Size() and At(), which take the
+// list's lock. Records never move and are never removed singly, so a pointer
+// from At() stays valid until Clear().
 class AlbumList {
 public:
     std::vector<std::unique_ptr<ST_PERLISTRECORD>> items;
     std::int32_t selectedCount = 0;
 
-    // Copies `album`, cleans its name into a folder name and makes it unique
-    // with " (n)"; returns the new number of albums. A record that cannot be
-    // allocated is reported through `window` and not added.
+    // Copies `album`, cleans its name into a folder name of at most
+    // kMaxAlbumNameLength characters and makes it unique with " (n)"; returns
+    // the new number of albums. A record that cannot be allocated is reported
+    // through `window` and not added.
     int AddAlbum(const ST_PERLISTRECORD &album, WindowPort *window = nullptr);
+    // Deletes every record, from the back to the front. Not while a list run
+    // adds albums.
     void Clear();
-    int Size() const { return int(items.size()); }
+    int Size() const;
+    // The record at `index`, or null when there is none.
+    ST_PERLISTRECORD *At(int index) const;
 
 private:
+    mutable std::mutex m_mutex;
     QHash<QString, int> m_names;      // names in the list
     QHash<QString, unsigned> m_nextN; // per cleaned name: the smallest n not known to be taken
 };

@@ -55,7 +55,8 @@ public:
     std::atomic<std::uint8_t> m_downState{0};    // 0 idle, 1 running, 2 skip rule, 3 stop asked
 
     // Reads "soft.dat" from m_appDir, repairs it, writes it back and fills
-    // the two history boxes.
+    // the two history boxes. A missing, unreadable or empty file gives the
+    // first-run defaults.
     void LoadSettings();
     // Writes "soft.dat" through a temporary file; a failed save leaves the
     // old file intact. Serialised, since the list worker saves too.
@@ -64,7 +65,8 @@ public:
     bool AddHistory(int which, const QString &text);
     void ReadExtensionSettings();
 
-    // An extractor found an album: add it and show its row.
+    // An extractor found an album: add it and show its row. Ignored until
+    // start-up has finished (m_ready).
     void OnAlbumAdded(const ST_PERLISTRECORD &album);
 
     QString SettingsPath() const;

@@ -3,7 +3,11 @@
 // Each caller builds its own UrlSource and UrlRequest on its own thread and
 // reuses them for its requests: set `url` (and headers, markers, limits),
 // call Fetch, then GetText or look at the file. Nothing here is shared
-// between threads except the cookie store.
+// between threads except the cookie store: its cookies go with every request
+// (unless `headers` carries a cookie line of its own) and the cookies that
+// answers set are stored in it. Only http and https are fetched, also after
+// a redirect (at most 10 are followed); the proxy comes from http_proxy,
+// https_proxy and no_proxy.
 #pragma once
 
 #include <QByteArray>
@@ -28,6 +32,14 @@ inline constexpr int kTextDetectUtf8 = 16;
 // The agent text every request carries.
 extern const char kUserAgent[];
 
+// Hard ceilings, so that an endless answer or a gzip bomb cannot exhaust
+// memory or disk. A Weibo album list of 65,535 albums is tens of megabytes.
+inline constexpr qint64 kMaxTextBytes = qint64(256) << 20;  // text body, and inflated body
+inline constexpr qint64 kMaxFileBytes = qint64(2) << 30;    // body streamed to a file
+// Bytes asked for in one read of the response; each read is followed by a
+// pause (UrlRequest::readPauseMs, 10 ms).
+inline constexpr qsizetype kReadChunkBytes = 102399;
+
 struct UrlRequest {
     UrlRequest(const QString &url = QString(), const QString &filePath = QString(),
                std::uint32_t timeoutMs = 20000);
@@ -39,15 +51,32 @@ struct UrlRequest {
     QByteArray beginMarker; // text mode: drop everything up to its last occurrence
     QByteArray endMarker;   // text mode: cut at its first occurrence and stop reading
     QByteArray retryText;   // content check: found in the body = failed attempt
-    QString filePath;       // empty: keep the body in memory; else write it here
+    // Empty: the body stays in memory (text mode). Otherwise it is streamed
+    // to a temporary file beside this one and renamed to it only when it is
+    // complete and within the limits; a failed fetch leaves no file (and an
+    // earlier file of that name untouched).
+    QString filePath;
     std::optional<QByteArray> postBody;
-    std::uint32_t readTimeoutMs;
-    std::uint32_t connectTimeoutMs;
+    std::uint32_t readTimeoutMs;    // each wait for response bytes; 0: none
+    std::uint32_t connectTimeoutMs; // each step up to the end of sending; 0: none
     std::uint32_t minSizeKb = 0;
     std::uint32_t maxSizeKb = 0; // 0: no limit
     std::uint32_t minLength = 0; // content check: the body must be longer
     std::uint8_t attempts = 1;
     std::uint8_t retryDelaySec = 1;
+
+    // Ceilings beyond which the exchange fails (see kMaxTextBytes).
+    qint64 maxTextBytes = kMaxTextBytes;
+    qint64 maxFileBytes = kMaxFileBytes;
+    // Once the answer has begun, one that trickles in slower than this on
+    // average over each window of readTimeoutMs (at least a second) fails, so
+    // that a server sending a byte now and then cannot hold a worker for
+    // ever; 0 turns the check off.
+    std::uint32_t minBytesPerSec = 256;
+    // A bound on the whole exchange; 0: none.
+    std::uint32_t totalTimeoutMs = 0;
+    // The pause after each read (it caps one exchange near 10 MB/s).
+    std::uint32_t readPauseMs = 10;
 };
 
 class UrlSource {
@@ -63,15 +92,31 @@ public:
     QString GetText(int options) const;
 
     QString responseHeaders; // raw header block, CR LF line ends
+    // Text mode: the body (after marker cutting). File mode: stays empty, the
+    // body goes straight to the file; look at bodyBytes or the result.
     QByteArray body;
+    // Bytes of the body of the last exchange: body.size() in text mode, the
+    // bytes written in file mode.
+    qint64 bodyBytes = 0;
+    qint64 maxTextBytes = kMaxTextBytes; // copied from the request
     QByteArray beginMarker;
     QByteArray endMarker;
     bool gzipped = false;
 };
 
 // Inflates a gzip or zlib stream, appending to `target`; true only when the
-// stream ended properly.
+// stream ended properly. Output is capped at kMaxTextBytes, or at `limit`
+// (negative: no cap); a stream that would pass it yields false.
 bool InflateBody(const char *data, qsizetype length, QByteArray &target);
+bool InflateBody(const char *data, qsizetype length, QByteArray &target, qint64 limit);
+// Size of the inflated stream, without keeping it; -1 when it passes `limit`.
+qint64 InflatedSize(const char *data, qsizetype length, qint64 limit);
+
+// The address as it goes on the wire: leading and trailing blanks and control
+// characters dropped, tabs and line breaks removed, unsafe characters
+// percent-encoded (as UTF-8), the host in its ASCII form. Empty when it is not
+// an http or https address.
+QByteArray PrepareUrl(const QString &url);
 
 // "name=value; name2=value2" of the cookie store for `url`, or empty.
 QString GetUrlCookies(const QString &url);

@@ -1,0 +1,119 @@
+#include "app/AlbumList.h"
+
+#include "app/WindowPort.h"
+#include "download/FileUtils.h"
+
+#include <new>
+
+namespace tamblin {
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// `name` cut to at most `limit` characters, without splitting a surrogate
+// pair and without the blanks and dots the cut may leave at its end (the
+// name is a folder name).
+QString CutName(const QString &name, qsizetype limit)
+{
+    if (name.size() <= limit)
+        return name;
+    qsizetype length = limit;
+    if (length > 0 && name[length - 1].isHighSurrogate())
+        --length;
+    QString cut = name.left(length);
+    while (!cut.isEmpty() && (cut.back().isSpace() || cut.back() == u'.'))
+        cut.chop(1);
+    return cut;
+}
+
+// Candidate n for `base`: "%s (%u)", the base shortened so that the whole
+// stays within the name limit. Different n always give different texts.
+QString Numbered(const QString &base, unsigned n)
+{
+    const QString suffix = u" (%1)"_s.arg(n);
+    return CutName(base, kMaxAlbumNameLength - suffix.size()) + suffix;
+}
+
+} // namespace
+
+int AlbumList::AddAlbum(const ST_PERLISTRECORD &album, WindowPort *window)
+{
+    QString cleaned = album.name;
+    SanitizeName(cleaned, kTimeStampFallback, true);
+    cleaned = CutName(cleaned, kMaxAlbumNameLength);
+
+    std::lock_guard lock(m_mutex);
+    try {
+        auto record = std::make_unique<ST_PERLISTRECORD>(album);
+        record->thumbIndex = -1;
+        record->index = int(items.size());
+
+        // Names are never removed singly, so every candidate below the hint
+        // is still taken: starting there finds the same name as trying
+        // n = 1, 2, 3, ... would.
+        QString name = cleaned;
+        unsigned n = 0;
+        if (m_names.contains(name)) {
+            n = qMax(m_nextN.value(cleaned), 1u);
+            name = Numbered(cleaned, n);
+            while (m_names.contains(name))
+                name = Numbered(cleaned, ++n);
+        }
+        record->name = name;
+        const int index = record->index;
+        items.push_back(std::move(record));
+        m_names.insert(name, index);
+        if (n > 0)
+            m_nextN.insert(cleaned, n + 1);
+    } catch (const std::bad_alloc &) {
+        if (window)
+            window->ShowMessage(u"内存分配失败"_s);
+    }
+    return int(items.size());
+}
+
+void AlbumList::Clear()
+{
+    std::lock_guard lock(m_mutex);
+    while (!items.empty())
+        items.pop_back();
+    m_names.clear();
+    m_nextN.clear();
+}
+
+int AlbumList::Size() const
+{
+    std::lock_guard lock(m_mutex);
+    return int(items.size());
+}
+
+ST_PERLISTRECORD *AlbumList::At(int index) const
+{
+    std::lock_guard lock(m_mutex);
+    if (index < 0 || size_t(index) >= items.size())
+        return nullptr;
+    return items[size_t(index)].get();
+}
+
+QString RemarkText(std::int32_t flags)
+{
+    if (flags < 0)
+        return QString::asprintf("%08u", unsigned(flags) & 0x7FFFFFFFu);
+    if (flags & 1)
+        return u"加密相册"_s;
+    if (flags & 2)
+        return u"私密相册"_s;
+    if (flags & 4)
+        return u"好友可见"_s;
+    return {};
+}
+
+QString CountText(std::int32_t count)
+{
+    if (count == -1)
+        return u"未知"_s;
+    return QString::asprintf("%4u", unsigned(count));
+}
+
+} // namespace tamblin

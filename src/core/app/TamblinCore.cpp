@@ -1,0 +1,151 @@
+#include "app/TamblinCore.h"
+
+#include "app/Ini.h"
+#include "app/WindowPort.h"
+#include "net/URLSource2.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+namespace tamblin {
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// Sites whose first-run rules differ from all zero.
+constexpr int kSiteFixOrderAndLarge = 7;
+constexpr int kSiteSequenceNames = 8;
+constexpr int kSitesFixOrder[] = {11, 16};
+
+constexpr std::uint16_t kDefaultThreads = 5;
+constexpr std::uint16_t kMaxThreads = 15;
+constexpr std::uint16_t kDefaultTimeoutSec = 30;
+constexpr std::uint16_t kMinTimeoutSec = 10;
+
+// The text option of the HTTP client a "V2编码"/"V3编码" value stands for.
+std::uint8_t TextOption(const QString &value)
+{
+    if (value.startsWith(u"UTF8"))
+        return kTextUtf8;
+    if (value.startsWith(u"AUTO"))
+        return kTextDetectUtf8;
+    if (value.startsWith(u"BIG5"))
+        return kTextBig5;
+    return 0; // "ANSI" and anything else
+}
+
+} // namespace
+
+TamblinCore::TamblinCore(WindowPort *window) : m_window(window) {}
+
+QString TamblinCore::SettingsPath() const
+{
+    return m_appDir + u"soft.dat"_s;
+}
+
+void TamblinCore::LoadSettings()
+{
+    m_settings = SoftSettings{};
+    bool read = false;
+    QFile file(SettingsPath());
+    if (file.open(QIODevice::ReadOnly)) {
+        const QByteArray bytes = file.read(kSoftSettingsSize);
+        m_settings = SoftSettings::FromBytes(bytes);
+        // An empty file holds no settings at all: treat it as a first run.
+        read = !bytes.isEmpty();
+    }
+
+    for (DownParams &params : m_settings.downParams) {
+        if (params.threads == 0 || params.threads > kMaxThreads)
+            params.threads = kDefaultThreads;
+        if (params.timeoutSec < kMinTimeoutSec)
+            params.timeoutSec = kDefaultTimeoutSec;
+    }
+    if (!read) {
+        m_settings.siteRules[kSiteFixOrderAndLarge].flags = kFixOrder | kLargePictures;
+        for (int site : kSitesFixOrder)
+            m_settings.siteRules[site].flags = kFixOrder;
+        m_settings.siteRules[kSiteSequenceNames].fileNameMode = 1;
+    }
+
+    SaveSettings();
+
+    if (!m_window)
+        return;
+    for (int which = 0; which < 2; ++which) {
+        m_window->ClearHistoryItems(which);
+        const auto &history = which == 0 ? m_settings.addressHistory : m_settings.savePathHistory;
+        for (const auto &entry : history) {
+            const QString text = entry.Get();
+            if (!text.isEmpty())
+                m_window->AddHistoryItem(which, text);
+        }
+    }
+}
+
+bool TamblinCore::SaveSettings()
+{
+    std::lock_guard lock(m_saveMutex);
+    // The new image goes to a temporary file beside the old one and replaces
+    // it only when completely written, so a crash or a full disk never
+    // leaves a damaged "soft.dat".
+    QSaveFile file(SettingsPath());
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    const QByteArray bytes = m_settings.ToBytes();
+    if (file.write(bytes) != bytes.size()) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}
+
+bool TamblinCore::AddHistory(int which, const QString &text)
+{
+    if (which != 0 && which != 1)
+        return false;
+    if (text.size() >= kHistoryUnits)
+        return false;
+    auto &history = which == 0 ? m_settings.addressHistory : m_settings.savePathHistory;
+    for (const auto &entry : history) {
+        if (entry.Get().compare(text, Qt::CaseInsensitive) == 0)
+            return false;
+    }
+    for (int i = kHistoryEntries - 1; i > 0; --i)
+        history[i] = history[i - 1];
+    history[0].Set(text);
+    return true;
+}
+
+void TamblinCore::ReadExtensionSettings()
+{
+    m_qqV2Encoding = 0;
+    m_qqV3Encoding = 0;
+    m_taobaoPriceInName = 0;
+    m_taobaoPriceAdjust = 0;
+
+    const QString path = m_appDir + u"下载器扩展设置.ini"_s;
+    if (!QFileInfo::exists(path))
+        return;
+    const CIni ini(path);
+    m_qqV2Encoding = TextOption(ini.GetString(u"QQ空间"_s, u"V2编码"_s, u"ANSI"_s));
+    m_qqV3Encoding = TextOption(ini.GetString(u"QQ空间"_s, u"V3编码"_s, u"ANSI"_s));
+    m_qqSourceNameWay = std::uint8_t(ini.GetInt(u"QQ空间"_s, u"取原始名方式"_s, 1));
+    m_taobaoPriceInName = ini.GetString(u"淘宝"_s, u"图片名中是否有价格"_s, u"无"_s).startsWith(u"有") ? 1 : 0;
+    m_taobaoPriceAdjust = ini.GetInt(u"淘宝"_s, u"价格增减"_s, 0);
+}
+
+void TamblinCore::OnAlbumAdded(const ST_PERLISTRECORD &album)
+{
+    // Before start-up has finished no list run can have begun.
+    if (m_ready.load() != 1)
+        return;
+    const int before = m_albums.Size();
+    const int count = m_albums.AddAlbum(album, m_window);
+    if (count > before && m_window)
+        m_window->AlbumAdded(count - 1);
+}
+
+} // namespace tamblin

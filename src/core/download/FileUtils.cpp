@@ -1,0 +1,255 @@
+#include "download/FileUtils.h"
+
+#include "app/WindowPort.h"
+#include "download/DownloadJobList.h"
+#include "text/StringCtrl.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace tamblin {
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+constexpr QChar kIdeographicFullStop(0x3002);
+constexpr qsizetype kMaxNameLength = 1000;
+
+bool IsAllDots(const QString &name)
+{
+    if (name.isEmpty())
+        return false;
+    for (QChar c : name) {
+        if (c != u'.')
+            return false;
+    }
+    return true;
+}
+
+// A name made of dots alone would mean this folder or its parent.
+void ReplaceDots(QString &name)
+{
+    if (IsAllDots(name))
+        name.fill(kIdeographicFullStop);
+}
+
+bool IsForbiddenInName(QChar c)
+{
+    switch (c.unicode()) {
+    case u'\r': case u'\n': case u'\\': case u'/': case u':':
+    case u'*': case u'?': case u'"': case u'<': case u'>': case u'|':
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+void SanitizeName(QString &name, int number, bool fallback)
+{
+    HtmlDecode(name);
+    while (name.contains(u"  "_s))
+        name.replace(u"  "_s, u" "_s);
+    name = name.trimmed();
+    ReplaceDots(name);
+    name.removeIf(IsForbiddenInName);
+    name.replace(u'\t', u'_');
+    // Bell and every other control character (NUL included): no file system
+    // wants them in a name.
+    name.removeIf([](QChar c) { return c.unicode() < 0x20; });
+    while (name.endsWith(u'.'))
+        name.chop(1);
+    qsizetype lead = 0;
+    while (lead < name.size() && name[lead] == u'.')
+        ++lead;
+    name.remove(0, lead);
+    name = name.trimmed();
+    // Removing characters above can leave dots between blanks, as in "* .. *".
+    ReplaceDots(name);
+
+    if (fallback && (name.isEmpty() || name.size() >= kMaxNameLength)) {
+        if (number == kTimeStampFallback)
+            name = MakeTimeStampName(QDateTime::currentSecsSinceEpoch());
+        else
+            name = u"pic%1"_s.arg(number);
+    }
+}
+
+QString MakeTimeStampName(std::int64_t time)
+{
+    const QDateTime local = QDateTime::fromSecsSinceEpoch(time, Qt::LocalTime);
+    if (!local.isValid())
+        return {};
+    const int year = local.date().year();
+    if (year < 1 || year > 9999)
+        return {};
+    return local.toString(u"yyyyMMddhhmmss"_s);
+}
+
+bool IsFullPath(QStringView path)
+{
+#ifdef Q_OS_WIN
+    if (path.size() >= 3 && path[1] == u':' && (path[2] == u'\\' || path[2] == u'/'))
+        return true;
+    return path.startsWith(u"\\\\");
+#else
+    return path.startsWith(u'/');
+#endif
+}
+
+bool CreateDirectoryPath(QString &path, WindowPort *window)
+{
+    const QChar sep = QDir::separator();
+    path = path.trimmed();
+    if (path.isEmpty())
+        return true; // the current folder
+    if (!path.endsWith(sep))
+        path += sep;
+
+    qsizetype scan = 0;
+#ifdef Q_OS_WIN
+    if (path.startsWith(sep))
+        path.remove(0, 1);
+    const qsizetype drive = path.indexOf(u":\\");
+    if (drive >= 1)
+        scan = drive + 2;
+#else
+    // The root of an absolute path exists.
+    while (scan < path.size() && path[scan] == sep)
+        ++scan;
+#endif
+
+    for (;;) {
+        const qsizetype at = path.indexOf(sep, scan);
+        if (at <= 0)
+            return true;
+        const QString folder = path.left(at);
+        // A file of that name is no folder: the level is missing, not there.
+        if (!QFileInfo(folder).isDir() && !QDir().mkdir(folder) && !QFileInfo(folder).isDir()) {
+            if (window)
+                window->ShowMessage(folder);
+            return false;
+        }
+        scan = at + 1;
+    }
+}
+
+bool HasImageExtension(QStringView name)
+{
+    const qsizetype dot = name.lastIndexOf(u'.');
+    if (dot < 0)
+        return false;
+    const QString ext = name.mid(dot).toString().toLower();
+    for (QStringView known : {u".jpeg", u".jpg", u".bmp", u".gif", u".png", u".tif"}) {
+        if (ext == known)
+            return true;
+    }
+    return false;
+}
+
+namespace {
+
+// The extension the first bytes of a picture call for; empty when none does.
+QString ExtensionForHeader(const unsigned char (&b)[7])
+{
+    if (b[0] == 0xFF && b[1] == 0xD8)
+        return u".jpg"_s;
+    if (b[0] == 0x89 && b[1] == 0x50)
+        return u".png"_s;
+    if (b[0] == 0x47 && b[1] == 0x49 && b[2] == 0x46)
+        return u".gif"_s;
+    if (b[0] == 0x42 && b[1] == 0x4D)
+        return u".bmp"_s;
+    if (b[0] == 0 && b[1] == 0) {
+        if ((b[2] == 0x02 || b[2] == 0x10) && b[3] == 0 && b[4] == 0)
+            return u".tga"_s;
+        if (b[2] == 0x01 && b[3] == 0 && b[4] == 0x01)
+            return u".ico"_s;
+        if (b[2] == 0x02 && b[3] == 0 && b[4] == 0x01)
+            return u".cur"_s;
+    }
+    if ((b[0] == 0x4D && b[1] == 0x4D) || (b[0] == 0x49 && b[1] == 0x49))
+        return u".tiff"_s;
+    return {};
+}
+
+} // namespace
+
+bool FixImageFormat(QString &path)
+{
+    if (!QFileInfo(path).isFile())
+        return false;
+
+    // A dot in a folder name is no extension: the name then has none.
+    qsizetype dot = path.lastIndexOf(u'.');
+    if (dot <= path.lastIndexOf(QDir::separator()))
+        dot = path.size();
+    const QString oldPath = path;
+
+    unsigned char head[7] = {};
+    QFile file(oldPath);
+    if (file.open(QIODevice::ReadOnly))
+        file.read(reinterpret_cast<char *>(head), sizeof head);
+    file.close();
+
+    const QString ext = ExtensionForHeader(head);
+    if (ext.isEmpty())
+        return true; // the file keeps its name
+    path = oldPath.left(dot) + ext;
+    if (path == oldPath)
+        return true;
+    // QFile::rename never replaces an existing file, so a picture that
+    // already bears the new name survives.
+    return QFile::rename(oldPath, path);
+}
+
+void FixPictureFormats(DownloadJobList &jobs)
+{
+    const QChar sep = QDir::separator();
+    for (qsizetype i = 0; i < jobs.fileNames.size(); ++i) {
+        QString path = jobs.FilePath(i);
+        if (!FixImageFormat(path))
+            continue;
+        QString &entry = jobs.fileNames[i];
+        entry = entry.left(entry.lastIndexOf(sep) + 1) + path.mid(path.lastIndexOf(sep) + 1);
+    }
+}
+
+void FixPictureOrder(DownloadJobList &jobs)
+{
+    const std::int64_t now = QDateTime::currentSecsSinceEpoch();
+    for (qsizetype i = 0; i < jobs.fileNames.size(); ++i)
+        SetFileTimes(jobs.FilePath(i), now - 60 * std::int64_t(i));
+}
+
+void SetFileTimes(const QString &path, std::int64_t time)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadWrite | QIODevice::ExistingOnly))
+        return;
+    if (time > 0) {
+        const QDateTime when = QDateTime::fromSecsSinceEpoch(time, Qt::UTC);
+        if (when.isValid()) {
+            file.setFileTime(when, QFileDevice::FileModificationTime);
+            file.setFileTime(when, QFileDevice::FileAccessTime);
+#ifdef Q_OS_WIN
+            file.setFileTime(when, QFileDevice::FileBirthTime);
+#endif
+        }
+    }
+}
+
+void WriteUnicodeTextFile(const QString &name, QByteArrayView bytes)
+{
+    QFile file(name.isEmpty() ? u"1.txt"_s : name);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return;
+    file.write("\xFF\xFE", 2);
+    file.write(bytes.data(), bytes.size());
+}
+
+} // namespace tamblin

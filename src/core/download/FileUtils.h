@@ -1,0 +1,69 @@
+// File-system and picture helpers of the download engine: cleaning texts into
+// file and folder names, creating a save path, recognising and correcting
+// picture file names, the two fix-up passes over an album's files, and the
+// UTF-16 text file.
+//
+// Paths use the native separator; a full path is what the platform calls
+// absolute.
+#pragma once
+
+#include <QByteArrayView>
+#include <QString>
+#include <QStringView>
+
+#include <cstdint>
+
+namespace tamblin {
+
+class WindowPort;
+struct DownloadJobList;
+
+// The number that asks SanitizeName's fallback for a time stamp.
+inline constexpr int kTimeStampFallback = 0xFFFF;
+
+// Makes any text safe as one file or folder name, in place: decodes entities,
+// collapses blanks, drops separators, wildcards, control characters and
+// leading or trailing dots, and never leaves "." or "..". With `fallback`, a
+// name that ends up empty or 1000 characters or longer becomes a time stamp
+// (number kTimeStampFallback) or "pic<number>".
+void SanitizeName(QString &name, int number, bool fallback);
+
+// The local time of `time` (seconds since 1970) as 14 digits,
+// yyyyMMddhhmmss; empty when it cannot be converted.
+QString MakeTimeStampName(std::int64_t time);
+
+// True when `path` is absolute on this platform.
+bool IsFullPath(QStringView path);
+
+// Creates `path` folder by folder. The path is trimmed and left ending in the
+// native separator. Returns true when every folder exists afterwards; the
+// first one that cannot be created is shown through `window` (when given).
+bool CreateDirectoryPath(QString &path, WindowPort *window);
+
+// True when `name` ends in .jpeg, .jpg, .bmp, .gif, .png or .tif, in any case.
+bool HasImageExtension(QStringView name);
+
+// Gives the file at `path` the extension its first bytes call for and renames
+// it. `path` becomes the new name whenever the file exists, even when the
+// rename fails; returns true when the file now bears that name. An existing
+// file of the new name is never replaced.
+bool FixImageFormat(QString &path);
+
+// FixImageFormat over every downloaded file of `jobs`; the job's file name
+// follows a successful rename. Missing files are left alone.
+void FixPictureFormats(DownloadJobList &jobs);
+
+// Dates the files of `jobs` so that a listing by time shows the album's
+// order: the first file now, each later one 60 seconds older.
+void FixPictureOrder(DownloadJobList &jobs);
+
+// Sets the modification and access time (and, where the platform has one,
+// the creation time) of an existing file to `time` (seconds since 1970) when
+// it is above 0. Files that cannot be opened are left alone.
+void SetFileTimes(const QString &path, std::int64_t time);
+
+// Writes FF FE followed by `bytes` to `name` ("1.txt" when empty), replacing
+// the file. Nothing happens when it cannot be created.
+void WriteUnicodeTextFile(const QString &name, QByteArrayView bytes);
+
+} // namespace tamblin

@@ -1,0 +1,344 @@
+#include "net/CookieStore.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QStandardPaths>
+#include <QUrl>
+
+#include <algorithm>
+
+namespace tamblin {
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+constexpr QByteArrayView kHttpOnlyPrefix = "#HttpOnly_";
+
+std::int64_t Now()
+{
+    return QDateTime::currentSecsSinceEpoch();
+}
+
+bool Expired(const Cookie &cookie, std::int64_t now)
+{
+    return cookie.expires != 0 && cookie.expires <= now;
+}
+
+bool IsIpAddress(const QString &host)
+{
+    if (host.contains(u':'))
+        return true;
+    return !host.isEmpty() && std::all_of(host.begin(), host.end(), [](QChar c) { return c.isDigit() || c == u'.'; });
+}
+
+bool DomainMatches(const Cookie &cookie, const QString &host)
+{
+    if (host == cookie.domain)
+        return true;
+    if (cookie.hostOnly || IsIpAddress(host))
+        return false;
+    return host.size() > cookie.domain.size() && host.endsWith(cookie.domain)
+        && host.at(host.size() - cookie.domain.size() - 1) == u'.';
+}
+
+bool PathMatches(const QString &cookiePath, const QString &requestPath)
+{
+    if (cookiePath == requestPath)
+        return true;
+    if (!requestPath.startsWith(cookiePath))
+        return false;
+    return cookiePath.endsWith(u'/') || requestPath.at(cookiePath.size()) == u'/';
+}
+
+QString DefaultFilePath()
+{
+    if (qEnvironmentVariableIsSet("TAMBLIN_COOKIE_FILE"))
+        return qEnvironmentVariable("TAMBLIN_COOKIE_FILE");
+    // Without an application name the data folder would be the user's shared
+    // one (a test or tool that never named itself): keep cookies in memory.
+    if (QCoreApplication::applicationName().isEmpty())
+        return QString();
+    const QString dir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    return dir.isEmpty() ? QString() : dir + u"/cookies.txt"_s;
+}
+
+} // namespace
+
+std::optional<Cookie> ParseCookieLine(QByteArrayView line)
+{
+    while (!line.isEmpty() && (line.back() == '\r' || line.back() == '\n'))
+        line.chop(1);
+    Cookie cookie;
+    if (line.startsWith(kHttpOnlyPrefix)) {
+        cookie.httpOnly = true;
+        line = line.sliced(kHttpOnlyPrefix.size());
+    } else if (line.isEmpty() || line.front() == '#') {
+        return std::nullopt;
+    }
+    const QList<QByteArray> fields = line.toByteArray().split('\t');
+    if (fields.size() < 6)
+        return std::nullopt;
+    QByteArray domain = fields[0].trimmed().toLower();
+    const bool dotted = domain.startsWith('.');
+    if (dotted)
+        domain.remove(0, 1);
+    if (domain.isEmpty())
+        return std::nullopt;
+    cookie.domain = QString::fromUtf8(domain);
+    cookie.hostOnly = !dotted && fields[1].trimmed().toUpper() != "TRUE";
+    cookie.path = QString::fromUtf8(fields[2]);
+    if (!cookie.path.startsWith(u'/'))
+        cookie.path = u"/"_s;
+    cookie.secure = fields[3].trimmed().toUpper() == "TRUE";
+    // Some exporters write fractional seconds.
+    bool ok = false;
+    const double expires = fields[4].trimmed().toDouble(&ok);
+    if (!ok)
+        return std::nullopt;
+    cookie.expires = expires > 0 ? std::int64_t(expires) : 0;
+    cookie.name = QString::fromUtf8(fields[5]);
+    if (fields.size() > 6)
+        cookie.value = QString::fromUtf8(fields.mid(6).join('\t'));
+    return cookie;
+}
+
+QByteArray CookieLine(const Cookie &cookie)
+{
+    QByteArray line;
+    if (cookie.httpOnly)
+        line += kHttpOnlyPrefix;
+    if (!cookie.hostOnly)
+        line += '.';
+    line += cookie.domain.toUtf8();
+    line += cookie.hostOnly ? "\tFALSE\t" : "\tTRUE\t";
+    line += cookie.path.toUtf8();
+    line += cookie.secure ? "\tTRUE\t" : "\tFALSE\t";
+    line += QByteArray::number(qlonglong(cookie.expires));
+    line += '\t';
+    line += cookie.name.toUtf8();
+    line += '\t';
+    line += cookie.value.toUtf8();
+    return line;
+}
+
+CookieStore &CookieStore::Instance()
+{
+    static CookieStore store;
+    return store;
+}
+
+void CookieStore::SetFilePath(const QString &path)
+{
+    std::lock_guard lock(m_mutex);
+    m_path = path;
+    m_pathSet = true;
+    m_cookies.clear();
+    m_loaded = false;
+    LoadLocked();
+}
+
+QString CookieStore::FilePath()
+{
+    std::lock_guard lock(m_mutex);
+    LoadLocked();
+    return m_path;
+}
+
+void CookieStore::LoadLocked()
+{
+    if (m_loaded)
+        return;
+    m_loaded = true;
+    if (!m_pathSet)
+        m_path = DefaultFilePath();
+    if (m_path.isEmpty())
+        return;
+    QFile file(m_path);
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    const QByteArray text = file.readAll();
+    const std::int64_t now = Now();
+    for (const QByteArray &line : text.split('\n')) {
+        if (std::optional<Cookie> cookie = ParseCookieLine(line); cookie && !Expired(*cookie, now))
+            PutLocked(*cookie);
+    }
+}
+
+void CookieStore::SaveLocked()
+{
+    if (m_path.isEmpty())
+        return;
+    QDir().mkpath(QFileInfo(m_path).absolutePath());
+    QSaveFile file(m_path);
+    if (!file.open(QIODevice::WriteOnly))
+        return;
+    QByteArray text = "# Netscape HTTP Cookie File\n";
+    const std::int64_t now = Now();
+    for (const Cookie &cookie : std::as_const(m_cookies)) {
+        if (!Expired(cookie, now))
+            text += CookieLine(cookie) + '\n';
+    }
+    file.write(text);
+    file.commit();
+}
+
+bool CookieStore::PutLocked(const Cookie &cookie)
+{
+    if (Expired(cookie, Now()))
+        return RemoveLocked(cookie);
+    for (Cookie &held : m_cookies) {
+        if (held.SameKey(cookie)) {
+            if (held == cookie)
+                return false;
+            held = cookie;
+            return true;
+        }
+    }
+    m_cookies.append(cookie);
+    return true;
+}
+
+bool CookieStore::RemoveLocked(const Cookie &key)
+{
+    return m_cookies.removeIf([&](const Cookie &held) { return held.SameKey(key); }) > 0;
+}
+
+void CookieStore::AddCookie(const Cookie &cookie)
+{
+    std::lock_guard lock(m_mutex);
+    LoadLocked();
+    if (PutLocked(cookie))
+        SaveLocked();
+}
+
+bool CookieStore::RemoveCookie(const QString &domain, const QString &path, const QString &name)
+{
+    Cookie key;
+    key.domain = domain.toLower();
+    if (key.domain.startsWith(u'.'))
+        key.domain.remove(0, 1);
+    key.path = path;
+    key.name = name;
+    std::lock_guard lock(m_mutex);
+    LoadLocked();
+    const bool removed = RemoveLocked(key);
+    if (removed)
+        SaveLocked();
+    return removed;
+}
+
+void CookieStore::Clear()
+{
+    std::lock_guard lock(m_mutex);
+    LoadLocked();
+    m_cookies.clear();
+    SaveLocked();
+}
+
+QList<Cookie> CookieStore::AllCookies()
+{
+    std::lock_guard lock(m_mutex);
+    LoadLocked();
+    const std::int64_t now = Now();
+    QList<Cookie> live;
+    for (const Cookie &cookie : std::as_const(m_cookies)) {
+        if (!Expired(cookie, now))
+            live.append(cookie);
+    }
+    return live;
+}
+
+QList<Cookie> CookieStore::CookiesForUrl(const QString &url)
+{
+    const QUrl parsed(url.trimmed(), QUrl::StrictMode);
+    const QString scheme = parsed.scheme().toLower();
+    if (!parsed.isValid() || (scheme != u"http"_s && scheme != u"https"_s))
+        return {};
+    const QString host = parsed.host(QUrl::FullyEncoded).toLower();
+    QString path = parsed.path(QUrl::FullyEncoded);
+    if (path.isEmpty())
+        path = u"/"_s;
+    const bool secure = scheme == u"https"_s;
+
+    QList<Cookie> matched;
+    {
+        std::lock_guard lock(m_mutex);
+        LoadLocked();
+        const std::int64_t now = Now();
+        for (const Cookie &cookie : std::as_const(m_cookies)) {
+            if (!Expired(cookie, now) && (secure || !cookie.secure) && DomainMatches(cookie, host)
+                && PathMatches(cookie.path, path))
+                matched.append(cookie);
+        }
+    }
+    // Longer paths first; among equal paths the older cookie first.
+    std::stable_sort(matched.begin(), matched.end(),
+                     [](const Cookie &a, const Cookie &b) { return a.path.size() > b.path.size(); });
+    return matched;
+}
+
+QString CookieStore::CookieHeader(const QString &url)
+{
+    QString header;
+    for (const Cookie &cookie : CookiesForUrl(url)) {
+        if (!header.isEmpty())
+            header += u"; "_s;
+        // A cookie without a name is sent as its value alone, as browsers do.
+        header += cookie.name.isEmpty() ? cookie.value : cookie.name + u'=' + cookie.value;
+    }
+    return header;
+}
+
+int CookieStore::ImportFile(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return -1;
+    return ImportText(file.readAll());
+}
+
+int CookieStore::ImportText(QByteArrayView text)
+{
+    std::lock_guard lock(m_mutex);
+    LoadLocked();
+    const std::int64_t now = Now();
+    int taken = 0;
+    bool changed = false;
+    for (const QByteArray &line : text.toByteArray().split('\n')) {
+        std::optional<Cookie> cookie = ParseCookieLine(line);
+        if (!cookie || Expired(*cookie, now))
+            continue;
+        ++taken;
+        changed = PutLocked(*cookie) || changed;
+    }
+    if (changed)
+        SaveLocked();
+    return taken;
+}
+
+void CookieStore::MergeExchange(const QList<Cookie> &before, const QList<Cookie> &after)
+{
+    std::lock_guard lock(m_mutex);
+    LoadLocked();
+    bool changed = false;
+    for (const Cookie &cookie : after) {
+        if (!before.contains(cookie))
+            changed = PutLocked(cookie) || changed;
+    }
+    for (const Cookie &cookie : before) {
+        const bool kept = std::any_of(after.begin(), after.end(), [&](const Cookie &c) { return c.SameKey(cookie); });
+        // Only what the exchange itself saw disappear; another thread may have
+        // replaced the cookie meanwhile.
+        if (!kept && m_cookies.contains(cookie))
+            changed = RemoveLocked(cookie) || changed;
+    }
+    if (changed)
+        SaveLocked();
+}
+
+} // namespace tamblin

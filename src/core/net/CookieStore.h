@@ -1,0 +1,98 @@
+// The process-wide cookie store shared by every exchange and the login browser.
+//
+// Cookies are matched to an address as browsers do (domain, path, expiry,
+// secure flag) and kept in a Netscape cookies.txt file in the per-user data
+// folder, so a login survives a restart. Session cookies are kept in the file
+// too: the login browser's cookies are all the program has of a login.
+// Every member is safe to call from any thread.
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QList>
+#include <QString>
+
+#include <cstdint>
+#include <mutex>
+#include <optional>
+
+namespace tamblin {
+
+struct Cookie {
+    QString domain;        // lower case, without a leading dot
+    bool hostOnly = true;  // false: the domain and all hosts below it
+    QString path = QStringLiteral("/");
+    bool secure = false;   // sent over https only
+    bool httpOnly = false;
+    std::int64_t expires = 0; // seconds since 1970; 0: a session cookie
+    QString name;
+    QString value;
+
+    bool SameKey(const Cookie &other) const
+    {
+        return name == other.name && domain == other.domain && path == other.path;
+    }
+    bool operator==(const Cookie &other) const = default;
+};
+
+// One line of a cookies.txt file ("#HttpOnly_" lines included); nothing for
+// comments, blank lines and lines that are not cookies.
+std::optional<Cookie> ParseCookieLine(QByteArrayView line);
+// The cookies.txt line of a cookie, without a line end.
+QByteArray CookieLine(const Cookie &cookie);
+
+class CookieStore {
+public:
+    static CookieStore &Instance();
+
+    // Where the store is kept. By default the file "cookies.txt" in the
+    // per-user data folder of the application (its name must be set before
+    // the store is first used; without one the store stays in memory), or
+    // the file named by TAMBLIN_COOKIE_FILE when that variable is set (set
+    // but empty: kept in memory only). Setting a path
+    // drops the cookies held and loads that file; an empty path keeps the
+    // store in memory only.
+    void SetFilePath(const QString &path);
+    QString FilePath();
+
+    // Adds or replaces the cookie with the same name, domain and path; a
+    // cookie that has already expired removes it instead.
+    void AddCookie(const Cookie &cookie);
+    // True when a cookie was removed.
+    bool RemoveCookie(const QString &domain, const QString &path, const QString &name);
+    void Clear();
+
+    // Every cookie held that has not expired.
+    QList<Cookie> AllCookies();
+    // The cookies a browser would send to `url`, longest path first.
+    QList<Cookie> CookiesForUrl(const QString &url);
+    // "name=value; name2=value2" for `url`, or an empty text.
+    QString CookieHeader(const QString &url);
+
+    // Adds the cookies of a cookies.txt file as exported by a browser
+    // extension. Returns the number of cookies taken, -1 when the file cannot
+    // be read.
+    int ImportFile(const QString &path);
+    int ImportText(QByteArrayView text);
+
+    // After an exchange: `before` is what the exchange was given, `after` what
+    // it ended with. New and changed cookies are stored; those that the
+    // exchange dropped are removed.
+    void MergeExchange(const QList<Cookie> &before, const QList<Cookie> &after);
+
+private:
+    CookieStore() = default;
+    void LoadLocked();
+    void SaveLocked();
+    // True when the store changed.
+    bool PutLocked(const Cookie &cookie);
+    bool RemoveLocked(const Cookie &key);
+
+    std::mutex m_mutex;
+    bool m_loaded = false;
+    bool m_pathSet = false;
+    QString m_path;
+    QList<Cookie> m_cookies; // in order of creation
+};
+
+} // namespace tamblin
