@@ -1,8 +1,7 @@
 #include "WidgetTestHelpers.h"
 
-#include "dialogs/DialogUnits.h"
 #include "dialogs/DlgFind.h"
-#include "dialogs/FindTarget.h"
+#include "grid/MyGridCtrl.h"
 
 #include <gtest/gtest.h>
 
@@ -17,65 +16,32 @@ using namespace Qt::StringLiterals;
 namespace tamblin {
 namespace {
 
-// A grid of text rows behind the find box: row 0 is the fixed header.
-// FindRow behaves as the album grid's does.
-class FakeGrid : public FindTarget {
-public:
-    explicit FakeGrid(QList<QStringList> rows) : m_rows(std::move(rows)) {}
-
-    int FindRow(int startRow, QString &keyword, int direction, bool ignoreCase, bool wholeCell) override
-    {
-        m_calls.append({startRow, direction});
-        if (keyword.isEmpty()) {
-            ShowOkMessage(nullptr, u"关键字不能为空"_s);
-            return 1;
-        }
-        if (ignoreCase)
-            keyword = keyword.toLower();
-        const int step = direction == 1 ? 1 : -1;
-        for (int row = startRow + step; row >= GetFixedRowCount() && row < GetRowCount(); row += step) {
-            for (QString cell : m_rows[row]) {
-                if (ignoreCase)
-                    cell = cell.toLower();
-                if (wholeCell ? cell == keyword : cell.contains(keyword)) {
-                    m_selected = row;
-                    return 1;
-                }
-            }
-        }
-        return 0;
-    }
-    int GetRowCount() const override { return int(m_rows.size()); }
-    int GetFixedRowCount() const override { return 1; }
-    int GetSelectedMinRow() const override { return m_selected; }
-    void SetExclusiveSelection(bool exclusive) override { m_exclusive = exclusive; }
-
-    struct Call {
-        int start, direction;
-        bool operator==(const Call &) const = default;
-    };
-    QList<QStringList> m_rows;
-    int m_selected = -1;
-    bool m_exclusive = false;
-    QList<Call> m_calls;
-};
-
 class DlgFindTest : public ::testing::Test {
 protected:
+    // The album grid: a header row and five albums.
     DlgFindTest()
-        : m_grid({{u"序号"_s, u"相册名"_s, u"张数"_s},
-                  {u"0001"_s, u"Summer abc"_s, u"12"_s},
-                  {u"0002"_s, u"旅行"_s, u"30"_s},
-                  {u"0003"_s, u"ABC"_s, u"7"_s},
-                  {u"0004"_s, u"家人"_s, u"abcd"_s},
-                  {u"0005"_s, u"其他"_s, u"1"_s}})
     {
+        const QList<QStringList> rows = {{u"序号"_s, u"相册名"_s, u"张数"_s},
+                                         {u"0001"_s, u"Summer abc"_s, u"12"_s},
+                                         {u"0002"_s, u"旅行"_s, u"30"_s},
+                                         {u"0003"_s, u"ABC"_s, u"7"_s},
+                                         {u"0004"_s, u"家人"_s, u"abcd"_s},
+                                         {u"0005"_s, u"其他"_s, u"1"_s}};
+        m_grid.SetupGrid(1, int(rows.size()), 3, true);
+        for (int r = 0; r < rows.size(); ++r)
+            for (int c = 0; c < 3; ++c)
+                m_grid.SetItemText(r, c, rows[r][c]);
+        m_grid.resize(400, 300);
+        m_grid.show();
     }
     void OpenFind()
     {
         m_box.OpenFind(&m_grid);
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&m_box));
     }
+    // The row the find box selected; the row count when none is.
+    int Selected() const { return m_grid.GetSelectedCellRange().GetMinRow(); }
+    void SelectNothing() { m_grid.ResetSelectedRange(); }
     template <typename W = QPushButton>
     W *Control(int id) { return m_box.findChild<W *>(QString::number(id)); }
     QLineEdit *Keyword() { return Control<QLineEdit>(CDlgFind::kIdKeyword); }
@@ -86,14 +52,14 @@ protected:
         return answerer.Texts();
     }
 
-    FakeGrid m_grid;
+    CMyGridCtrl m_grid;
     CDlgFind m_box;
 };
 
 TEST_F(DlgFindTest, NextWrapsAroundToTheFirstMatch)
 {
     OpenFind();
-    EXPECT_TRUE(m_grid.m_exclusive);
+    EXPECT_TRUE(m_grid.GetExclusiveSelection());
     EXPECT_TRUE(Control(CDlgFind::kIdPrevious)->isVisible());
     EXPECT_TRUE(Control<QCheckBox>(CDlgFind::kIdMatchCase)->isVisible());
     EXPECT_EQ(Control(CDlgFind::kIdNext)->text(), u"下一个"_s);
@@ -101,20 +67,21 @@ TEST_F(DlgFindTest, NextWrapsAroundToTheFirstMatch)
     test::TypeInto(Keyword(), u"  abc "_s); // trimmed; case ignored
     // Nothing selected: the search starts at the first album row.
     Press(CDlgFind::kIdNext);
-    EXPECT_EQ(m_grid.m_selected, 1);
-    EXPECT_EQ(m_grid.m_calls, (QList<FakeGrid::Call>{{6, 1}, {0, 1}}));
+    EXPECT_EQ(Selected(), 1);
     Press(CDlgFind::kIdNext);
-    EXPECT_EQ(m_grid.m_selected, 3);
+    EXPECT_EQ(Selected(), 3);
     Press(CDlgFind::kIdNext);
-    EXPECT_EQ(m_grid.m_selected, 4);
+    EXPECT_EQ(Selected(), 4);
     // On the last match: back to the first from the top.
-    m_grid.m_calls.clear();
     Press(CDlgFind::kIdNext);
-    EXPECT_EQ(m_grid.m_selected, 1);
-    EXPECT_EQ(m_grid.m_calls, (QList<FakeGrid::Call>{{4, 1}, {0, 1}}));
+    EXPECT_EQ(Selected(), 1);
     // Enter in the keyword searches onwards too.
     QTest::keyClick(Keyword(), Qt::Key_Return);
-    EXPECT_EQ(m_grid.m_selected, 3);
+    EXPECT_EQ(Selected(), 3);
+    // The search goes on from the row the user selected.
+    m_grid.SelectRow(2);
+    Press(CDlgFind::kIdNext);
+    EXPECT_EQ(Selected(), 3);
     EXPECT_TRUE(m_box.isVisible());
 }
 
@@ -123,15 +90,13 @@ TEST_F(DlgFindTest, PreviousStartsAtTheLastRowAndWraps)
     OpenFind();
     test::TypeInto(Keyword(), u"abc"_s);
     Press(CDlgFind::kIdPrevious);
-    EXPECT_EQ(m_grid.m_selected, 4);
+    EXPECT_EQ(Selected(), 4);
     Press(CDlgFind::kIdPrevious);
-    EXPECT_EQ(m_grid.m_selected, 3);
+    EXPECT_EQ(Selected(), 3);
     Press(CDlgFind::kIdPrevious);
-    EXPECT_EQ(m_grid.m_selected, 1);
-    m_grid.m_calls.clear();
+    EXPECT_EQ(Selected(), 1);
     Press(CDlgFind::kIdPrevious);
-    EXPECT_EQ(m_grid.m_selected, 4);
-    EXPECT_EQ(m_grid.m_calls, (QList<FakeGrid::Call>{{1, 0}, {6, 0}}));
+    EXPECT_EQ(Selected(), 4);
 }
 
 TEST_F(DlgFindTest, MatchCaseAndWholeCellBoxes)
@@ -139,29 +104,29 @@ TEST_F(DlgFindTest, MatchCaseAndWholeCellBoxes)
     OpenFind();
     test::TypeInto(Keyword(), u"ABC"_s);
     Press(CDlgFind::kIdNext);
-    EXPECT_EQ(m_grid.m_selected, 1); // "Summer abc" without match case
+    EXPECT_EQ(Selected(), 1); // "Summer abc" without match case
 
-    m_grid.m_selected = -1;
+    SelectNothing();
     test::Click(Control<QCheckBox>(CDlgFind::kIdMatchCase));
     Press(CDlgFind::kIdNext);
-    EXPECT_EQ(m_grid.m_selected, 3);
+    EXPECT_EQ(Selected(), 3);
     Press(CDlgFind::kIdNext);
-    EXPECT_EQ(m_grid.m_selected, 3); // the only match, found again after wrapping
+    EXPECT_EQ(Selected(), 3); // the only match, found again after wrapping
 
     // Whole cell: a part of a cell's text does not match.
     test::Click(Control<QCheckBox>(CDlgFind::kIdMatchCase));
     test::Click(Control<QCheckBox>(CDlgFind::kIdWholeCell));
-    m_grid.m_selected = -1;
+    SelectNothing();
     test::TypeInto(Keyword(), u"abc"_s);
     Press(CDlgFind::kIdNext);
-    EXPECT_EQ(m_grid.m_selected, 3); // "ABC", not "Summer abc" nor "abcd"
+    EXPECT_EQ(Selected(), 3); // "ABC", not "Summer abc" nor "abcd"
     test::TypeInto(Keyword(), u"旅"_s);
-    m_grid.m_selected = -1;
+    SelectNothing();
     Press(CDlgFind::kIdNext);
-    EXPECT_EQ(m_grid.m_selected, -1);
+    EXPECT_EQ(Selected(), m_grid.GetRowCount());
     test::Click(Control<QCheckBox>(CDlgFind::kIdWholeCell));
     Press(CDlgFind::kIdNext);
-    EXPECT_EQ(m_grid.m_selected, 2);
+    EXPECT_EQ(Selected(), 2);
 }
 
 TEST_F(DlgFindTest, BlankKeywordIsReportedOnceAndSelectsNothing)
@@ -169,9 +134,8 @@ TEST_F(DlgFindTest, BlankKeywordIsReportedOnceAndSelectsNothing)
     OpenFind();
     test::TypeInto(Keyword(), u"   "_s);
     EXPECT_EQ(Press(CDlgFind::kIdNext), QStringList{u"关键字不能为空"_s});
-    EXPECT_EQ(m_grid.m_calls.size(), 1);
     EXPECT_EQ(Press(CDlgFind::kIdPrevious), QStringList{u"关键字不能为空"_s});
-    EXPECT_EQ(m_grid.m_selected, -1);
+    EXPECT_EQ(Selected(), m_grid.GetRowCount());
 }
 
 TEST_F(DlgFindTest, CloseHidesTheBoxAndKeepsItsContents)
@@ -181,16 +145,16 @@ TEST_F(DlgFindTest, CloseHidesTheBoxAndKeepsItsContents)
     test::Click(Control<QCheckBox>(CDlgFind::kIdWholeCell));
     test::Click(Control<QToolButton>(CDlgFind::kIdClose));
     EXPECT_FALSE(m_box.isVisible());
-    EXPECT_FALSE(m_grid.m_exclusive);
+    EXPECT_FALSE(m_grid.GetExclusiveSelection());
 
     OpenFind();
-    EXPECT_TRUE(m_grid.m_exclusive);
+    EXPECT_TRUE(m_grid.GetExclusiveSelection());
     EXPECT_EQ(Keyword()->text(), u"旅行"_s);
     EXPECT_TRUE(Control<QCheckBox>(CDlgFind::kIdWholeCell)->isChecked());
     // Escape closes it the same way.
     QTest::keyClick(Keyword(), Qt::Key_Escape);
     EXPECT_FALSE(m_box.isVisible());
-    EXPECT_FALSE(m_grid.m_exclusive);
+    EXPECT_FALSE(m_grid.GetExclusiveSelection());
 }
 
 TEST_F(DlgFindTest, FilterModeAsksOnlyForTheKeyword)

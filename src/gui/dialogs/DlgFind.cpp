@@ -1,7 +1,7 @@
 #include "dialogs/DlgFind.h"
 
 #include "dialogs/DialogUnits.h"
-#include "dialogs/FindTarget.h"
+#include "grid/MyGridCtrl.h"
 
 #include <QCheckBox>
 #include <QGuiApplication>
@@ -55,11 +55,11 @@ void CDlgFind::SetMode(int mode)
     m_next->setText(find ? u"下一个"_s : u"筛选"_s);
 }
 
-void CDlgFind::OpenFind(FindTarget *target)
+void CDlgFind::OpenFind(CMyGridCtrl *grid)
 {
-    m_target = target;
-    if (m_target)
-        m_target->SetExclusiveSelection(true);
+    m_grid = grid;
+    if (m_grid)
+        m_grid->SetExclusiveSelection(true);
     SetMode(kModeFind);
     show();
     QRect area;
@@ -81,8 +81,8 @@ QString CDlgFind::TrimmedKeyword() const
 
 int CDlgFind::StartRow() const
 {
-    const int selected = m_target->GetSelectedMinRow();
-    return selected < 0 ? m_target->GetRowCount() : selected;
+    // The grid reports its row count as the smallest row when nothing is selected.
+    return m_grid->GetSelectedCellRange().GetMinRow();
 }
 
 void CDlgFind::OnNext()
@@ -92,27 +92,27 @@ void CDlgFind::OnNext()
         accept();
         return;
     }
-    if (!m_target)
+    if (!m_grid)
         return;
     QString keyword = TrimmedKeyword();
     const bool ignoreCase = !m_matchCase->isChecked();
     const bool wholeCell = m_wholeCell->isChecked();
-    if (!m_target->FindRow(StartRow(), keyword, 1, ignoreCase, wholeCell)) {
+    if (!m_grid->FindRow(StartRow(), keyword, 1, ignoreCase, wholeCell)) {
         // Wrap around: from just above the first album row.
-        m_target->FindRow(m_target->GetFixedRowCount() - 1, keyword, 1, ignoreCase, wholeCell);
+        m_grid->FindRow(m_grid->GetFixedRowCount() - 1, keyword, 1, ignoreCase, wholeCell);
     }
 }
 
 void CDlgFind::OnPrevious()
 {
-    if (m_mode != kModeFind || !m_target)
+    if (m_mode != kModeFind || !m_grid)
         return;
     QString keyword = TrimmedKeyword();
     const bool ignoreCase = !m_matchCase->isChecked();
     const bool wholeCell = m_wholeCell->isChecked();
-    if (!m_target->FindRow(StartRow(), keyword, 0, ignoreCase, wholeCell)) {
+    if (!m_grid->FindRow(StartRow(), keyword, 0, ignoreCase, wholeCell)) {
         // Wrap around: from just below the last row.
-        m_target->FindRow(m_target->GetRowCount(), keyword, 0, ignoreCase, wholeCell);
+        m_grid->FindRow(m_grid->GetRowCount(), keyword, 0, ignoreCase, wholeCell);
     }
 }
 
@@ -123,8 +123,8 @@ void CDlgFind::OnClose()
         return;
     }
     // The box is kept, hidden, for the next use.
-    if (m_target)
-        m_target->SetExclusiveSelection(false);
+    if (m_grid)
+        m_grid->SetExclusiveSelection(false);
     hide();
 }
 

@@ -7,13 +7,12 @@
 #include <QPoint>
 #include <QString>
 
+class CMyGridCtrl;
 class QCheckBox;
 class QLineEdit;
 class QPushButton;
 
 namespace tamblin {
-
-class FindTarget;
 
 class CDlgFind : public QDialog {
     Q_OBJECT
@@ -34,12 +33,12 @@ public:
     // Shows or hides the find-only controls and names button 1006 for `mode`.
     void SetMode(int mode);
     int Mode() const { return m_mode; }
-    void SetTarget(FindTarget *target) { m_target = target; }
+    void SetGrid(CMyGridCtrl *grid) { m_grid = grid; }
 
     // Find mode as the main window opens it from its find link: search
-    // `target`, switch its exclusive selection on, show the box centred on
-    // the parent.
-    void OpenFind(FindTarget *target);
+    // `grid`, switch its exclusive selection on, show the box centred on the
+    // parent.
+    void OpenFind(CMyGridCtrl *grid);
 
     // The keyword, trimmed, once filter mode ended with Accepted.
     QString Keyword() const { return m_keyword; }
@@ -60,7 +59,7 @@ private:
     void OnClose();
 
     int m_mode = kModeFind;
-    FindTarget *m_target = nullptr;
+    CMyGridCtrl *m_grid = nullptr;
     QString m_keyword;
     QLineEdit *m_edit;
     QCheckBox *m_matchCase;
