@@ -4,6 +4,10 @@
 #include <QByteArray>
 #include <QtGlobal>
 
+#ifdef TAMBLIN_TEST_GUI
+#include <QApplication>
+#endif
+
 int main(int argc, char **argv)
 {
     // Widgets draw offscreen, and cookies stay in memory instead of the
@@ -12,6 +16,11 @@ int main(int argc, char **argv)
         qputenv("QT_QPA_PLATFORM", QByteArrayLiteral("offscreen"));
     if (!qEnvironmentVariableIsSet("TAMBLIN_COOKIE_FILE"))
         qputenv("TAMBLIN_COOKIE_FILE", QByteArray());
+#ifdef TAMBLIN_TEST_GUI
+    // Widget tests need an application object before the first widget.
+    QApplication app(argc, argv);
+    QApplication::setApplicationDisplayName(QStringLiteral("Tamblin"));
+#endif
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
