@@ -7,36 +7,6 @@
 using namespace Qt::StringLiterals;
 
 namespace tamblin::test {
-namespace {
-
-// The widget tests need an application object before the first widget.
-class QtEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        if (!QApplication::instance()) {
-            // Headless even when the runner's environment does not say so.
-            if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-                qputenv("QT_QPA_PLATFORM", "offscreen");
-            static int argc = 1;
-            static char name[] = "grid_tests";
-            static char *argv[] = {name, nullptr};
-            m_app = new QApplication(argc, argv);
-        }
-    }
-    void TearDown() override
-    {
-        delete m_app;
-        m_app = nullptr;
-    }
-
-private:
-    QApplication *m_app = nullptr;
-};
-
-[[maybe_unused]] ::testing::Environment *const g_env = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
-
-} // namespace
 
 void SetupAlbumGrid(CMyGridCtrl &grid)
 {

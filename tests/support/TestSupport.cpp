@@ -63,12 +63,12 @@ void TempDir::Write(const QString &name, const QByteArray &bytes) const
 
 QString SourceDir()
 {
-    return qEnvironmentVariable("TAMBLIN_SOURCE_DIR", QStringLiteral("."));
+    return qEnvironmentVariable("TAMBLIN_SOURCE_DIR", QStringLiteral(TAMBLIN_SOURCE_DIR_DEFAULT));
 }
 
 QString TestOutputDir()
 {
-    const QString dir = qEnvironmentVariable("TAMBLIN_TEST_OUTPUT", QDir::tempPath() + QStringLiteral("/tamblin-test-output"));
+    const QString dir = qEnvironmentVariable("TAMBLIN_TEST_OUTPUT", QStringLiteral(TAMBLIN_TEST_OUTPUT_DEFAULT));
     QDir().mkpath(dir);
     return dir;
 }

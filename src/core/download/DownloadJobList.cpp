@@ -6,6 +6,16 @@ namespace tamblin {
 
 DownloadJobList g_jobs;
 
+void DownloadJobList::Clear()
+{
+    urls.clear();
+    fileNames.clear();
+    headers.clear();
+    nameIndex.clear();
+    nextNumber.clear();
+    indexedNames = 0;
+}
+
 QString DownloadJobList::FilePath(qsizetype i) const
 {
     const QString &name = fileNames.at(i);

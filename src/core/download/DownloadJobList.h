@@ -6,8 +6,12 @@
 // album.
 #pragma once
 
+#include <QHash>
 #include <QString>
 #include <QStringList>
+
+#include <cstdint>
+#include <functional>
 
 namespace tamblin {
 
@@ -25,6 +29,22 @@ struct DownloadJobList {
     // Receives the progress text and the end of each pool; none = no progress.
     WindowPort *progressWindow = nullptr;
     int progressControlId = 0;
+    // Told when a pool ends (only when progressWindow is set): the seconds
+    // the pool ran and its number of jobs.
+    std::function<void(std::int64_t seconds, std::uint32_t total)> poolDone;
+
+    // Lookup of the file names for the naming rules: case-folded name -> the
+    // first job bearing it, and per (folded base, extension) the next number
+    // worth trying for a "(n)" name. Names are only appended between two
+    // Clear() calls (the fix-ups rename afterwards), so the index is rebuilt
+    // only when the number of names differs from the number indexed.
+    QHash<QString, qsizetype> nameIndex;
+    QHash<QString, unsigned> nextNumber;
+    qsizetype indexedNames = 0;
+
+    // Empties the three arrays and the name lookup; keeps the folder and the
+    // progress receiver.
+    void Clear();
 
     // Where job `i` is written: its name when that is an absolute path,
     // otherwise `folder` followed by the name.

@@ -79,6 +79,64 @@ void SanitizeName(QString &name, int number, bool fallback)
     }
 }
 
+namespace {
+
+// UTF-8 bytes of the code point starting at `text[i]`; `units` gets the
+// number of UTF-16 units it takes.
+qsizetype CodePointBytes(QStringView text, qsizetype i, qsizetype &units)
+{
+    const char16_t c = text[i].unicode();
+    units = 1;
+    if (c < 0x80)
+        return 1;
+    if (c < 0x800)
+        return 2;
+    if (QChar::isHighSurrogate(c) && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+        units = 2;
+        return 4;
+    }
+    return 3;
+}
+
+// Longest extension FitFileName keeps apart from the name.
+constexpr qsizetype kMaxKeptExtension = 16;
+
+} // namespace
+
+qsizetype Utf8Length(QStringView text)
+{
+    qsizetype bytes = 0;
+    for (qsizetype i = 0, units = 0; i < text.size(); i += units)
+        bytes += CodePointBytes(text, i, units);
+    return bytes;
+}
+
+QString CutToUtf8Bytes(QStringView text, qsizetype maxBytes)
+{
+    qsizetype bytes = 0;
+    qsizetype i = 0;
+    while (i < text.size()) {
+        qsizetype units = 0;
+        const qsizetype more = CodePointBytes(text, i, units);
+        if (bytes + more > maxBytes)
+            break;
+        bytes += more;
+        i += units;
+    }
+    return text.left(i).toString();
+}
+
+QString FitFileName(const QString &name)
+{
+    if (Utf8Length(name) <= kMaxComponentBytes)
+        return name;
+    const qsizetype dot = name.lastIndexOf(u'.');
+    if (dot <= 0 || name.size() - dot > kMaxKeptExtension)
+        return CutToUtf8Bytes(name, kMaxComponentBytes);
+    const QStringView ext = QStringView(name).mid(dot);
+    return CutToUtf8Bytes(QStringView(name).left(dot), kMaxComponentBytes - Utf8Length(ext)) + ext.toString();
+}
+
 QString MakeTimeStampName(std::int64_t time)
 {
     const QDateTime local = QDateTime::fromSecsSinceEpoch(time, Qt::LocalTime);

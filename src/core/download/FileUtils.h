@@ -28,6 +28,21 @@ inline constexpr int kTimeStampFallback = 0xFFFF;
 // (number kTimeStampFallback) or "pic<number>".
 void SanitizeName(QString &name, int number, bool fallback);
 
+// The most bytes a file system takes for one path component (file or folder
+// name) in UTF-8.
+inline constexpr qsizetype kMaxComponentBytes = 255;
+
+// Bytes of `text` in UTF-8 (an unpaired surrogate counts as U+FFFD).
+qsizetype Utf8Length(QStringView text);
+
+// The longest prefix of `text` whose UTF-8 form has at most `maxBytes`
+// bytes, never splitting a surrogate pair.
+QString CutToUtf8Bytes(QStringView text, qsizetype maxBytes);
+
+// `name` cut to kMaxComponentBytes bytes of UTF-8, at a character boundary,
+// keeping its extension (the text from the last dot, when it is short).
+QString FitFileName(const QString &name);
+
 // The local time of `time` (seconds since 1970) as 14 digits,
 // yyyyMMddhhmmss; empty when it cannot be converted.
 QString MakeTimeStampName(std::int64_t time);

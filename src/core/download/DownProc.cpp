@@ -1,0 +1,245 @@
+#include "download/DownProc.h"
+
+#include "app/WindowPort.h"
+#include "download/DownloadJobList.h"
+#include "net/URLSource2.h"
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <vector>
+
+namespace tamblin {
+
+using namespace Qt::StringLiterals;
+
+std::atomic<bool> g_stopDownload{false};
+std::atomic<std::uint32_t> g_jobsDone{0};
+std::atomic<std::uint32_t> g_jobsTotal{0};
+std::atomic<bool> g_poolRunning{false};
+std::atomic<std::uint32_t> g_minKb{0};
+std::atomic<std::uint32_t> g_maxKb{0};
+std::atomic<std::uint32_t> g_threadCount{0};
+std::atomic<std::uint32_t> g_timeoutSec{0};
+
+namespace {
+
+constexpr std::uint32_t kConnectTimeoutMs = 20000;
+
+std::mutex g_hookMutex;
+PictureFetcher g_fetchHook;
+WorkerStarter g_startHook;
+
+std::mutex g_poolFolderMutex;
+QString g_poolFolder;
+
+std::mutex g_abandonedMutex;
+std::vector<std::thread> g_abandoned;
+
+// What the workers of one pool share with their supervisor. The workers hold
+// it by shared ownership, so a worker the supervisor abandoned still reports
+// into a live object after the supervisor has gone.
+struct PoolShared {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::deque<std::uint32_t> endedSlots;
+
+    void Ended(std::uint32_t slot)
+    {
+        {
+            std::lock_guard lock(mutex);
+            endedSlots.push_back(slot);
+        }
+        changed.notify_one();
+    }
+
+    std::uint32_t WaitForEnd()
+    {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [this] { return !endedSlots.empty(); });
+        const std::uint32_t slot = endedSlots.front();
+        endedSlots.pop_front();
+        return slot;
+    }
+};
+
+std::thread StartThread(std::uint32_t, std::function<void()> body)
+{
+    return std::thread(std::move(body));
+}
+
+} // namespace
+
+PictureJob MakePictureJob(const DownloadJobList &jobs, qsizetype index)
+{
+    PictureJob job;
+    const QString &address = jobs.urls.at(index);
+    const qsizetype split = address.indexOf(u"\r\n");
+    if (split >= 0) {
+        job.url = address.left(split);
+        job.fallback = address.mid(split + 2);
+    } else {
+        job.url = address;
+    }
+    if (!jobs.headers.isEmpty())
+        job.headers = jobs.headers.at(index);
+    job.filePath = jobs.FilePath(index);
+    job.minKb = g_minKb;
+    job.maxKb = g_maxKb;
+    job.timeoutSec = g_timeoutSec;
+    return job;
+}
+
+std::int64_t FetchPicture(const UrlRequest &request)
+{
+    UrlSource source;
+    source.Fetch(request, kFetchKeepInCache | kFetchAllowCached);
+    return source.bodyBytes;
+}
+
+void SetPictureFetcher(PictureFetcher fetch)
+{
+    std::lock_guard lock(g_hookMutex);
+    g_fetchHook = std::move(fetch);
+}
+
+void SetWorkerStarter(WorkerStarter start)
+{
+    std::lock_guard lock(g_hookMutex);
+    g_startHook = std::move(start);
+}
+
+std::optional<std::thread> StartDownloadPool()
+{
+    g_stopDownload = false;
+    try {
+        return std::thread(DownPicFunc);
+    } catch (const std::system_error &) {
+        return std::nullopt;
+    }
+}
+
+void DownloadWorker(const PictureJob &job, const PictureFetcher &fetch)
+{
+    UrlRequest request(job.url, job.filePath, kConnectTimeoutMs);
+    request.readTimeoutMs = job.timeoutSec * 1000;
+    request.headers = job.headers;
+    request.maxSizeKb = job.maxKb;
+    request.minSizeKb = job.minKb;
+    if (fetch(request) > 0 || job.fallback.isEmpty())
+        return;
+    request.url = job.fallback;
+    fetch(request);
+}
+
+void DownPicFunc()
+{
+    g_jobsDone = 0;
+    const auto total = std::uint32_t(g_jobs.urls.size());
+    g_jobsTotal = total;
+    const std::uint32_t slotCount = std::min(std::max<std::uint32_t>(g_threadCount, 1), total);
+    if (slotCount == 0)
+        return;
+
+    {
+        std::lock_guard lock(g_poolFolderMutex);
+        g_poolFolder = g_jobs.folder;
+    }
+    g_poolRunning = true;
+    const auto started = std::chrono::steady_clock::now();
+
+    PictureFetcher fetch;
+    WorkerStarter start;
+    {
+        std::lock_guard lock(g_hookMutex);
+        fetch = g_fetchHook ? g_fetchHook : PictureFetcher(FetchPicture);
+        start = g_startHook ? g_startHook : WorkerStarter(StartThread);
+    }
+
+    auto shared = std::make_shared<PoolShared>();
+    std::vector<std::thread> workers(slotCount);
+    std::uint32_t next = 0;
+
+    // Gives the next job to `slot`. A worker that cannot be started counts
+    // as ended at once, so the pool still reaches its total.
+    auto handOut = [&](std::uint32_t slot) {
+        const std::uint32_t index = next++;
+        PictureJob job = MakePictureJob(g_jobs, index);
+        try {
+            workers[slot] = start(index, [shared, slot, job = std::move(job), fetch] {
+                try {
+                    DownloadWorker(job, fetch);
+                } catch (...) {
+                    // A failed picture leaves no file and still counts as done.
+                }
+                shared->Ended(slot);
+            });
+        } catch (...) {
+            shared->Ended(slot);
+        }
+    };
+
+    for (std::uint32_t slot = 0; slot < slotCount; ++slot)
+        handOut(slot);
+
+    WindowPort *const window = g_jobs.progressWindow;
+    std::uint32_t done = 0;
+    std::uint32_t shown = total + 1;
+    for (;;) {
+        const std::uint32_t slot = shared->WaitForEnd();
+        g_jobsDone = ++done;
+        if (g_stopDownload)
+            break;
+        if (workers[slot].joinable())
+            workers[slot].join();
+        if (next < total)
+            handOut(slot);
+        const bool last = done >= total;
+        if ((done != shown || last) && window) {
+            window->SetItemText(g_jobs.progressControlId, u"已下载%1/%2......"_s.arg(done).arg(total));
+            shown = done;
+        }
+        if (last)
+            break;
+    }
+
+    {
+        std::lock_guard lock(g_abandonedMutex);
+        for (std::thread &worker : workers) {
+            if (worker.joinable())
+                g_abandoned.push_back(std::move(worker));
+        }
+    }
+
+    if (window && g_jobs.poolDone) {
+        const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
+            std::chrono::steady_clock::now() - started);
+        g_jobs.poolDone(seconds.count(), total);
+    }
+    g_poolRunning = false;
+    std::lock_guard lock(g_poolFolderMutex);
+    g_poolFolder.clear();
+}
+
+QString PoolFolder()
+{
+    std::lock_guard lock(g_poolFolderMutex);
+    return g_poolFolder;
+}
+
+void JoinAbandonedWorkers()
+{
+    std::vector<std::thread> workers;
+    {
+        std::lock_guard lock(g_abandonedMutex);
+        workers.swap(g_abandoned);
+    }
+    for (std::thread &worker : workers)
+        worker.join();
+}
+
+} // namespace tamblin

@@ -1,0 +1,93 @@
+// The worker pool that downloads the picture jobs of one album.
+//
+// The driver fills g_jobs, starts the pool with StartDownloadPool and joins
+// the thread it returns. The supervisor DownPicFunc runs one worker thread per
+// job, at most g_threadCount at once, handing the jobs out in index order, and
+// keeps the progress text of g_jobs.progressWindow up to date.
+//
+// A stop request (g_stopDownload) ends the supervisor after the next worker
+// ends; the workers still fetching are left to finish in the background. Each
+// worker owns a copy of its job, so it never reads g_jobs after it started
+// and the driver may empty the list at once. Their threads are kept, not
+// detached: JoinAbandonedWorkers waits for them, so that nothing outlives the
+// run that started it.
+#pragma once
+
+#include <QString>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <thread>
+
+namespace tamblin {
+
+struct DownloadJobList;
+struct UrlRequest;
+
+// Set by the download button to stop; cleared by StartDownloadPool.
+extern std::atomic<bool> g_stopDownload;
+// Workers of the current pool that have ended, as its supervisor counted
+// them. Workers abandoned by an earlier pool never count here.
+extern std::atomic<std::uint32_t> g_jobsDone;
+// Jobs of the current pool; with g_jobsDone what a progress display reads
+// from another thread.
+extern std::atomic<std::uint32_t> g_jobsTotal;
+// True while a supervisor has workers.
+extern std::atomic<bool> g_poolRunning;
+// Download parameters of the run: smallest and largest picture in KiB (0 =
+// no limit), number of workers (1 to 15; 0 is taken as 1), read time-out in
+// seconds.
+extern std::atomic<std::uint32_t> g_minKb;
+extern std::atomic<std::uint32_t> g_maxKb;
+extern std::atomic<std::uint32_t> g_threadCount;
+extern std::atomic<std::uint32_t> g_timeoutSec;
+
+// One picture job as its worker holds it.
+struct PictureJob {
+    QString url;
+    QString fallback; // the text after the first CR LF of the job's address
+    QString headers;
+    QString filePath;
+    std::uint32_t minKb = 0;
+    std::uint32_t maxKb = 0;
+    std::uint32_t timeoutSec = 0;
+};
+
+// Job `index` of `jobs` with the pool's current parameters.
+PictureJob MakePictureJob(const DownloadJobList &jobs, qsizetype index);
+
+// One fetch of a picture into request.filePath; returns the number of body
+// bytes received (0: nothing, so the fallback address is worth a try).
+using PictureFetcher = std::function<std::int64_t(const UrlRequest &request)>;
+// Starts the thread of job `jobIndex` running `body`; throws
+// std::system_error when it cannot.
+using WorkerStarter = std::function<std::thread(std::uint32_t jobIndex, std::function<void()> body)>;
+
+// The HTTP client's fetch with options kFetchKeepInCache | kFetchAllowCached.
+std::int64_t FetchPicture(const UrlRequest &request);
+// Replace the fetch or the thread start of later pools; an empty function
+// restores FetchPicture or std::thread.
+void SetPictureFetcher(PictureFetcher fetch);
+void SetWorkerStarter(WorkerStarter start);
+
+// Clears g_stopDownload and starts the supervisor; no thread when it cannot
+// be started. The caller joins the thread.
+std::optional<std::thread> StartDownloadPool();
+
+// The supervisor over g_jobs. Runs on the thread StartDownloadPool made.
+void DownPicFunc();
+
+// Fetches one picture: the address, then the fallback when the first fetch
+// received nothing. Exceptions are the caller's to catch.
+void DownloadWorker(const PictureJob &job, const PictureFetcher &fetch);
+
+// The album folder of the running pool, or empty when none runs; safe to
+// call from any thread (the window's open-folder button).
+QString PoolFolder();
+
+// Waits for every worker that a stopped pool left running.
+void JoinAbandonedWorkers();
+
+} // namespace tamblin

@@ -1,0 +1,48 @@
+// The download run: for each chosen album in turn, the picture extractor of
+// the current sub-mode fills g_jobs (through AddPictureJob), then the album
+// is either written as a list for an external download manager or downloaded
+// by the worker pool, followed by the optional fix-up passes.
+//
+// The extractors live with the album sources; they register themselves here
+// (SetPictureExtractor) so that the engine does not depend on them.
+#pragma once
+
+#include "app/SoftSettings.h"
+
+#include <optional>
+#include <thread>
+
+namespace tamblin {
+
+class TamblinCore;
+
+// Lists the pictures of album `albumIndex` of core.m_albums by calling
+// AddPictureJob once per picture, on the download thread; ends its listing
+// when core.m_downState becomes 2 or 3.
+using PictureExtractor = void (*)(TamblinCore &core, int albumIndex);
+
+// Sub-modes of Sina (m_subMode): photo albums, blog articles, Weibo albums.
+inline constexpr int kSubModeCount = 3;
+
+// Registers the extractor of a sub-mode (0 to 2); null removes it. A
+// sub-mode without an extractor yields no pictures.
+void SetPictureExtractor(int subMode, PictureExtractor extractor);
+PictureExtractor GetPictureExtractor(int subMode);
+
+// The whole run, on its own thread: save path checks, album folders, the
+// per-album loop, the idle state at the end. Call with m_downState 1.
+// `params`, when given, stands for the site's download parameters for this
+// run only (the command line's options); the settings stay untouched.
+void RunDownload(TamblinCore &core, std::optional<DownParams> params = std::nullopt);
+
+// The download button: with no run busy, sets m_downState to 1 and starts
+// RunDownload on a new thread, which the caller owns and joins; with a run
+// busy, asks it to stop and returns no thread. A thread that cannot be
+// created is reported through the window and leaves the state idle.
+std::optional<std::thread> PressDownloadButton(TamblinCore &core);
+
+// Asks a busy run to stop: the listing ends at the next picture, the pool
+// after its next worker, the album loop before the next album.
+void RequestDownloadStop(TamblinCore &core);
+
+} // namespace tamblin

@@ -1,0 +1,103 @@
+#include "download/ListFiles.h"
+
+#include "download/DownloadJobList.h"
+#include "download/FileUtils.h"
+#include "text/StringCtrl.h"
+
+#include <QFile>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
+namespace tamblin {
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QString kRecordName = u"pic.orv"_s;
+// An address is far shorter; the cap only guards against a stray big file.
+constexpr qint64 kMaxRecordBytes = qint64(1) << 20;
+
+QByteArray Utf16LeBytes(QStringView text)
+{
+    QByteArray bytes;
+    bytes.reserve(text.size() * 2);
+    for (QChar c : text) {
+        bytes.append(char(c.unicode() & 0xFF));
+        bytes.append(char(c.unicode() >> 8));
+    }
+    return bytes;
+}
+
+} // namespace
+
+bool WriteThunderList(const QString &path, const QStringList &urls)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    QByteArray bytes;
+    for (const QString &url : urls) {
+        bytes += WideToGbk(url);
+        bytes += "\r\n";
+    }
+    return file.write(bytes) == bytes.size();
+}
+
+QString TitleFilePath(const DownloadJobList &jobs, const QString &albumName)
+{
+    return jobs.folder + FitFileName(albumName + u".txt"_s);
+}
+
+void AppendTitleLine(const DownloadJobList &jobs, const QString &albumName,
+                     const QString &description)
+{
+    QFile file(TitleFilePath(jobs, albumName));
+    const bool first = jobs.urls.size() < 2;
+    if (first) {
+        if (!file.open(QIODevice::ReadWrite | QIODevice::Truncate))
+            return;
+        file.write("\xFF\xFE", 2);
+    } else {
+        if (!file.open(QIODevice::ReadWrite | QIODevice::ExistingOnly))
+            return;
+        file.seek(file.size());
+    }
+    file.write(Utf16LeBytes(description + u"\r\n"_s));
+}
+
+void WriteLastFirstUrl(const QString &address, const QString &folder)
+{
+    const QString path = folder + kRecordName;
+    QFile file(path);
+    // NewOnly: an existing record is never replaced.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+        return;
+    file.write(Utf16LeBytes(address));
+    file.close();
+#ifdef Q_OS_WIN
+    const std::wstring native = path.toStdWString();
+    const DWORD attributes = GetFileAttributesW(native.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES)
+        SetFileAttributesW(native.c_str(), attributes | FILE_ATTRIBUTE_HIDDEN);
+#endif
+}
+
+void ReadLastFirstUrl(QString &out, const QString &folder)
+{
+    out.clear();
+    QFile file(folder + kRecordName);
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    const QByteArray bytes = file.read(kMaxRecordBytes);
+    for (qsizetype i = 0; i + 1 < bytes.size(); i += 2) {
+        const char16_t unit = char16_t(uchar(bytes[i]) | (uchar(bytes[i + 1]) << 8));
+        if (unit == u'\n')
+            break;
+        out.append(QChar(unit));
+    }
+}
+
+} // namespace tamblin

@@ -1,0 +1,298 @@
+#include "download/NamingRules.h"
+
+#include "app/TamblinCore.h"
+#include "app/WindowPort.h"
+#include "download/DownloadJobList.h"
+#include "download/FileUtils.h"
+#include "download/ListFiles.h"
+#include "text/StringCtrl.h"
+
+#include <QDir>
+
+#include <algorithm>
+
+namespace tamblin {
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// Longest path (in UTF-16 units) the rules let a file name reach.
+constexpr qsizetype kMaxPathLength = 250;
+
+// Letter case folded code point by code point, as a case-insensitive
+// comparison of two strings of the same length sees them.
+QString FoldKey(QStringView text)
+{
+    QString key;
+    key.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        char32_t c = text[i].unicode();
+        if (QChar::isHighSurrogate(c) && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            c = QChar::surrogateToUcs4(text[i], text[i + 1]);
+            ++i;
+        }
+        const char32_t folded = QChar::toCaseFolded(c);
+        if (QChar::requiresSurrogates(folded)) {
+            key.append(QChar(QChar::highSurrogate(folded)));
+            key.append(QChar(QChar::lowSurrogate(folded)));
+        } else {
+            key.append(QChar(char16_t(folded)));
+        }
+    }
+    return key;
+}
+
+void RefreshNameIndex(DownloadJobList &jobs)
+{
+    if (jobs.indexedNames == jobs.fileNames.size())
+        return;
+    jobs.nameIndex.clear();
+    jobs.nextNumber.clear();
+    // Walk backwards so that the first job of a name is the one kept.
+    for (qsizetype i = jobs.fileNames.size() - 1; i >= 0; --i)
+        jobs.nameIndex.insert(FoldKey(jobs.fileNames[i]), i);
+    jobs.indexedNames = jobs.fileNames.size();
+}
+
+qsizetype SeparatorBefore(QStringView path)
+{
+    qsizetype at = path.lastIndexOf(u'/');
+#ifdef Q_OS_WIN
+    at = std::max(at, path.lastIndexOf(u'\\'));
+#endif
+    return at;
+}
+
+// stem + keep + ext, with the last path component of stem cut so that that
+// component fits the file system's limit together with keep and ext.
+QString FitName(QStringView stem, QStringView keep, QStringView ext)
+{
+    const qsizetype cut = SeparatorBefore(stem) + 1;
+    const QStringView last = stem.mid(cut);
+    const qsizetype room = kMaxComponentBytes - Utf8Length(keep) - Utf8Length(ext);
+    QString name;
+    if (Utf8Length(last) <= room) {
+        name = stem.toString();
+    } else {
+        name = stem.left(cut).toString();
+        name += CutToUtf8Bytes(last, std::max<qsizetype>(room, 0));
+    }
+    name += keep;
+    name += ext;
+    return name;
+}
+
+// Cuts `name` to `limit` UTF-16 units without splitting a surrogate pair.
+void CutToLength(QString &name, qsizetype limit)
+{
+    if (name.size() <= limit)
+        return;
+    if (limit <= 0) {
+        name.clear();
+        return;
+    }
+    if (name[limit - 1].isHighSurrogate())
+        --limit;
+    name.truncate(limit);
+}
+
+struct EscapeValues {
+    QString albumName;
+    QString sequence;
+    QString position;
+    QString value1;
+    QString value2;
+    QString selected;
+    QString albums;
+    QString userFolder;
+    QString position4;
+};
+
+void ReplaceFileEscapes(QString &name, const EscapeValues &v)
+{
+    name.replace(u"?1"_s, v.albumName);
+    name.replace(u"?2"_s, v.sequence);
+    name.replace(u"?3"_s, v.position);
+    name.replace(u"?4"_s, v.value1);
+    name.replace(u"?5"_s, v.value2);
+    name.replace(u"?6"_s, v.selected);
+    name.replace(u"?7"_s, v.albums);
+    name.replace(u"?8"_s, v.userFolder);
+    name.replace(u"?9"_s, v.position4);
+}
+
+void ReplaceFolderEscapes(QString &name, const EscapeValues &v)
+{
+    name.replace(u"?1"_s, v.albumName);
+    name.replace(u"?3"_s, v.position);
+    name.replace(u"?9"_s, v.position4);
+}
+
+// The album's folder name, cleaned and fitted; empty when the album gets
+// none and shares the save folder.
+QString AlbumFolderName(const SiteRules &rules, const EscapeValues &values)
+{
+    QString name = rules.folderPrefix.Get() + (rules.folderNameMode == 0 ? values.albumName : QString())
+        + rules.folderSuffix.Get();
+    ReplaceFolderEscapes(name, values);
+    SanitizeName(name, 0, false);
+    name = CutToUtf8Bytes(name, kMaxComponentBytes);
+    // A cut can leave a blank or a dot at the end, which some systems drop.
+    while (name.endsWith(u'.') || name.endsWith(u' '))
+        name.chop(1);
+    return name;
+}
+
+// True when `path` names something strictly inside `folder`.
+bool LiesInside(const QString &path, const QString &folder)
+{
+    if (!IsFullPath(path) || folder.isEmpty())
+        return false;
+    const QString cleanPath = QDir::cleanPath(QDir::fromNativeSeparators(path));
+    QString cleanFolder = QDir::cleanPath(QDir::fromNativeSeparators(folder));
+    if (!cleanFolder.endsWith(u'/'))
+        cleanFolder += u'/';
+#ifdef Q_OS_WIN
+    const Qt::CaseSensitivity cs = Qt::CaseInsensitive;
+#else
+    const Qt::CaseSensitivity cs = Qt::CaseSensitive;
+#endif
+    return cleanPath.size() > cleanFolder.size() && cleanPath.startsWith(cleanFolder, cs)
+        && !cleanPath.endsWith(u'/');
+}
+
+// The file name from the site's mode, before prefix, suffix and escapes.
+QString NameFromMode(const SiteRules &rules, const QString &address, const QString &description,
+                     const QString &albumName, const QString &sequence)
+{
+    switch (rules.fileNameMode) {
+    case 0: {
+        QString name = description;
+        SanitizeName(name, 0, false);
+        return name.isEmpty() ? albumName : name;
+    }
+    case 2: {
+        const qsizetype slash = address.lastIndexOf(u'/');
+        return slash > 0 ? address.mid(slash + 1) : sequence;
+    }
+    default:
+        return sequence;
+    }
+}
+
+} // namespace
+
+const SiteRules &CurrentSiteRules(const TamblinCore &core)
+{
+    static const SiteRules kNoRules;
+    const int t = core.m_listType;
+    if (t < 0 || t >= kSiteSlots)
+        return kNoRules;
+    return core.m_settings.siteRules[t];
+}
+
+qsizetype FindFileName(DownloadJobList &jobs, const QString &name)
+{
+    RefreshNameIndex(jobs);
+    return jobs.nameIndex.value(FoldKey(name), -1);
+}
+
+void AddPictureJob(TamblinCore &core, const QString &address, const QString &description,
+                   const QString &headers, int albumIndex)
+{
+    DownloadJobList &jobs = g_jobs;
+    const ST_PERLISTRECORD *album = core.m_albums.At(albumIndex);
+    if (!album)
+        return;
+    const SiteRules &rules = CurrentSiteRules(core);
+    const qsizetype count = jobs.urls.size();
+
+    EscapeValues values;
+    values.albumName = album->name;
+    values.sequence = QString::number(count + 1);
+    values.position = QString::number(album->index + 1);
+    values.value1 = QString::number(album->value1);
+    values.value2 = QString::number(album->value2);
+    values.selected = QString::number(core.m_albums.selectedCount);
+    values.albums = QString::number(core.m_albums.Size());
+    values.userFolder = core.m_userFolder;
+    values.position4 = u"%1"_s.arg(album->index + 1, 4, 10, QChar(u'0'));
+
+    // The album's folder is settled at its first picture; a description may
+    // only name a full path inside it.
+    QString albumFolder = jobs.folder;
+    if (count == 0) {
+        const QString folderName = AlbumFolderName(rules, values);
+        if (!folderName.isEmpty())
+            albumFolder += folderName + QDir::separator();
+    }
+
+    QString name;
+    if (LiesInside(description, albumFolder)) {
+        name = QDir::toNativeSeparators(QDir::cleanPath(QDir::fromNativeSeparators(description)));
+    } else {
+        name = rules.filePrefix.Get()
+            + NameFromMode(rules, address, description, album->name, values.sequence)
+            + rules.fileSuffix.Get();
+        ReplaceFileEscapes(name, values);
+        ReplaceEach(name, rules.replaceFrom.Get(), rules.replaceTo.Get());
+        SanitizeName(name, kTimeStampFallback, true);
+    }
+    const QString base = name;
+
+    if (count == 0) {
+        jobs.folder = albumFolder;
+        QDir().mkdir(jobs.folder);
+        ReadLastFirstUrl(core.m_lastFirstUrl, jobs.folder);
+    }
+
+    CutToLength(name, kMaxPathLength - jobs.folder.size());
+
+    QString ext = u".jpg"_s;
+    if (HasImageExtension(name)) {
+        const qsizetype dot = name.lastIndexOf(u'.');
+        ext = name.mid(dot);
+        name.truncate(dot);
+    }
+
+    name = FitName(name, {}, ext);
+    if (count > 0 && FindFileName(jobs, name) >= 0) {
+        // Numbered names are built from the name before the length limit and
+        // the extension split: a second a.png becomes a.png(1).png. The hint
+        // remembers where the last search for this base ended, since every
+        // number below it is taken and names are never removed.
+        const QString hintKey = base + QChar(0) + ext;
+        unsigned n = std::max(1u, jobs.nextNumber.value(hintKey, 1));
+        for (;; ++n) {
+            name = FitName(base, u"(%1)"_s.arg(n), ext);
+            if (FindFileName(jobs, name) < 0)
+                break;
+        }
+        jobs.nextNumber.insert(hintKey, n);
+    }
+
+    if ((rules.flags & kSkipDownloaded) && !address.isEmpty() && address == core.m_lastFirstUrl) {
+        std::uint8_t state = core.m_downState;
+        if (state != 3)
+            core.m_downState.compare_exchange_strong(state, 2);
+        return;
+    }
+
+    RefreshNameIndex(jobs);
+    jobs.urls.append(address);
+    jobs.fileNames.append(name);
+    jobs.headers.append(headers);
+    const QString key = FoldKey(name);
+    if (!jobs.nameIndex.contains(key))
+        jobs.nameIndex.insert(key, jobs.fileNames.size() - 1);
+    jobs.indexedNames = jobs.fileNames.size();
+
+    if (core.m_window)
+        core.m_window->SetItemText(kIdStatusPicture, u"已获取到%1张图片信息"_s.arg(jobs.urls.size()));
+
+    if (rules.flags & kWriteTitles)
+        AppendTitleLine(jobs, album->name, description);
+}
+
+} // namespace tamblin

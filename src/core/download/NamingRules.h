@@ -1,0 +1,35 @@
+// The naming rules: every picture an extractor finds goes through
+// AddPictureJob, which names its file by the current site's rules, creates
+// the album's folder at the album's first picture, applies the rule that
+// skips pictures downloaded before, and appends the job to g_jobs.
+//
+// Whatever a service sends as album names, titles or addresses, the files and
+// folders named here stay inside the save folder, and every name fits the
+// file system's limit on one path component.
+#pragma once
+
+#include <QString>
+
+namespace tamblin {
+
+class TamblinCore;
+struct DownloadJobList;
+struct ST_PERLISTRECORD;
+struct SiteRules;
+
+// Called by a picture extractor on the download thread, once per picture in
+// the order found. `headers` are extra request lines for the fetch (may be
+// empty), `albumIndex` the album's index in core.m_albums. Afterwards the
+// extractor ends its listing when core.m_downState is 2 or 3.
+void AddPictureJob(TamblinCore &core, const QString &address, const QString &description,
+                   const QString &headers, int albumIndex);
+
+// Index of the first entry of jobs.fileNames that equals `name` when letter
+// case is ignored, or -1.
+qsizetype FindFileName(DownloadJobList &jobs, const QString &name);
+
+// The naming rules in force for the core's current site (all-zero rules
+// when the site index has no slot).
+const SiteRules &CurrentSiteRules(const TamblinCore &core);
+
+} // namespace tamblin

@@ -1,0 +1,320 @@
+#include "PoolTestSupport.h"
+
+#include "app/TamblinCore.h"
+#include "download/DownloadDriver.h"
+#include "download/ListFiles.h"
+#include "download/NamingRules.h"
+
+#include <QDateTime>
+#include <QFileInfo>
+#include <QMap>
+
+#include <chrono>
+#include <thread>
+
+using namespace tamblin;
+using namespace tamblin::test;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+constexpr int kSina = 4;
+
+// The pictures the fake extractor hands over, per album index.
+struct FakeAlbum {
+    QStringList urls;
+    int stopBefore = -1; // asks the run to stop before handing over this picture
+};
+QMap<int, FakeAlbum> g_fakeAlbums;
+QList<int> g_listed;
+
+// Stands for a picture extractor: hands over the scripted pictures and ends
+// its listing on the run states, as the real ones do.
+void FakeExtractor(TamblinCore &core, int albumIndex)
+{
+    g_listed.append(albumIndex);
+    const FakeAlbum album = g_fakeAlbums.value(albumIndex);
+    for (int i = 0; i < album.urls.size(); ++i) {
+        if (i == album.stopBefore)
+            RequestDownloadStop(core);
+        AddPictureJob(core, album.urls[i], u"t%1"_s.arg(i), QString(), albumIndex);
+        if (core.m_downState == 2 || core.m_downState == 3)
+            return;
+    }
+}
+
+class DriverTest : public PoolTestBase {
+protected:
+    DriverTest() : core(&window) {}
+
+    void SetUp() override
+    {
+        PoolTestBase::SetUp();
+        g_fakeAlbums.clear();
+        g_listed.clear();
+        for (int mode = 0; mode < kSubModeCount; ++mode)
+            SetPictureExtractor(mode, nullptr);
+        SetPictureExtractor(0, FakeExtractor);
+        core.m_appDir = dir.Path();
+        core.m_listType = kSina;
+        core.m_subMode = 0;
+        core.m_settings.downParams[kSina] = DownParams{0, 0, 2, 10};
+        Rules().fileNameMode = 1;
+        window.SetSavePath(dir.Path());
+        // What a front end does at start-up.
+        g_jobs.progressWindow = &window;
+        g_jobs.progressControlId = kIdStatusPicture;
+    }
+
+    void TearDown() override
+    {
+        SetPictureExtractor(0, nullptr);
+        PoolTestBase::TearDown();
+    }
+
+    SiteRules &Rules() { return core.m_settings.siteRules[kSina]; }
+
+    int AddAlbum(const QString &name, const QStringList &urls)
+    {
+        ST_PERLISTRECORD album;
+        album.name = name;
+        const int index = core.m_albums.AddAlbum(album) - 1;
+        g_fakeAlbums[index].urls = urls;
+        return index;
+    }
+
+    void Run()
+    {
+        core.m_downState = 1; // as the button leaves it
+        RunDownload(core);
+        EXPECT_EQ(core.m_downState, 0);
+    }
+
+    QString Folder(const QString &album) const { return dir.Path() + album + QDir::separator(); }
+
+    TamblinCore core;
+};
+
+TEST_F(DriverTest, SavePathChecks)
+{
+    window.SetSavePath(u"   "_s);
+    Run();
+    EXPECT_EQ(window.Messages(), QStringList{u"请先设置保存路径"_s});
+
+    dir.Write(u"file"_s, "x");
+    window.SetSavePath(dir.File(u"file/sub"_s));
+    Run();
+    EXPECT_EQ(window.Messages(),
+              (QStringList{u"请先设置保存路径"_s, dir.File(u"file"_s), u"请检测设置的保存路径是否有误"_s}));
+    EXPECT_FALSE(window.Events().contains(u"DownBusy"_s));
+    EXPECT_TRUE(g_listed.isEmpty());
+}
+
+TEST_F(DriverTest, DownloadsEachChosenAlbumInOrder)
+{
+    const int a = AddAlbum(u"Alpha"_s, {Picture(1100, 0, u"a1"_s), Picture(1200), Picture(1300)});
+    const int b = AddAlbum(u"Beta"_s, {Picture(2100), Picture(2200)});
+    AddAlbum(u"Gamma"_s, {Picture(1)});
+    window.SetChosen({b, a});
+    // Blanks around a path without a final separator, then the folders of
+    // the last list run.
+    window.SetSavePath(u"  "_s + dir.Path() + u"save  "_s);
+    core.m_userFolder = u"user"_s + QDir::separator();
+    core.m_subFolder = u"sub"_s + QDir::separator();
+    Rules().flags = kOpenFolderWhenDone | kFixOrder;
+
+    Run();
+
+    const QString base = dir.Path() + u"save/user/sub/"_s;
+    EXPECT_EQ(g_listed, (QList<int>{b, a}));
+    EXPECT_EQ(core.m_albums.selectedCount, 2);
+    EXPECT_EQ(Entries(base + u"Beta"_s), (QStringList{u"1.jpg"_s, u"2.jpg"_s, u"pic.orv"_s}));
+    EXPECT_EQ(Entries(base + u"Alpha"_s), (QStringList{u"1.jpg"_s, u"2.jpg"_s, u"3.jpg"_s, u"pic.orv"_s}));
+    EXPECT_EQ(QFileInfo(base + u"Alpha/3.jpg"_s).size(), 1300);
+    QString first;
+    ReadLastFirstUrl(first, base + u"Alpha/"_s);
+    EXPECT_EQ(first, Picture(1100, 0, u"a1"_s));
+    // The order fix-up dates later pictures earlier.
+    EXPECT_GT(QFileInfo(base + u"Alpha/1.jpg"_s).lastModified(),
+              QFileInfo(base + u"Alpha/2.jpg"_s).lastModified());
+
+    const QStringList events = window.Events();
+    ASSERT_FALSE(events.isEmpty());
+    EXPECT_EQ(events.first(), u"DownBusy"_s);
+    EXPECT_EQ(events.last(), u"OpenFolder:"_s + base + u"Alpha/"_s);
+    EXPECT_EQ(events[events.size() - 2], u"DownIdle"_s);
+    EXPECT_EQ(window.Texts(1009), (QStringList{u"正在下载第1/2个图集"_s, u"正在下载第2/2个图集"_s, u"下载完毕"_s}));
+    const QStringList beta = window.Texts(1006).mid(0, 6);
+    EXPECT_EQ(beta, (QStringList{u"......"_s, u"已获取到1张图片信息"_s, u"已获取到2张图片信息"_s,
+                                 u"已开始下载图片"_s, u"已下载1/2......"_s, u"已下载2/2......"_s}));
+    EXPECT_EQ(window.LastText(1006), QString());
+}
+
+TEST_F(DriverTest, HostileUserFoldersStayInsideTheSaveFolder)
+{
+    AddAlbum(u"A"_s, {Picture(10)});
+    window.SetChosen({0});
+    core.m_userFolder = u"../../escape/"_s;
+    core.m_subFolder = u"/abs/./"_s;
+
+    Run();
+
+    EXPECT_EQ(Entries(), QStringList{u"escape"_s});
+    EXPECT_TRUE(QFileInfo::exists(dir.Path() + u"escape/abs/A/1.jpg"_s));
+}
+
+TEST_F(DriverTest, ListOnlyWritesTheListAndFetchesNothing)
+{
+    AddAlbum(u"相册"_s, {Picture(10, 0, u"lo1"_s), Picture(20, 0, u"lo2"_s) + u"\r\nhttp://fallback/x"_s,
+                        Picture(30, 0, u"lo3"_s)});
+    window.SetChosen({0});
+    Rules().flags = kListOnly | kOpenFolderWhenDone | kWriteTitles;
+
+    Run();
+
+    EXPECT_EQ(Entries(Folder(u"相册"_s)), (QStringList{u"相册.lst"_s, u"相册.txt"_s}));
+    QFile list(Folder(u"相册"_s) + u"相册.lst"_s);
+    ASSERT_TRUE(list.open(QIODevice::ReadOnly));
+    const QByteArray expected = (Picture(10, 0, u"lo1"_s) + u"\r\n"_s + Picture(20, 0, u"lo2"_s)
+                                 + u"\r\nhttp://fallback/x\r\n"_s + Picture(30, 0, u"lo3"_s) + u"\r\n"_s).toLatin1();
+    EXPECT_EQ(list.readAll(), expected);
+    EXPECT_TRUE(fetches->Started().isEmpty());
+    EXPECT_EQ(Hits(u"lo1"_s), 0);
+    EXPECT_EQ(window.Events().last(), u"OpenFolder:"_s + Folder(u"相册"_s));
+}
+
+TEST_F(DriverTest, NoAlbumChosenAndAlbumsWithoutPictures)
+{
+    Rules().flags = kOpenFolderWhenDone;
+    Run();
+    EXPECT_EQ(window.Messages().size(), 1);
+    EXPECT_EQ(window.Events().last(), u"DownIdle"_s);
+
+    AddAlbum(u"Empty"_s, {});
+    window.SetChosen({0});
+    Run();
+    EXPECT_EQ(window.Messages().size(), 1);
+    EXPECT_EQ(g_listed, QList<int>{0});
+    EXPECT_FALSE(window.Events().contains(u"OpenFolder:"_s + dir.Path()));
+    EXPECT_EQ(window.Events().last(), u"DownIdle"_s);
+}
+
+TEST_F(DriverTest, ExtractorDispatch)
+{
+    AddAlbum(u"A"_s, {Picture(10)});
+    AddAlbum(u"B"_s, {Picture(10)});
+    window.SetChosen({0, 1});
+
+    core.m_subMode = 1; // no extractor registered
+    Run();
+    core.m_subMode = 0;
+    core.m_listType = 5; // a site without extractors
+    Run();
+    EXPECT_TRUE(g_listed.isEmpty());
+    EXPECT_TRUE(window.Messages().isEmpty());
+
+    core.m_listType = 17;
+    Run();
+    EXPECT_EQ(window.Messages(), (QStringList{u"Error ListType Code."_s, u"Error ListType Code."_s}));
+    EXPECT_TRUE(g_listed.isEmpty());
+    EXPECT_TRUE(fetches->Started().isEmpty());
+}
+
+TEST_F(DriverTest, StopWhileListingDownloadsNothingOfTheAlbum)
+{
+    auto &a = g_fakeAlbums[AddAlbum(u"A"_s, {Picture(10), Picture(20), Picture(30)})];
+    a.stopBefore = 2;
+    AddAlbum(u"B"_s, {Picture(10)});
+    window.SetChosen({0, 1});
+
+    Run();
+
+    EXPECT_EQ(g_listed, QList<int>{0});
+    EXPECT_TRUE(fetches->Started().isEmpty());
+    EXPECT_TRUE(Entries(Folder(u"A"_s)).isEmpty());
+    EXPECT_EQ(window.Events().last(), u"DownIdle"_s);
+}
+
+TEST_F(DriverTest, StopWhileThePoolRunsWritesNoRecord)
+{
+    core.m_settings.downParams[kSina].threads = 2;
+    QStringList urls{Picture(500, 100)};
+    for (int i = 1; i < 8; ++i)
+        urls << Picture(4000, 1200);
+    AddAlbum(u"A"_s, urls);
+    AddAlbum(u"B"_s, {Picture(10)});
+    window.SetChosen({0, 1});
+    Rules().flags = kFixFormat;
+
+    std::thread stopper([this] {
+        while (fetches->StartedCount() < 2)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        RequestDownloadStop(core);
+    });
+    Run();
+    stopper.join();
+
+    EXPECT_EQ(g_listed, QList<int>{0});
+    EXPECT_EQ(fetches->Started().size(), 2);
+    // The picture still on its way when the pool stopped was finished, and
+    // the format fix-up ran over it: pattern bytes are no known format.
+    EXPECT_EQ(Entries(Folder(u"A"_s)), (QStringList{u"1.jpg"_s, u"2.jpg"_s}));
+    EXPECT_EQ(QFileInfo(Folder(u"A"_s) + u"2.jpg"_s).size(), 4000);
+    EXPECT_EQ(fetches->Running(), 0);
+}
+
+TEST_F(DriverTest, ParametersGivenForOneRunOverrideTheSite)
+{
+    AddAlbum(u"A"_s, {Picture(1024), Picture(3 * 1024, 200), Picture(4 * 1024, 200)});
+    window.SetChosen({0});
+    core.m_downState = 1;
+    RunDownload(core, DownParams{2, 0, 1, 10});
+
+    EXPECT_EQ(fetches->MaxRunning(), 1);
+    EXPECT_EQ(Entries(Folder(u"A"_s)), (QStringList{u"2.jpg"_s, u"3.jpg"_s, u"pic.orv"_s}));
+    EXPECT_EQ(core.m_settings.downParams[kSina].minKb, 0);
+    EXPECT_EQ(core.m_settings.downParams[kSina].threads, 2);
+}
+
+TEST_F(DriverTest, SkipRuleAcrossThreeRuns)
+{
+    Rules().flags = kSkipDownloaded;
+    const int album = AddAlbum(u"A"_s, {Picture(11, 0, u"s1"_s), Picture(12, 0, u"s2"_s)});
+    window.SetChosen({album});
+    Run();
+    EXPECT_EQ(Entries(Folder(u"A"_s)), (QStringList{u"1.jpg"_s, u"2.jpg"_s, u"pic.orv"_s}));
+
+    // Two new pictures appeared before the old first one.
+    g_fakeAlbums[album].urls.prepend(Picture(14, 0, u"s4"_s));
+    g_fakeAlbums[album].urls.prepend(Picture(13, 0, u"s3"_s));
+    for (int run = 0; run < 2; ++run) {
+        Run();
+        EXPECT_EQ(Hits(u"s1"_s), 1) << run;
+        EXPECT_EQ(Hits(u"s3"_s), run + 1);
+        QString first;
+        ReadLastFirstUrl(first, Folder(u"A"_s));
+        EXPECT_EQ(first, Picture(11, 0, u"s1"_s));
+    }
+}
+
+TEST_F(DriverTest, ButtonStartsAndStopsARun)
+{
+    AddAlbum(u"A"_s, {Picture(10, 800), Picture(10, 800), Picture(10, 800)});
+    window.SetChosen({0});
+    core.m_settings.downParams[kSina].threads = 1;
+
+    std::optional<std::thread> run = PressDownloadButton(core);
+    ASSERT_TRUE(run.has_value());
+    EXPECT_NE(core.m_downState, 0);
+    while (fetches->StartedCount() == 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_FALSE(PressDownloadButton(core).has_value());
+    EXPECT_TRUE(g_stopDownload);
+    run->join();
+
+    EXPECT_EQ(core.m_downState, 0);
+    EXPECT_EQ(fetches->Started().size(), 1);
+    EXPECT_FALSE(QFileInfo::exists(Folder(u"A"_s) + u"pic.orv"_s));
+}
+
+} // namespace

@@ -1,0 +1,76 @@
+#include "download/DownloadJobList.h"
+#include "download/ListFiles.h"
+
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QFileInfo>
+
+using namespace tamblin;
+using namespace tamblin::test;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+TEST(ListFilesTest, ThunderListIsGbkWithCrLfAndFallbackLines)
+{
+    TempDir dir;
+    dir.Write(u"a.lst"_s, QByteArray(100, 'x')); // replaced, not appended to
+    const QStringList urls{u"http://p.example/1.jpg"_s,
+                           u"http://p.example/图.jpg\r\nhttp://q.example/2.jpg"_s,
+                           u"http://p.example/\U0001F600"_s};
+    ASSERT_TRUE(WriteThunderList(dir.File(u"a.lst"_s), urls));
+    EXPECT_EQ(dir.Read(u"a.lst"_s),
+              QByteArray("http://p.example/1.jpg\r\n"
+                         "http://p.example/\xCD\xBC.jpg\r\nhttp://q.example/2.jpg\r\n"
+                         "http://p.example/?\r\n"));
+
+    EXPECT_FALSE(WriteThunderList(dir.File(u"missing/a.lst"_s), urls));
+    EXPECT_FALSE(QFileInfo::exists(dir.File(u"missing"_s)));
+}
+
+TEST(ListFilesTest, TitleLinesAreUtf16WithOneByteOrderMark)
+{
+    TempDir dir;
+    DownloadJobList jobs;
+    jobs.folder = dir.Path();
+    jobs.urls = QStringList{u"u1"_s};
+    AppendTitleLine(jobs, u"相册"_s, u"A"_s);
+    jobs.urls.append(u"u2"_s);
+    AppendTitleLine(jobs, u"相册"_s, u"\r"_s);
+    EXPECT_EQ(TitleFilePath(jobs, u"相册"_s), dir.File(u"相册.txt"_s));
+    EXPECT_EQ(dir.Read(u"相册.txt"_s), QByteArray("\xFF\xFE" "A\0\r\0\n\0\r\0\r\0\n\0", 14));
+
+    // The next album's first line starts the file again.
+    jobs.urls = QStringList{u"u3"_s};
+    AppendTitleLine(jobs, u"相册"_s, u"B"_s);
+    EXPECT_EQ(dir.Read(u"相册.txt"_s), QByteArray("\xFF\xFE" "B\0\r\0\n\0", 8));
+}
+
+TEST(ListFilesTest, RecordIsWrittenOnceAndReadToTheFirstLineFeed)
+{
+    TempDir dir;
+    QString read = u"stale"_s;
+    ReadLastFirstUrl(read, dir.Path());
+    EXPECT_TRUE(read.isEmpty());
+
+    WriteLastFirstUrl(u"http://p/图\r\nhttp://q/2"_s, dir.Path());
+    EXPECT_EQ(dir.Read(u"pic.orv"_s),
+              QByteArray("h\0t\0t\0p\0:\0/\0/\0p\0/\0\xFE\x56\r\0\n\0h\0t\0t\0p\0:\0/\0/\0q\0/\0" "2\0", 44));
+    ReadLastFirstUrl(read, dir.Path());
+    EXPECT_EQ(read, u"http://p/图\r"_s); // the CR stays: it never equals an address
+
+    // An existing record is never replaced.
+    WriteLastFirstUrl(u"http://other"_s, dir.Path());
+    ReadLastFirstUrl(read, dir.Path());
+    EXPECT_EQ(read, u"http://p/图\r"_s);
+
+    // An odd last byte is no code unit.
+    TempDir odd;
+    odd.Write(u"pic.orv"_s, QByteArray("a\0b", 3));
+    ReadLastFirstUrl(read, odd.Path());
+    EXPECT_EQ(read, u"a"_s);
+}
+
+} // namespace

@@ -1,0 +1,399 @@
+#include "app/TamblinCore.h"
+#include "download/DownloadJobList.h"
+#include "download/FileUtils.h"
+#include "download/ListFiles.h"
+#include "download/NamingRules.h"
+
+#include "RecordingWindow.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+
+#include <random>
+
+using namespace tamblin;
+using namespace tamblin::test;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+constexpr int kSina = 4;
+
+class NamingRulesTest : public ::testing::Test {
+protected:
+    NamingRulesTest() : core(&window)
+    {
+        core.m_listType = kSina;
+        g_jobs.Clear();
+        g_jobs.folder = save.Path();
+    }
+    ~NamingRulesTest() override { g_jobs.Clear(); }
+
+    SiteRules &Rules() { return core.m_settings.siteRules[kSina]; }
+
+    int AddAlbum(const QString &name, int value1 = 0, int value2 = 0)
+    {
+        ST_PERLISTRECORD album;
+        album.name = name;
+        album.value1 = value1;
+        album.value2 = value2;
+        return core.m_albums.AddAlbum(album) - 1;
+    }
+
+    // Starts an album as the driver does.
+    void NextAlbum()
+    {
+        g_jobs.Clear();
+        g_jobs.folder = save.Path();
+    }
+
+    void Add(const QString &address, const QString &description = {}, int album = 0)
+    {
+        AddPictureJob(core, address, description, QString(), album);
+    }
+
+    TempDir save;
+    RecordingWindow window;
+    TamblinCore core;
+};
+
+// The naming steps as literally described, with a scan of the list per
+// candidate: the reference the indexed uniqueness must agree with.
+QString LiteralName(const QStringList &names, QString name, qsizetype folderLength)
+{
+    const QString base = name;
+    const qsizetype limit = 250 - folderLength;
+    if (name.size() > limit)
+        name.truncate(qMax<qsizetype>(limit, 0));
+    QString ext = u".jpg"_s;
+    if (HasImageExtension(name)) {
+        const qsizetype dot = name.lastIndexOf(u'.');
+        ext = name.mid(dot);
+        name.truncate(dot);
+    }
+    auto find = [&names](const QString &candidate) {
+        for (qsizetype i = 0; i < names.size(); ++i) {
+            if (names[i].size() == candidate.size()
+                && QString::compare(names[i], candidate, Qt::CaseInsensitive) == 0)
+                return i;
+        }
+        return qsizetype(-1);
+    };
+    if (!names.isEmpty()) {
+        unsigned n = 0;
+        while (find(name + ext) >= 0)
+            name = u"%1(%2)"_s.arg(base).arg(++n);
+    }
+    return name + ext;
+}
+
+TEST_F(NamingRulesTest, SequenceNamesFolderAndStatus)
+{
+    AddAlbum(u"春天"_s);
+    Rules().fileNameMode = 1;
+    for (int i = 0; i < 3; ++i)
+        Add(u"http://p.example/%1.png"_s.arg(i), u"title"_s);
+
+    EXPECT_EQ(g_jobs.fileNames, (QStringList{u"1.jpg"_s, u"2.jpg"_s, u"3.jpg"_s}));
+    EXPECT_EQ(g_jobs.folder, save.Path() + u"春天"_s + QDir::separator());
+    EXPECT_TRUE(QFileInfo(g_jobs.folder).isDir());
+    EXPECT_EQ(g_jobs.headers, (QStringList{QString(), QString(), QString()}));
+    EXPECT_EQ(window.Texts(1006),
+              (QStringList{u"已获取到1张图片信息"_s, u"已获取到2张图片信息"_s, u"已获取到3张图片信息"_s}));
+    EXPECT_EQ(g_jobs.FilePath(2), g_jobs.folder + u"3.jpg"_s);
+    EXPECT_EQ(core.m_downState, 0);
+}
+
+TEST_F(NamingRulesTest, DescriptionNamesAreMadeUniqueFromTheirBase)
+{
+    AddAlbum(u"Album"_s);
+    Rules().fileNameMode = 0;
+    Add(u"http://p/1"_s, u"<>*"_s);     // cleans to nothing: the album's name
+    Add(u"http://p/2"_s, u""_s);
+    Add(u"http://p/3"_s, u"  "_s);
+    Add(u"http://p/4"_s, u"a.png"_s);
+    Add(u"http://p/5"_s, u"A.PNG"_s);   // same name in another case
+    Add(u"http://p/6"_s, u"a.png"_s);
+    Add(u"http://p/7"_s, u"photo &amp; co"_s);
+    Add(u"http://p/8"_s, u"x.gif.txt"_s);
+
+    EXPECT_EQ(g_jobs.fileNames,
+              (QStringList{u"Album.jpg"_s, u"Album(1).jpg"_s, u"Album(2).jpg"_s, u"a.png"_s,
+                           u"A.PNG(1).PNG"_s, u"a.png(2).png"_s, u"photo & co.jpg"_s,
+                           u"x.gif.txt.jpg"_s}));
+    EXPECT_EQ(FindFileName(g_jobs, u"ALBUM(1).JPG"_s), 1);
+    EXPECT_EQ(FindFileName(g_jobs, u"a.png"_s), 3);
+    EXPECT_EQ(FindFileName(g_jobs, u"Album(3).jpg"_s), -1);
+}
+
+TEST_F(NamingRulesTest, AddressNames)
+{
+    AddAlbum(u"A"_s);
+    Rules().fileNameMode = 2;
+    Add(u"http://p.example/dir/abc.PNG"_s);
+    Add(u"http://p.example/show?id=5&s=1"_s);
+    Add(u"/lonely.png"_s);  // the only slash at index 0: the sequence number
+    Add(u"http://p.example/a.jpg\r\nhttp://q.example/b.gif"_s); // the fallback's part counts
+
+    EXPECT_EQ(g_jobs.fileNames,
+              (QStringList{u"abc.PNG"_s, u"showid=5&s=1.jpg"_s, u"3.jpg"_s, u"b.gif"_s}));
+}
+
+TEST_F(NamingRulesTest, EscapesPrefixSuffixAndReplacements)
+{
+    for (int i = 0; i < 11; ++i)
+        AddAlbum(u"other%1"_s.arg(i));
+    const int album = AddAlbum(u"Trip"_s, 7, -3);
+    core.m_albums.selectedCount = 2;
+    core.m_userFolder = u"someone"_s + QDir::separator();
+    Rules().fileNameMode = 1;
+    Rules().filePrefix.Set(u"?3_");
+    Rules().fileSuffix.Set(u"-?1?2?4?5?6?7?8?9");
+    Rules().folderPrefix.Set(u"?2?4[");
+    Rules().folderSuffix.Set(u"]_?9");
+    Rules().replaceFrom.Set(u"Trip|someone");
+    Rules().replaceTo.Set(u"Tour|me");
+
+    Add(u"http://p/1.jpg"_s, {}, album);
+    Add(u"http://p/2.jpg"_s, {}, album);
+
+    // Folder names know only ?1, ?3 and ?9; replacements touch file names only.
+    EXPECT_EQ(g_jobs.folder, save.Path() + u"?2?4[Trip]_0012"_s.remove(u'?') + QDir::separator());
+    EXPECT_EQ(g_jobs.fileNames,
+              (QStringList{u"12_1-Tour17-3212me0012.jpg"_s, u"12_2-Tour27-3212me0012.jpg"_s}));
+}
+
+TEST_F(NamingRulesTest, FolderNameModeOneSharesTheSaveFolder)
+{
+    AddAlbum(u"one"_s);
+    AddAlbum(u"two"_s);
+    Rules().fileNameMode = 1;
+    Rules().folderNameMode = 1;
+    Add(u"http://p/1"_s, {}, 0);
+    Add(u"http://p/2"_s, {}, 0);
+    EXPECT_EQ(g_jobs.folder, save.Path());
+    NextAlbum();
+    Add(u"http://p/3"_s, {}, 1);
+    EXPECT_EQ(g_jobs.folder, save.Path());
+    // Unique only within the album.
+    EXPECT_EQ(g_jobs.fileNames, QStringList{u"1.jpg"_s});
+}
+
+TEST_F(NamingRulesTest, LengthLimitCutsTheNameButNumbersFromTheBase)
+{
+    // A save folder of 240 characters leaves 10 for the name.
+    QString deep = save.Path();
+    while (deep.size() < 240 - 51)
+        deep += QString(50, u'd') + QDir::separator();
+    deep += QString(240 - 1 - deep.size(), u'e') + QDir::separator();
+    ASSERT_EQ(deep.size(), 240);
+    ASSERT_TRUE(QDir().mkpath(deep));
+    g_jobs.folder = deep;
+    AddAlbum(u"z"_s);
+    Rules().folderNameMode = 1;
+
+    Add(u"http://p/1"_s, u"abcdefghijklmnop.png"_s);
+    Add(u"http://p/2"_s, u"abcdefghijklmnop.png"_s);
+    Add(u"http://p/3"_s, u"abcdefghijklmnop.png"_s);
+    // The cut lost ".png": the extension rule then adds ".jpg".
+    EXPECT_EQ(g_jobs.fileNames,
+              (QStringList{u"abcdefghij.jpg"_s, u"abcdefghijklmnop.png(1).jpg"_s,
+                           u"abcdefghijklmnop.png(2).jpg"_s}));
+}
+
+TEST_F(NamingRulesTest, EveryComponentFitsTheFileSystem)
+{
+    // 80 Chinese characters with a 39-character prefix and suffix: far
+    // beyond 255 bytes of UTF-8 for the folder, and for the files.
+    const QString longName = QString(80, QChar(0x6625));
+    AddAlbum(longName);
+    Rules().folderPrefix.Set(QString(39, QChar(0x524D)));
+    Rules().folderSuffix.Set(QString(39, QChar(0x540E)));
+    Rules().fileNameMode = 0;
+    const QString title = QString(120, QChar(0x56FE)) + u".png"_s;
+    // Emoji take two UTF-16 units: the cut must not split one.
+    QString emoji;
+    for (int i = 0; i < 100; ++i)
+        emoji += QString::fromUcs4(U"\U0001F600", 1);
+    Add(u"http://p/1"_s, title);
+    Add(u"http://p/2"_s, title);
+    Add(u"http://p/3"_s, emoji);
+
+    const QString folderName = QDir(g_jobs.folder).dirName();
+    EXPECT_LE(Utf8Length(folderName), 255);
+    EXPECT_GE(Utf8Length(folderName), 253); // cut to the longest fitting prefix
+    EXPECT_TRUE(folderName.startsWith(QString(39, QChar(0x524D)) + QChar(0x6625)));
+    ASSERT_TRUE(QFileInfo(g_jobs.folder).isDir());
+    ASSERT_EQ(g_jobs.fileNames.size(), 3);
+    EXPECT_TRUE(g_jobs.fileNames[0].endsWith(u".png"_s));
+    EXPECT_TRUE(g_jobs.fileNames[1].endsWith(u"(1).png"_s));
+    EXPECT_NE(g_jobs.fileNames[0], g_jobs.fileNames[1]);
+    for (qsizetype i = 0; i < g_jobs.fileNames.size(); ++i) {
+        const QString &name = g_jobs.fileNames[i];
+        EXPECT_LE(Utf8Length(name), 255) << i;
+        EXPECT_TRUE(name.isValidUtf16()) << i;
+        QFile file(g_jobs.FilePath(i));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly)) << i << " " << file.errorString().toStdString();
+    }
+}
+
+TEST_F(NamingRulesTest, HostileDescriptionsStayInsideTheAlbumFolder)
+{
+    AddAlbum(u"../../evil"_s);
+    AddAlbum(u".."_s);
+    Rules().fileNameMode = 0;
+    const QStringList hostile{u"/etc/passwd"_s, u"C:\\Windows\\x"_s, u"../../x"_s, u"..."_s,
+                              u"."_s, u"\\\\server\\share\\y.png"_s, u"~/.bashrc"_s,
+                              save.Path() + u"outside.png"_s};
+    for (int album = 0; album < 2; ++album) {
+        NextAlbum();
+        for (const QString &description : hostile)
+            Add(u"http://p/x"_s, description, album);
+        const QString folder = g_jobs.folder;
+        EXPECT_TRUE(folder.startsWith(save.Path()));
+        EXPECT_EQ(QFileInfo(QDir::cleanPath(folder)).absolutePath(), QDir::cleanPath(save.Path()))
+            << folder.toStdString();
+        for (qsizetype i = 0; i < g_jobs.fileNames.size(); ++i) {
+            EXPECT_EQ(QFileInfo(g_jobs.FilePath(i)).absolutePath(), QDir::cleanPath(folder))
+                << g_jobs.fileNames[i].toStdString();
+        }
+        EXPECT_EQ(g_jobs.fileNames.first(), u"etcpasswd.jpg"_s);
+    }
+    // Only the two album folders were made.
+    QStringList made;
+    QDirIterator it(save.Path(), QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        made << it.next();
+    EXPECT_EQ(made.size(), 2) << made.join(u' ').toStdString();
+
+    // A full path inside the album's folder is taken as it stands.
+    NextAlbum();
+    Add(u"http://p/1"_s, u"first"_s, 0);
+    const QString inside = g_jobs.folder + u"chosen.png"_s;
+    Add(u"http://p/2"_s, inside, 0);
+    EXPECT_EQ(g_jobs.fileNames.last(), inside);
+    EXPECT_EQ(g_jobs.FilePath(1), inside);
+}
+
+TEST_F(NamingRulesTest, SkipRuleStopsAtThePreviousFirstPicture)
+{
+    AddAlbum(u"Album"_s);
+    Rules().fileNameMode = 1;
+    Rules().flags = kSkipDownloaded;
+    const QString folder = save.Path() + u"Album"_s + QDir::separator();
+    ASSERT_TRUE(QDir().mkpath(folder));
+    WriteLastFirstUrl(u"http://p/old1"_s, folder);
+    core.m_downState = 1;
+
+    Add(u"http://p/new1"_s);
+    Add(u"http://p/new2"_s);
+    EXPECT_EQ(core.m_lastFirstUrl, u"http://p/old1"_s);
+    EXPECT_EQ(core.m_downState, 1);
+    Add(u"http://p/old1"_s);
+    EXPECT_EQ(core.m_downState, 2);
+    EXPECT_EQ(g_jobs.urls, (QStringList{u"http://p/new1"_s, u"http://p/new2"_s}));
+
+    // The first picture being the recorded one: nothing added, folder there.
+    NextAlbum();
+    core.m_downState = 1;
+    Add(u"http://p/old1"_s);
+    EXPECT_TRUE(g_jobs.urls.isEmpty());
+    EXPECT_EQ(g_jobs.folder, folder);
+    EXPECT_EQ(core.m_downState, 2);
+
+    // A stop asked is never turned into the skip state.
+    NextAlbum();
+    core.m_downState = 3;
+    Add(u"http://p/old1"_s);
+    EXPECT_EQ(core.m_downState, 3);
+
+    // Without the bit the recorded address is just another picture.
+    NextAlbum();
+    core.m_downState = 1;
+    Rules().flags = 0;
+    Add(u"http://p/old1"_s);
+    EXPECT_EQ(g_jobs.urls.size(), 1);
+    EXPECT_EQ(core.m_downState, 1);
+}
+
+TEST_F(NamingRulesTest, TitleFileHoldsTheRawDescriptionsOfAcceptedPictures)
+{
+    AddAlbum(u"Album"_s);
+    Rules().fileNameMode = 1;
+    Rules().flags = kWriteTitles | kSkipDownloaded;
+    const QString folder = save.Path() + u"Album"_s + QDir::separator();
+    ASSERT_TRUE(QDir().mkpath(folder));
+    WriteLastFirstUrl(u"http://p/3"_s, folder);
+    save.Write(u"Album/Album.txt"_s, "old"); // an old file is replaced
+
+    Add(u"http://p/1"_s, u"a &amp; <b>"_s);
+    Add(u"http://p/2"_s, u"图"_s);
+    Add(u"http://p/3"_s, u"skipped"_s);
+
+    QFile file(folder + u"Album.txt"_s);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), QByteArray("\xFF\xFE" "a\0 \0&\0a\0m\0p\0;\0 \0<\0b\0>\0\r\0\n\0"
+                                         "\xFE\x56\r\0\n\0", 2 + 13 * 2 + 3 * 2));
+    file.close();
+
+    // A title file gone while the album is listed: the line is dropped, the
+    // picture still counts.
+    ASSERT_TRUE(QFile::remove(folder + u"Album.txt"_s));
+    core.m_downState = 1;
+    core.m_lastFirstUrl.clear();
+    Add(u"http://p/4"_s, u"late"_s);
+    EXPECT_EQ(g_jobs.urls.size(), 3);
+    EXPECT_FALSE(QFileInfo::exists(folder + u"Album.txt"_s));
+}
+
+TEST_F(NamingRulesTest, IndexedUniquenessMatchesTheLiteralLoop)
+{
+    AddAlbum(u"Base"_s);
+    Rules().fileNameMode = 0;
+    Rules().folderNameMode = 1;
+    // Pieces that collide in letter case (the Kelvin sign folds to k, sigma
+    // has three forms), mimic numbered names, and carry extensions.
+    const QStringList pieces{u"a"_s, u"A"_s, u"k"_s, u"K"_s, u"\u212A"_s, u"σ"_s, u"ς"_s,
+                             u"Σ"_s, u"ß"_s, u"(1)"_s, u"(2)"_s, u".png"_s, u".PNG"_s,
+                             u".jpg"_s, u"(1).png"_s, u""_s};
+    std::mt19937 random(20240605);
+    for (int round = 0; round < 20; ++round) {
+        NextAlbum();
+        QStringList expected;
+        for (int i = 0; i < 300; ++i) {
+            QString description;
+            const int count = int(random() % 4);
+            for (int p = 0; p < count; ++p)
+                description += pieces[random() % pieces.size()];
+            Add(u"http://p/%1"_s.arg(i), description);
+
+            QString name = description;
+            SanitizeName(name, 0, false);
+            if (name.isEmpty())
+                name = u"Base"_s;
+            SanitizeName(name, kTimeStampFallback, true);
+            expected.append(LiteralName(expected, name, g_jobs.folder.size()));
+        }
+        ASSERT_EQ(g_jobs.fileNames, expected) << "round " << round;
+    }
+}
+
+TEST_F(NamingRulesTest, ManyPicturesNamedAfterTheAlbum)
+{
+    AddAlbum(u"Album"_s);
+    Rules().fileNameMode = 0;
+    for (int i = 0; i < 5000; ++i)
+        Add(u"http://p/%1"_s.arg(i));
+    ASSERT_EQ(g_jobs.fileNames.size(), 5000);
+    EXPECT_EQ(g_jobs.fileNames[0], u"Album.jpg"_s);
+    EXPECT_EQ(g_jobs.fileNames[1], u"Album(1).jpg"_s);
+    EXPECT_EQ(g_jobs.fileNames[4999], u"Album(4999).jpg"_s);
+}
+
+} // namespace

@@ -1,0 +1,243 @@
+#include "PoolTestSupport.h"
+
+#include <QFileInfo>
+
+#include <chrono>
+#include <system_error>
+#include <thread>
+
+using namespace tamblin;
+using namespace tamblin::test;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+class PoolTest : public PoolTestBase {
+protected:
+    void RunPool()
+    {
+        std::optional<std::thread> pool = StartDownloadPool();
+        ASSERT_TRUE(pool.has_value());
+        pool->join();
+    }
+
+    qint64 Size(const QString &name) const { return QFileInfo(dir.File(name)).size(); }
+};
+
+TEST_F(PoolTest, ThreeJobsFiveThreadsRunAtOnceAndReportEachCount)
+{
+    for (int i = 0; i < 3; ++i)
+        AddJob(Picture(2000 + i, 300), u"%1.jpg"_s.arg(i));
+    g_jobs.progressWindow = &window;
+    std::int64_t doneTotal = -1;
+    g_jobs.poolDone = [&doneTotal](std::int64_t, std::uint32_t total) { doneTotal = total; };
+
+    RunPool();
+
+    EXPECT_EQ(fetches->MaxRunning(), 3);
+    EXPECT_EQ(PoolFolder(), QString());
+    EXPECT_EQ(Entries(), (QStringList{u"0.jpg"_s, u"1.jpg"_s, u"2.jpg"_s}));
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(Size(u"%1.jpg"_s.arg(i)), 2000 + i);
+    EXPECT_EQ(window.Texts(1006),
+              (QStringList{u"已下载1/3......"_s, u"已下载2/3......"_s, u"已下载3/3......"_s}));
+    EXPECT_EQ(doneTotal, 3);
+    EXPECT_EQ(g_jobsDone, 3u);
+    EXPECT_EQ(g_jobsTotal, 3u);
+    EXPECT_FALSE(g_poolRunning);
+}
+
+TEST_F(PoolTest, TenJobsTwoThreadsStartInIndexOrder)
+{
+    QStringList urls;
+    for (int i = 0; i < 10; ++i) {
+        // Uneven holds, so that the two slots free up in changing order.
+        urls << Picture(1000 + i, (i % 3) * 60);
+        AddJob(urls.last(), u"p%1.png"_s.arg(i));
+    }
+    g_threadCount = 2;
+    g_jobs.progressWindow = &window;
+    // Records the order in which the supervisor hands the jobs out, and how
+    // many fetches had ended by then.
+    QList<std::uint32_t> handedOut;
+    QList<int> endedBefore;
+    auto log = fetches;
+    SetWorkerStarter([&, log](std::uint32_t job, std::function<void()> body) {
+        handedOut.append(job);
+        endedBefore.append(log->Ended());
+        return std::thread(std::move(body));
+    });
+
+    RunPool();
+
+    EXPECT_EQ(handedOut, (QList<std::uint32_t>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9}));
+    // Jobs 0 and 1 at once; each later one in the slot of an ended worker.
+    EXPECT_EQ(endedBefore[0], 0);
+    EXPECT_EQ(endedBefore[1], 0);
+    for (int k = 2; k < 10; ++k)
+        EXPECT_GE(endedBefore[k], k - 1) << k;
+    QStringList started = fetches->Started();
+    started.sort();
+    EXPECT_EQ(started, urls);
+    EXPECT_EQ(fetches->MaxRunning(), 2);
+    EXPECT_EQ(Entries().size(), 10);
+    QStringList expected;
+    for (int i = 1; i <= 10; ++i)
+        expected << u"已下载%1/10......"_s.arg(i);
+    EXPECT_EQ(window.Texts(1006), expected);
+}
+
+TEST_F(PoolTest, FallbackAddressAndFullPaths)
+{
+    TempDir elsewhere;
+    // An empty answer from the first address: the second is fetched into
+    // the same file.
+    AddJob(Url(u"/body?size=0&key=fbA"_s) + u"\r\n"_s + Picture(3000, 0, u"fbB"_s), u"a.jpg"_s);
+    // A first address that delivers: the fallback is never asked.
+    AddJob(Picture(1500, 0, u"fbC"_s) + u"\r\n"_s + Picture(10, 0, u"fbD"_s), u"b.jpg"_s);
+    // No fallback: one fetch only.
+    AddJob(Url(u"/body?size=0&key=fbE"_s), u"c.jpg"_s);
+    AddJob(Picture(700), elsewhere.File(u"full.gif"_s));
+    g_jobs.headers = QStringList{u"X-A: 1"_s, QString(), QString(), QString()};
+
+    RunPool();
+
+    EXPECT_EQ(Size(u"a.jpg"_s), 3000);
+    EXPECT_EQ(Size(u"b.jpg"_s), 1500);
+    EXPECT_EQ(Hits(u"fbA"_s), 1);
+    EXPECT_EQ(Hits(u"fbB"_s), 1);
+    EXPECT_EQ(Hits(u"fbD"_s), 0);
+    EXPECT_EQ(Hits(u"fbE"_s), 1);
+    EXPECT_EQ(QFileInfo(elsewhere.File(u"full.gif"_s)).size(), 700);
+    EXPECT_FALSE(QFileInfo::exists(dir.File(elsewhere.File(u"full.gif"_s))));
+    EXPECT_EQ(fetches->Started().size(), 5);
+}
+
+TEST_F(PoolTest, SizeLimitsLeaveNoFileAndNoPartialFile)
+{
+    g_minKb = 2;
+    g_maxKb = 4;
+    AddJob(Picture(1 * 1024), u"small.jpg"_s);
+    AddJob(Picture(3 * 1024), u"fits.jpg"_s);
+    AddJob(Picture(5 * 1024), u"large.jpg"_s);
+    AddJob(Url(u"/body?size=6000&len=none"_s), u"large-unannounced.jpg"_s);
+    AddJob(Picture(4 * 1024), u"edge.jpg"_s);
+
+    RunPool();
+
+    EXPECT_EQ(Entries(), (QStringList{u"edge.jpg"_s, u"fits.jpg"_s}));
+    EXPECT_EQ(g_jobsDone, 5u);
+}
+
+TEST_F(PoolTest, StopTakesEffectWhenTheNextWorkerEnds)
+{
+    g_threadCount = 4;
+    AddJob(Picture(1000, 200), u"0.jpg"_s);
+    for (int i = 1; i < 12; ++i)
+        AddJob(Picture(4000, 1500), u"%1.jpg"_s.arg(i));
+    g_jobs.progressWindow = &window;
+    bool notified = false;
+    g_jobs.poolDone = [&notified](std::int64_t, std::uint32_t) { notified = true; };
+
+    std::optional<std::thread> pool = StartDownloadPool();
+    ASSERT_TRUE(pool.has_value());
+    while (fetches->StartedCount() < 4)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_TRUE(g_poolRunning);
+    EXPECT_EQ(PoolFolder(), dir.Path());
+    g_stopDownload = true;
+    pool->join();
+
+    // No job after the stop; three pictures still on their way.
+    EXPECT_EQ(fetches->Started().size(), 4);
+    EXPECT_EQ(fetches->Running(), 3);
+    EXPECT_FALSE(g_poolRunning);
+    EXPECT_TRUE(notified);
+    EXPECT_TRUE(window.Texts(1006).isEmpty());
+
+    // The job list may be reused at once: the stragglers hold copies.
+    g_jobs.Clear();
+    g_jobs.folder = u"/nonexistent/"_s;
+    JoinAbandonedWorkers();
+    EXPECT_EQ(fetches->Running(), 0);
+    EXPECT_EQ(Entries(), (QStringList{u"0.jpg"_s, u"1.jpg"_s, u"2.jpg"_s, u"3.jpg"_s}));
+    EXPECT_EQ(Size(u"3.jpg"_s), 4000);
+}
+
+TEST_F(PoolTest, StragglersOfAStoppedPoolDoNotCountInTheNext)
+{
+    g_threadCount = 3;
+    AddJob(Picture(100, 50), u"old0.jpg"_s);
+    AddJob(Picture(2000, 900), u"old1.jpg"_s);
+    AddJob(Picture(2000, 900), u"old2.jpg"_s);
+    std::optional<std::thread> first = StartDownloadPool();
+    ASSERT_TRUE(first.has_value());
+    while (fetches->StartedCount() < 3)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    g_stopDownload = true;
+    first->join();
+    ASSERT_EQ(fetches->Running(), 2);
+
+    // The next album: one slot, two slow pictures; the two old workers end
+    // while it runs.
+    g_jobs.Clear();
+    g_jobs.progressWindow = &window;
+    g_threadCount = 1;
+    AddJob(Picture(3000, 600), u"new0.jpg"_s);
+    AddJob(Picture(3001, 600), u"new1.jpg"_s);
+    RunPool();
+
+    EXPECT_EQ(Size(u"new0.jpg"_s), 3000);
+    EXPECT_EQ(Size(u"new1.jpg"_s), 3001);
+    EXPECT_EQ(window.Texts(1006), (QStringList{u"已下载1/2......"_s, u"已下载2/2......"_s}));
+    EXPECT_EQ(g_jobsDone, 2u);
+    JoinAbandonedWorkers();
+    EXPECT_EQ(Size(u"old1.jpg"_s), 2000);
+}
+
+TEST_F(PoolTest, WorkersThatCannotStartOrThrowCountAsDone)
+{
+    int starts = 0;
+    SetWorkerStarter([&starts](std::uint32_t job, std::function<void()> body) {
+        ++starts;
+        if (job % 2 == 1)
+            throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+        return std::thread(std::move(body));
+    });
+    auto log = fetches;
+    SetPictureFetcher([log](const UrlRequest &request) -> std::int64_t {
+        if (request.url.contains(u"boom"))
+            throw std::runtime_error("boom");
+        return log->Fetch(request);
+    });
+    g_threadCount = 2;
+    g_jobs.progressWindow = &window;
+    for (int i = 0; i < 6; ++i)
+        AddJob(Picture(100 + i) + (i == 2 ? u"&boom=1"_s : QString()), u"%1.jpg"_s.arg(i));
+
+    RunPool();
+
+    EXPECT_EQ(g_jobsDone, 6u);
+    EXPECT_EQ(window.LastText(1006), u"已下载6/6......"_s);
+    // Every second start failed; of the rest one threw.
+    EXPECT_EQ(starts, 6);
+    EXPECT_EQ(Entries().size(), 2);
+}
+
+TEST_F(PoolTest, NoProgressReceiverNoTextsAndEmptyListEndsAtOnce)
+{
+    bool notified = false;
+    g_jobs.poolDone = [&notified](std::int64_t, std::uint32_t) { notified = true; };
+    RunPool();
+    EXPECT_FALSE(g_poolRunning);
+    EXPECT_TRUE(fetches->Started().isEmpty());
+
+    AddJob(Picture(10), u"a.jpg"_s);
+    g_threadCount = 0; // taken as one worker, never as none
+    RunPool();
+    EXPECT_EQ(Size(u"a.jpg"_s), 10);
+    EXPECT_FALSE(notified);
+    EXPECT_TRUE(window.Events().isEmpty());
+}
+
+} // namespace
