@@ -2,11 +2,13 @@
 """Checks of the fake Sina service itself, through its proxy front."""
 
 import gzip
+import http.client
 import json
 import os
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 import unittest.mock
 import urllib.error
@@ -22,7 +24,10 @@ DATA = {
     "weibo_users": [{"uid": "9", "nickname": "鹿", "oid_form": "compact", "generate_albums": 1000, "generate_distinct": 10}],
     "pages": {"http://weibo.com/raw": {"body": "raw 页", "status": 404}},
     "faults": [{"match": "http://blog.sina.com.cn/s/articlelist_5_0_2", "status": 503, "times": 1},
-               {"match": "http://weibo.com/cut", "cut": 3}],
+               {"match": "http://weibo.com/cut", "cut": 3},
+               {"match": "http://weibo.com/slow", "delay": 0.5},
+               {"match": "http://photo.blog.sina.com.cn/services/", "corrupt_gzip": True},
+               {"match": "http://photo.blog.sina.com.cn/u/1?short", "truncate": 10}],
 }
 
 
@@ -97,6 +102,18 @@ class FakeServiceTest(unittest.TestCase):
         self.assertNotIn("下一页".encode("gbk"), page)
         self.assertEqual(self.get("http://weibo.com/raw"), (404, unittest.mock.ANY, "raw 页".encode()))
         self.assertEqual(len(self.get("http://weibo.com/cut")[2]), 3)
+
+    def test_slow_corrupt_and_truncated_answers(self):
+        started = time.monotonic()
+        self.get("http://weibo.com/slow")
+        self.assertGreaterEqual(time.monotonic() - started, 0.5)
+        url = "http://photo.blog.sina.com.cn/services/ctg_list_ctg.php?format=gsonv&uid=1"
+        _, headers, packed = self.get(url, {"Accept-Encoding": "gzip"})
+        self.assertEqual(headers.get("Content-Encoding"), "gzip")
+        with self.assertRaises(Exception):
+            gzip.decompress(packed)
+        with self.assertRaises(http.client.IncompleteRead):
+            self.get("http://photo.blog.sina.com.cn/u/1?short")
 
     def test_requests_are_logged_with_their_headers(self):
         self.get("http://weibo.com/u/9", {"cookie": ""})
