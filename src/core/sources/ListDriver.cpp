@@ -1,0 +1,123 @@
+#include "sources/ListDriver.h"
+
+#include "app/TamblinCore.h"
+#include "app/WindowPort.h"
+#include "download/FileUtils.h"
+#include "sources/ChangeSource.h"
+#include "sources/SiteTable.h"
+#include "sources/Texts.h"
+
+#include <QDir>
+
+#include <system_error>
+
+namespace tamblin {
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// A user or sub folder as one clean folder level ending in the separator,
+// or empty.
+void NormaliseFolder(QString &folder)
+{
+    SanitizeName(folder, 0, false);
+    // SanitizeName removes both slashes already; kept for folder texts
+    // that reach here by other paths.
+    folder.replace(u'/', QDir::separator());
+    if (!folder.isEmpty() && !folder.endsWith(QDir::separator()))
+        folder.append(QDir::separator());
+}
+
+} // namespace
+
+void GetListFunc(TamblinCore &core)
+{
+    WindowPort &window = *core.m_window;
+
+    core.ReadExtensionSettings();
+    core.m_listType = kSiteSina;
+    core.m_userFolder.clear();
+    core.m_subFolder.clear();
+
+    const QString address = window.AddressText().trimmed();
+    if (address.isEmpty()) {
+        window.ShowMessage(LoadStoredText(StoredText::NeedHttpAddress));
+        core.m_listState = 0;
+        return;
+    }
+
+    // A stop asked before the worker got here is kept.
+    std::uint8_t idle = 0;
+    core.m_listState.compare_exchange_strong(idle, 1);
+    window.SetListBusyUi();
+
+    if (!address.contains(u"http://")) {
+        window.ShowMessage(LoadStoredText(StoredText::NeedHttpAddress));
+    } else {
+        // The sub-source box of site 0 would choose the sub-mode here, but
+        // m_listType is always Sina and the Sina dispatch below sets it.
+        if (core.m_listType == kSiteSina) {
+            if (address.indexOf(u"/s/") >= 1) {
+                core.m_subMode = kSubModeSinaBlog;
+                // The extractor appends "_<page>.html" itself.
+                const qsizetype underscore = address.lastIndexOf(u'_');
+                ListSinaBlogArticles(core, underscore < 0 ? QString() : address.first(underscore));
+            } else if (HasFragment(address, kFragmentWeibo)) {
+                core.m_subMode = kSubModeWeibo;
+                ListWeiboAlbums(core, address);
+            } else {
+                core.m_subMode = kSubModeSinaPhoto;
+                ListSinaPhotoAlbums(core, address);
+            }
+            if (core.m_albums.Size() == 0)
+                window.ShowMessage(QString::fromUtf16(texts::kLoginHint));
+        }
+    }
+
+    NormaliseFolder(core.m_userFolder);
+    NormaliseFolder(core.m_subFolder);
+
+    const int found = core.m_albums.Size();
+    window.SetItemText(kIdAlbumFrame, QString::fromUtf16(texts::kAlbumFrameCount).arg(found));
+    window.SetItemText(kIdStatusMain, QString::fromUtf16(texts::kListDone).arg(found));
+    core.m_listState = 0;
+    window.SetListIdleUi();
+
+    if (found > 0) {
+        const QString kept = window.AddressText().trimmed();
+        if (core.AddHistory(0, kept)) {
+            window.AddHistoryItem(0, kept);
+            core.SaveSettings();
+        }
+    }
+}
+
+ListPress PressGetAlbums(TamblinCore &core, std::thread &worker, const std::function<void()> &clearView)
+{
+    if (core.m_ready.load() != 1)
+        return ListPress::NotReady;
+    if (core.m_listState.load() != 0) {
+        core.m_listState = 2;
+        return ListPress::StopAsked;
+    }
+    if (worker.joinable())
+        worker.join();
+    core.m_albums.Clear();
+    if (clearView)
+        clearView();
+    core.m_listState = 1;
+    core.m_subMode = kSubModeNone;
+    // Whatever the selector shows, the run uses the Sina extractors.
+    core.m_listType = kSiteSina;
+    try {
+        worker = std::thread(GetListFunc, std::ref(core));
+    } catch (const std::system_error &) {
+        core.m_window->ShowMessage(QString::fromUtf16(texts::kThreadFailed));
+        core.m_listState = 0;
+        return ListPress::Failed;
+    }
+    return ListPress::Started;
+}
+
+} // namespace tamblin

@@ -1,0 +1,164 @@
+// tamblin-cli list, run as a program in a temporary start folder, through
+// http_proxy against the fake service.
+#include "FakeService.h"
+#include "TestSupport.h"
+
+#include "app/SoftSettings.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QProcessEnvironment>
+
+#include <gtest/gtest.h>
+
+using namespace Qt::StringLiterals;
+
+namespace tamblin::test {
+namespace {
+
+struct CliResult {
+    int exitCode = -1;
+    QString out;
+    QStringList errLines;
+};
+
+CliResult RunCli(const QStringList &args, const QString &startFolder)
+{
+    QProcess cli;
+    cli.setWorkingDirectory(startFolder);
+    // The cookie store of the run lives in the start folder, not in the
+    // user's data folder.
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(u"TAMBLIN_COOKIE_FILE"_s, startFolder + u"cookie-store.txt"_s);
+    cli.setProcessEnvironment(env);
+    cli.start(QString::fromUtf8(TAMBLIN_CLI_PATH), args);
+    CliResult result;
+    if (!cli.waitForFinished(120000) || cli.exitStatus() != QProcess::NormalExit)
+        return result;
+    result.exitCode = cli.exitCode();
+    result.out = QString::fromUtf8(cli.readAllStandardOutput());
+    result.errLines = QString::fromUtf8(cli.readAllStandardError()).split(u'\n', Qt::SkipEmptyParts);
+    return result;
+}
+
+const QByteArray kData = R"j({
+  "login_cookie": "SUB=cli-login",
+  "sina_photo_users": [{"uid": "1234567890", "title": "小明的相册", "albums": [
+    {"name": "西湖", "ctg_id": "1", "pic_cnt": 24},
+    {"name": "西湖", "ctg_id": "2", "pic_cnt": 3},
+    {"name": "猫咪 & 狗狗", "ctg_id": "3", "pic_cnt": 1234}
+  ]}],
+  "sina_blogs": [{"uid": "1111", "title": "小明的博客", "per_page": 1, "articles": [
+    {"id": "a1", "title": "周末去爬山"}, {"id": "a2", "title": "夜景"}]}],
+  "weibo_users": [{"uid": "2000000001", "nickname": "旅行的小鹿", "albums": [
+    {"album_id": "3550001", "type": 3, "caption": "微博配图", "cover_pic": "http://ww1.sinaimg.cn/a1.jpg", "photos": 120}]}]
+})j";
+
+TEST(Cli, ListPrintsTheGridColumnsAndKeepsTheAddressInTheStartFolder)
+{
+    FakeService service(kData);
+    ASSERT_TRUE(service.IsRunning());
+    TempDir start;
+    const CliResult result = RunCli({u"list"_s, u"http://photo.blog.sina.com.cn/u/1234567890"_s}, start.Path());
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.out, u"0001\t西湖\t  24\t\n0002\t西湖 (1)\t   3\t\n0003\t猫咪 & 狗狗\t1234\t\n"_s);
+    EXPECT_TRUE(result.errLines.contains(u"正在获取相册列表，请稍等..."_s)) << result.errLines.join(u'|').toStdString();
+    EXPECT_TRUE(result.errLines.contains(u"获取相册列表完成，共3个"_s));
+    const SoftSettings saved = SoftSettings::FromBytes(start.Read(u"soft.dat"_s));
+    EXPECT_EQ(saved.addressHistory[0].Get(), u"http://photo.blog.sina.com.cn/u/1234567890"_s);
+}
+
+TEST(Cli, JsonOutputCarriesTheRecordsAndTheNormalisedFolders)
+{
+    FakeService service(kData);
+    ASSERT_TRUE(service.IsRunning());
+    TempDir start;
+    const CliResult result = RunCli({u"list"_s, u"--json"_s, u"http://blog.sina.com.cn/s/articlelist_1111_0_1.html"_s},
+                                    start.Path());
+    EXPECT_EQ(result.exitCode, 0);
+    const QJsonObject json = QJsonDocument::fromJson(result.out.toUtf8()).object();
+    EXPECT_EQ(json.value(u"subMode"_s).toInt(-9), 1);
+    EXPECT_EQ(json.value(u"userFolder"_s).toString(), u"小明的博客"_s + QDir::separator());
+    EXPECT_EQ(json.value(u"subFolder"_s).toString(u"missing"_s), QString());
+    EXPECT_TRUE(json.contains(u"ownerUid"_s));
+    const QJsonArray albums = json.value(u"albums"_s).toArray();
+    ASSERT_EQ(albums.size(), 2);
+    const QJsonObject second = albums.at(1).toObject();
+    EXPECT_EQ(second.value(u"index"_s).toInt(), 1);
+    EXPECT_EQ(second.value(u"name"_s).toString(), u"夜景"_s);
+    EXPECT_EQ(second.value(u"albumUrl"_s).toString(), u"http://blog.sina.com.cn/s/blog_a2.html"_s);
+    EXPECT_EQ(second.value(u"coverUrl"_s).toString(u"missing"_s), QString());
+    EXPECT_EQ(second.value(u"count"_s).toInt(), -1);
+    EXPECT_EQ(second.value(u"flags"_s).toInt(-9), 0);
+}
+
+TEST(Cli, NothingFoundExitsWithOneAndTheLoginHint)
+{
+    FakeService service(kData);
+    ASSERT_TRUE(service.IsRunning());
+    TempDir start;
+    // Without the login cookie the Weibo page is a login page.
+    const CliResult result = RunCli({u"list"_s, u"http://weibo.com/u/2000000001"_s}, start.Path());
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_TRUE(result.out.isEmpty());
+    EXPECT_TRUE(result.errLines.contains(
+        u"没有获取到相册，请在登录菜单里登录新浪(微博)帐号后重试,登录时勾上下次自动登录"_s));
+    EXPECT_TRUE(result.errLines.contains(u"获取相册列表完成，共0个"_s));
+}
+
+TEST(Cli, CookiesFileLogsTheWeiboRequestsIn)
+{
+    FakeService service(kData);
+    ASSERT_TRUE(service.IsRunning());
+    TempDir start;
+    start.Write(u"cookies.txt"_s, "# Netscape HTTP Cookie File\n"
+                                  ".weibo.com\tTRUE\t/\tFALSE\t0\tSUB\tcli-login\n"
+                                  ".sina.com.cn\tTRUE\t/\tFALSE\t0\tOTHER\tx\n");
+    const CliResult result = RunCli({u"list"_s, u"--cookies"_s, start.File(u"cookies.txt"_s), u"--json"_s,
+                                     u"http://weibo.com/u/2000000001"_s}, start.Path());
+    EXPECT_EQ(result.exitCode, 0) << result.errLines.join(u'|').toStdString();
+    const QJsonObject json = QJsonDocument::fromJson(result.out.toUtf8()).object();
+    EXPECT_EQ(json.value(u"subMode"_s).toInt(), 2);
+    EXPECT_EQ(json.value(u"ownerUid"_s).toString(), u"2000000001"_s);
+    EXPECT_EQ(json.value(u"userFolder"_s).toString(), u"旅行的小鹿"_s + QDir::separator());
+    const QJsonArray albums = json.value(u"albums"_s).toArray();
+    ASSERT_EQ(albums.size(), 1);
+    EXPECT_EQ(albums.at(0).toObject().value(u"albumUrl"_s).toString(),
+              u"http://photo.weibo.com/photos/get_all?uid=2000000001&album_id=3550001&count=32&type=3&page="_s);
+    EXPECT_EQ(albums.at(0).toObject().value(u"count"_s).toInt(), 120);
+    // Only the Weibo cookie goes to Weibo.
+    EXPECT_EQ(service.RequestHeader(u"http://weibo.com/u/2000000001"_s, u"cookie"_s),
+              std::optional<QString>(u"SUB=cli-login"_s));
+
+    const CliResult missing = RunCli({u"list"_s, u"--cookies"_s, start.File(u"none.txt"_s), u"http://weibo.com/u/2000000001"_s},
+                                     start.Path());
+    EXPECT_EQ(missing.exitCode, 2);
+}
+
+TEST(Cli, UsageErrorsExitWithTwoAndHelpExplains)
+{
+    TempDir start;
+    for (const QStringList &args : {QStringList{}, QStringList{u"list"_s}, QStringList{u"fetch"_s, u"http://x/"_s},
+                                    QStringList{u"list"_s, u"--jsn"_s, u"http://x/"_s},
+                                    QStringList{u"list"_s, u"http://x/"_s, u"http://y/"_s},
+                                    QStringList{u"list"_s, u"http://x/"_s, u"--cookies"_s}}) {
+        SCOPED_TRACE(args.join(u' ').toStdString());
+        const CliResult result = RunCli(args, start.Path());
+        EXPECT_EQ(result.exitCode, 2);
+        EXPECT_TRUE(result.out.isEmpty());
+        EXPECT_FALSE(result.errLines.isEmpty());
+    }
+    const CliResult help = RunCli({u"--help"_s}, start.Path());
+    EXPECT_EQ(help.exitCode, 0);
+    for (const QString &topic : {u"list URL"_s, u"--json"_s, u"--cookies FILE"_s, u"soft.dat"_s, u"Exit status"_s})
+        EXPECT_TRUE(help.out.contains(topic)) << topic.toStdString();
+    // A usage error touches no settings.
+    EXPECT_FALSE(QFile::exists(start.File(u"soft.dat"_s)));
+}
+
+} // namespace
+} // namespace tamblin::test

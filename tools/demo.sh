@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# An offline demo of `tamblin-cli list`: starts the fake Sina service on
+# loopback, points http_proxy at it, and lists the albums of a demo user on
+# each service, in a scratch start folder, as a user would see them.
+#
+#   bash tools/demo.sh            # builds first when needed
+#
+# With internet access the same program takes real addresses:
+#   ./build/src/apps/tamblin-cli list http://photo.blog.sina.com.cn/u/<uid>
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+cli=$root/build/src/apps/tamblin-cli
+
+if [ ! -x "$cli" ]; then
+  bash tools/deps.sh
+  bash tools/build.sh
+fi
+
+work=$(mktemp -d)
+service_pid=
+cleanup() {
+  [ -n "$service_pid" ] && kill "$service_pid" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+python3 tests/fake_service/fake_service.py --data tests/fake_service/demo.json >"$work/port" &
+service_pid=$!
+for _ in $(seq 50); do
+  [ -s "$work/port" ] && break
+  sleep 0.1
+done
+port=$(head -n1 "$work/port")
+[ -n "$port" ] || { echo "the fake service did not start" >&2; exit 1; }
+export http_proxy=http://127.0.0.1:$port
+unset no_proxy NO_PROXY
+# The demo login must not land in the user's own cookie store.
+export TAMBLIN_COOKIE_FILE=$work/cookie-store.txt
+
+# The Weibo demo user shows their page only to a logged-in visitor.
+printf '# Netscape HTTP Cookie File\n.weibo.com\tTRUE\t/\tFALSE\t0\tSUB\tdemo-login\n' >"$work/cookies.txt"
+mkdir "$work/start"
+cd "$work/start"
+
+run() {
+  echo
+  echo "\$ tamblin-cli list $*"
+  "$cli" list "$@" || echo "(exit status $?)"
+}
+
+echo "Fake Sina service on 127.0.0.1:$port (http_proxy=$http_proxy)"
+run http://photo.blog.sina.com.cn/u/1234567890
+run http://blog.sina.com.cn/s/articlelist_1234567890_0_1.html
+run http://weibo.com/u/2000000001
+run --cookies "$work/cookies.txt" http://weibo.com/u/2000000001
+run --json http://weibo.com/u/2000000001
