@@ -481,8 +481,15 @@ bool UrlSource::FetchOnce(const UrlRequest &request, int options)
 
     const QList<QByteArray> lines = HeaderLines(request.headers);
     curl_slist *headers = nullptr;
-    for (const QByteArray &line : lines)
-        headers = curl_slist_append(headers, line.constData());
+    for (const QByteArray &line : lines) {
+        // libcurl drops "Name:" with nothing after it; "Name;" sends it empty,
+        // as the caller wrote it.
+        const qsizetype colon = line.indexOf(':');
+        if (colon > 0 && QByteArrayView(line).sliced(colon + 1).trimmed().isEmpty())
+            headers = curl_slist_append(headers, QByteArray(line.first(colon).trimmed() + ';').constData());
+        else
+            headers = curl_slist_append(headers, line.constData());
+    }
     // libcurl would add these on its own; a plain client sends none of them.
     if (!HasHeader(lines, "Accept"))
         headers = curl_slist_append(headers, "Accept:");
