@@ -1,5 +1,6 @@
 #include "PoolTestSupport.h"
 
+#include "app/StoredTexts.h"
 #include "app/TamblinCore.h"
 #include "download/DownloadDriver.h"
 #include "download/ListFiles.h"
@@ -187,7 +188,9 @@ TEST_F(DriverTest, NoAlbumChosenAndAlbumsWithoutPictures)
 {
     Rules().flags = kOpenFolderWhenDone;
     Run();
-    EXPECT_EQ(window.Messages().size(), 1);
+    ASSERT_EQ(window.Messages().size(), 1);
+    EXPECT_FALSE(StoredText(kTextNoAlbumChosen).isEmpty());
+    EXPECT_EQ(window.Messages().first(), StoredText(kTextNoAlbumChosen));
     EXPECT_EQ(window.Events().last(), u"DownIdle"_s);
 
     AddAlbum(u"Empty"_s, {});

@@ -151,7 +151,7 @@ TEST(ListRun, AddressClassificationAndItsMessages)
 {
     FakeService service(kBlogData);
     ASSERT_TRUE(service.IsRunning());
-    const QString needHttp = LoadStoredText(StoredText::NeedHttpAddress);
+    const QString needHttp = StoredText(kTextBadAddress);
     ASSERT_FALSE(needHttp.isEmpty());
 
     // Empty address: the stored text, no busy phase.

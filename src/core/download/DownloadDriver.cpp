@@ -1,5 +1,6 @@
 #include "download/DownloadDriver.h"
 
+#include "app/StoredTexts.h"
 #include "app/TamblinCore.h"
 #include "app/WindowPort.h"
 #include "download/DownProc.h"
@@ -187,7 +188,7 @@ void RunDownload(TamblinCore &core, std::optional<DownParams> params)
     const QList<int> chosen = window ? window->ChosenAlbums() : QList<int>();
     core.m_albums.selectedCount = std::int32_t(chosen.size());
     if (chosen.isEmpty())
-        Message(core, QString::fromUtf16(texts::kNoAlbumChosen));
+        Message(core, StoredText(kTextNoAlbumChosen));
 
     std::uint32_t runTotal = 0;
     const int n = int(std::min<qsizetype>(chosen.size(), kMaxAlbumsPerRun));
@@ -242,7 +243,7 @@ std::optional<std::thread> PressDownloadButton(TamblinCore &core)
     try {
         return std::thread([&core] { RunDownload(core); });
     } catch (const std::system_error &) {
-        Message(core, QString::fromUtf16(texts::kRunThreadFailed));
+        Message(core, QString::fromUtf16(texts::kThreadFailed));
         core.m_downState = 0;
         return std::nullopt;
     }

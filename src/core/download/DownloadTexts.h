@@ -3,9 +3,6 @@
 
 namespace tamblin::texts {
 
-// Stored text: the notice shown when a run starts with no album chosen.
-inline constexpr char16_t kNoAlbumChosen[] = u"请先选择要下载的相册";
-
 inline constexpr char16_t kSetSavePath[] = u"请先设置保存路径";
 inline constexpr char16_t kCheckSavePath[] = u"请检测设置的保存路径是否有误";
 inline constexpr char16_t kDownloadingAlbum[] = u"正在下载第%1/%2个图集";
@@ -14,7 +11,6 @@ inline constexpr char16_t kDownloadFinished[] = u"下载完毕";
 inline constexpr char16_t kEllipsis[] = u"......";
 inline constexpr char16_t kBadListType[] = u"Error ListType Code.";
 inline constexpr char16_t kPoolThreadFailed[] = u"Create thread:DownPicFunc failed.";
-inline constexpr char16_t kRunThreadFailed[] = u"Create thread:GetListFunc failed.";
 inline constexpr char16_t kDownloadButton[] = u"下载";
 inline constexpr char16_t kStopDownloadButton[] = u"终止下载";
 

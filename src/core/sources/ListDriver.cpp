@@ -42,7 +42,7 @@ void GetListFunc(TamblinCore &core)
 
     const QString address = window.AddressText().trimmed();
     if (address.isEmpty()) {
-        window.ShowMessage(LoadStoredText(StoredText::NeedHttpAddress));
+        window.ShowMessage(StoredText(kTextBadAddress));
         core.m_listState = 0;
         return;
     }
@@ -53,7 +53,7 @@ void GetListFunc(TamblinCore &core)
     window.SetListBusyUi();
 
     if (!address.contains(u"http://")) {
-        window.ShowMessage(LoadStoredText(StoredText::NeedHttpAddress));
+        window.ShowMessage(StoredText(kTextBadAddress));
     } else {
         // The sub-source box of site 0 would choose the sub-mode here, but
         // m_listType is always Sina and the Sina dispatch below sets it.
