@@ -4,6 +4,8 @@
 #include "app/TamblinCore.h"
 #include "sources/Texts.h"
 
+#include <algorithm>
+
 namespace tamblin {
 
 using namespace Qt::StringLiterals;
@@ -16,8 +18,66 @@ ConsoleWindow::ConsoleWindow(std::FILE *rows, std::FILE *messages)
 
 void ConsoleWindow::WriteLine(std::FILE *stream, const QString &text)
 {
+    ClearBarLocked();
     const QByteArray bytes = text.toUtf8() + '\n';
     std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stream);
+    std::fflush(stream);
+    DrawBarLocked();
+}
+
+void ConsoleWindow::ClearBarLocked()
+{
+    if (!m_barShown)
+        return;
+    std::fputs("\r\033[K", m_messages);
+    m_barShown = false;
+}
+
+void ConsoleWindow::DrawBarLocked()
+{
+    if (!m_bar || m_barTotal == 0)
+        return;
+    const QByteArray bytes = (u"\r\033[K"_s + BarText(m_barDone, m_barTotal, 30) + u"  "_s + m_barText).toUtf8();
+    std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), m_messages);
+    std::fflush(m_messages);
+    m_barShown = true;
+}
+
+QString ConsoleWindow::BarText(std::uint32_t done, std::uint32_t total, int width)
+{
+    const std::uint32_t shown = std::min(done, total);
+    const int filled = total == 0 ? 0 : int(std::uint64_t(shown) * std::uint64_t(width) / total);
+    return u"[%1%2] %3/%4"_s.arg(QString(filled, u'#'), QString(width - filled, u'.')).arg(shown).arg(total);
+}
+
+void ConsoleWindow::SetChosen(const QList<int> &albums)
+{
+    std::lock_guard lock(m_mutex);
+    m_chooseAll = false;
+    m_chosen = albums;
+}
+
+void ConsoleWindow::SetProgressBar(bool on)
+{
+    std::lock_guard lock(m_mutex);
+    m_bar = on;
+}
+
+void ConsoleWindow::DrawProgress(std::uint32_t done, std::uint32_t total)
+{
+    std::lock_guard lock(m_mutex);
+    if (!m_bar || (done == m_barDone && total == m_barTotal && m_barShown))
+        return;
+    m_barDone = done;
+    m_barTotal = total;
+    DrawBarLocked();
+}
+
+void ConsoleWindow::FinishProgress()
+{
+    std::lock_guard lock(m_mutex);
+    ClearBarLocked();
+    m_barTotal = 0;
 }
 
 QString ConsoleWindow::RowText(int rowNumber, const QString &name, int count, int flags)
@@ -25,11 +85,19 @@ QString ConsoleWindow::RowText(int rowNumber, const QString &name, int count, in
     return u"%1\t%2\t%3\t%4"_s.arg(rowNumber, 4, 10, QChar(u'0')).arg(name, CountText(count), RemarkText(flags));
 }
 
-void ConsoleWindow::SetItemText(int, const QString &text)
+void ConsoleWindow::SetItemText(int controlId, const QString &text)
 {
+    std::lock_guard lock(m_mutex);
+    // With the bar, the picture status rides on its line instead of filling
+    // the terminal with a line per picture.
+    if (m_bar && controlId == kIdStatusPicture) {
+        m_barText = text;
+        if (m_barTotal != 0)
+            DrawBarLocked();
+        return;
+    }
     if (text.isEmpty())
         return;
-    std::lock_guard lock(m_mutex);
     WriteLine(m_messages, text);
 }
 
@@ -52,6 +120,11 @@ void ConsoleWindow::AlbumAdded(int index)
 
 QList<int> ConsoleWindow::ChosenAlbums()
 {
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_chooseAll)
+            return m_chosen;
+    }
     QList<int> all;
     if (m_core) {
         for (int i = 0; i < m_core->m_albums.Size(); ++i)
@@ -74,12 +147,17 @@ void ConsoleWindow::SetListIdleUi()
     std::fflush(m_messages);
 }
 
-void ConsoleWindow::SetDownBusyUi() {}
+void ConsoleWindow::SetDownBusyUi()
+{
+    m_downStarted = true;
+}
 
 void ConsoleWindow::SetDownIdleUi()
 {
     std::lock_guard lock(m_mutex);
-    WriteLine(m_messages, u"下载完毕"_s);
+    ClearBarLocked();
+    m_barTotal = 0;
+    std::fflush(m_messages);
 }
 
 QString ConsoleWindow::AddressText()
