@@ -447,8 +447,8 @@ TEST(DownloadRun, HostileServiceWritesNothingOutsideTheSaveFolderAndNoPartialPic
         EXPECT_TRUE(entry.startsWith(u"save/"_s) || entry == u"soft.dat"_s) << entry.toStdString();
     EXPECT_EQ(TreeOf(other.Path()), QStringList{u"secret.txt"_s});
 
-    // Only whole good pictures, of their served sizes (albums whose names
-    // clean down to nothing share a folder, so some may have been replaced).
+    // Only whole good pictures, of their served sizes: three per album, each
+    // album in a folder of its own below the save folder.
     int pictureFiles = 0;
     for (const QString &entry : run.SavedTree()) {
         if (entry.endsWith(u'/') || entry.endsWith(u"pic.orv"_s) || entry.endsWith(u".txt"_s))
@@ -457,7 +457,7 @@ TEST(DownloadRun, HostileServiceWritesNothingOutsideTheSaveFolderAndNoPartialPic
         const qint64 size = FileSize(run.save + entry);
         EXPECT_TRUE(size == 1111 || size == 2222 || size == 3333) << entry.toStdString() << " " << size;
     }
-    EXPECT_GE(pictureFiles, 6) << run.SavedTree().join(u'\n').toStdString();
+    EXPECT_EQ(pictureFiles, 9) << run.SavedTree().join(u'\n').toStdString();
 }
 
 } // namespace

@@ -215,7 +215,7 @@ void RunDownload(TamblinCore &core, std::optional<DownParams> params)
         if (run.flags & kListOnly) {
             const ST_PERLISTRECORD *album = core.m_albums.At(albumIndex);
             const QString name = album ? album->name : QString();
-            WriteThunderList(g_jobs.folder + AlbumFileName(name, u".lst"_s), g_jobs.urls);
+            WriteThunderList(g_jobs.folder + FitFileName(name + u".lst"_s), g_jobs.urls);
             continue;
         }
         DownloadAlbum(core, run.flags);

@@ -46,16 +46,9 @@ bool WriteThunderList(const QString &path, const QStringList &urls)
     return file.write(bytes) == bytes.size();
 }
 
-QString AlbumFileName(const QString &albumName, const QString &extension)
-{
-    QString name = albumName;
-    SanitizeName(name, 0, false);
-    return FitFileName(name + extension);
-}
-
 QString TitleFilePath(const DownloadJobList &jobs, const QString &albumName)
 {
-    return jobs.folder + AlbumFileName(albumName, u".txt"_s);
+    return jobs.folder + FitFileName(albumName + u".txt"_s);
 }
 
 void AppendTitleLine(const DownloadJobList &jobs, const QString &albumName,

@@ -16,10 +16,6 @@ struct DownloadJobList;
 // lines. Returns false (and writes nothing) when the file cannot be created.
 bool WriteThunderList(const QString &path, const QStringList &urls);
 
-// "<album name><extension>" as a file name of the album's folder: the name
-// comes from a service, so it is cleaned like any name and fitted.
-QString AlbumFileName(const QString &albumName, const QString &extension);
-
 // The album's title file, "<folder><album name>.txt".
 QString TitleFilePath(const DownloadJobList &jobs, const QString &albumName);
 
