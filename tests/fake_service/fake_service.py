@@ -154,6 +154,8 @@ def sina_album_page(user, album, page):
     """One page of a Sina photo album (class="pt_border" thumbnails)."""
     per_page = int(album.get("per_page", 20))
     photos = album.get("photos", [])
+    if album.get("endless_pages"):
+        page = 1  # every page number gets the first page, next-page link included
     chunk = photos[(page - 1) * per_page:page * per_page]
     blocks = []
     for photo in chunk:
@@ -161,7 +163,7 @@ def sina_album_page(user, album, page):
         title = photo.get("title", "") if isinstance(photo, dict) else ""
         blocks.append('<div class="pic"><a href="#"><img class="pt_border" src="%s" title="%s" /></a></div>'
                       % (attr(src), attr(title)))
-    more = page * per_page < len(photos)
+    more = page * per_page < len(photos) or album.get("endless_pages", False)
     next_link = ('<a href="%s/page%d">下一页</a>' % (sina_album_url(user, album, 0), page + 1)) if more else ""
     return ('<!DOCTYPE html><html><head><meta charset="utf-8"></head><body>%s<div class="pages">%s</div></body></html>'
             % ("".join(blocks), next_link))

@@ -256,6 +256,112 @@ TEST(DownloadRun, WeiboAlbumsArePagedByThirtyTwoWithOneRetryOfAnEmptyPage)
     EXPECT_EQ(dump.left(2), QByteArray("\xFF\xFE", 2));
 }
 
+TEST(DownloadRun, SinaPhotoPagesWithoutPicturesAreWalkedOnAndARepeatedPageEndsTheAlbum)
+{
+    // Album 1: page 2 has the next-page link but no picture; page 3 has the
+    // rest. Album 2 answers every page number with its first page.
+    QString photos;
+    QString pictures;
+    for (int i = 1; i <= 6; ++i) {
+        photos += u"%1{\"src\": \"http://static.photo.sina.com.cn/small/q%2\", \"title\": \"图%2\"}"_s
+                      .arg(i > 1 ? u","_s : QString()).arg(i);
+        pictures += u"%1\"%2q%3\": {\"size\": 900}"_s.arg(i > 1 ? u","_s : QString(), kOriginal).arg(i);
+    }
+    const QString page2 = u"http://photo.blog.sina.com.cn/category/u/1/s/1/page2"_s;
+    const QByteArray data = uR"j({"sina_photo_users": [{"uid": "1", "title": "相", "albums": [
+        {"name": "翻页", "ctg_id": "1", "per_page": 2, "photos": [%1]},
+        {"name": "重复", "ctg_id": "2", "per_page": 2, "endless_pages": true, "photos": [%1]}]}],
+      "pictures": {%2},
+      "pages": {"%3": {"body": "<html><body><a href=\"/page3\">下一页</a></body></html>"}}})j"_s
+                                .arg(photos, pictures, page2)
+                                .toUtf8();
+    FakeService service(data);
+    ASSERT_TRUE(service.IsRunning());
+    DownloadRun run;
+    run.ListAndDownload(u"http://photo.blog.sina.com.cn/u/1"_s);
+
+    // Pictures 3 and 4 were on the page the literal answer replaced.
+    EXPECT_EQ(TreeOf(run.dir.File(u"save/相/翻页/"_s)),
+              (QStringList{u"pic.orv"_s, u"图1.jpg"_s, u"图2.jpg"_s, u"图5.jpg"_s, u"图6.jpg"_s}));
+    EXPECT_EQ(TreeOf(run.dir.File(u"save/相/重复/"_s)), (QStringList{u"pic.orv"_s, u"图1.jpg"_s, u"图2.jpg"_s}));
+    const QStringList urls = service.RequestedUrls();
+    const QString pages = u"http://photo.blog.sina.com.cn/category/u/1/s/"_s;
+    EXPECT_TRUE(urls.contains(pages + u"1/page3"_s));
+    EXPECT_FALSE(urls.contains(pages + u"1/page4"_s));
+    EXPECT_TRUE(urls.contains(pages + u"2/page2"_s));
+    EXPECT_FALSE(urls.contains(pages + u"2/page3"_s));
+}
+
+TEST(DownloadRun, WeiboPageEmptyTwiceIsSkippedAndAnEmptyAlbumEndsAtOnce)
+{
+    // Album 1: 40 photos on two pages, page 1 empty twice (retried after
+    // 3 s, skipped after 1.5 s). Album 2 counts no photo: its first answer
+    // without photos ends it with no wait.
+    QJsonArray photos;
+    QJsonObject pictures;
+    for (int i = 0; i < 40; ++i) {
+        const QString url = u"http://ww1.sinaimg.cn/large/k%1.jpg"_s.arg(i);
+        photos.append(QJsonObject{{u"original_pic"_s, url}, {u"caption"_s, u"第%1张"_s.arg(i)}});
+        pictures[url] = QJsonObject{{u"size"_s, 300}};
+    }
+    const QJsonArray albums{
+        QJsonObject{{u"album_id"_s, u"1"_s}, {u"caption"_s, u"跳过"_s}, {u"photo_list"_s, photos},
+                    {u"empty_pages"_s, QJsonObject{{u"1"_s, 2}}}},
+        QJsonObject{{u"album_id"_s, u"2"_s}, {u"caption"_s, u"空"_s}, {u"photos"_s, 0}}};
+    const QJsonObject user{{u"uid"_s, u"7"_s}, {u"nickname"_s, u"鹿"_s}, {u"needs_login"_s, false},
+                           {u"albums"_s, albums}};
+    FakeService service(
+        QJsonDocument(QJsonObject{{u"weibo_users"_s, QJsonArray{user}}, {u"pictures"_s, pictures}}).toJson());
+    ASSERT_TRUE(service.IsRunning());
+    DownloadRun run;
+    const auto started = std::chrono::steady_clock::now();
+    run.ListAndDownload(u"http://weibo.com/u/7"_s);
+    const auto took = std::chrono::steady_clock::now() - started;
+    EXPECT_GE(took, std::chrono::milliseconds(4500));
+    EXPECT_LT(took, std::chrono::seconds(30));
+
+    // The photos of page 1 are lost with it; page 2 holds 32 to 39.
+    const QStringList files = TreeOf(run.dir.File(u"save/鹿/跳过/"_s));
+    EXPECT_EQ(files.size(), 9) << files.join(u'|').toStdString();
+    EXPECT_TRUE(files.contains(u"第32张.jpg"_s));
+    EXPECT_FALSE(files.contains(u"第0张.jpg"_s));
+    QStringList pages;
+    for (const QString &url : service.RequestedUrls()) {
+        if (url.contains(u"/photos/get_all"_s)) {
+            const qsizetype at = url.indexOf(u"album_id="_s) + 9;
+            const qsizetype page = url.indexOf(u"&page="_s) + 6;
+            pages.append(url.mid(at, url.indexOf(u'&', at) - at) + u':' + url.mid(page, url.indexOf(u'&', page) - page));
+        }
+    }
+    EXPECT_EQ(pages, (QStringList{u"1:1"_s, u"1:1"_s, u"1:2"_s, u"1:3"_s, u"2:1"_s}));
+    EXPECT_FALSE(QFileInfo::exists(run.dir.File(u"save/鹿/空"_s)));
+}
+
+TEST(DownloadRun, StopIsSeenWhileWeiboWaitsForAnEmptyPage)
+{
+    // Every page of an album counted at 3,200 photos answers empty: without
+    // a stop, the walk would wait 4.5 s per two pages for minutes.
+    QJsonObject empty;
+    for (int page = 1; page <= 100; ++page)
+        empty[QString::number(page)] = 1000;
+    const QJsonObject album{{u"album_id"_s, u"1"_s}, {u"caption"_s, u"空页"_s}, {u"photos"_s, 3200},
+                            {u"empty_pages"_s, empty}};
+    const QJsonObject user{{u"uid"_s, u"7"_s}, {u"nickname"_s, u"鹿"_s}, {u"needs_login"_s, false},
+                           {u"albums"_s, QJsonArray{album}}};
+    FakeService service(QJsonDocument(QJsonObject{{u"weibo_users"_s, QJsonArray{user}}}).toJson());
+    ASSERT_TRUE(service.IsRunning());
+    DownloadRun run;
+    run.Run(u"http://weibo.com/u/7"_s);
+    ASSERT_EQ(run.core.m_albums.Size(), 1);
+    std::thread download([&] { run.Download(); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const auto asked = std::chrono::steady_clock::now();
+    RequestDownloadStop(run.core);
+    download.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(2));
+    EXPECT_EQ(run.core.m_downState, 0);
+}
+
 TEST(DownloadRun, ListOnlyModeWritesGbkListsAndTheTitleFileButFetchesNoPicture)
 {
     FakeService service(SinaPhotoData());
