@@ -2,9 +2,11 @@
 
 #include "app/AlbumList.h"
 #include "app/TamblinCore.h"
+#include "download/DownProc.h"
 #include "sources/Texts.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace tamblin {
 
@@ -35,9 +37,15 @@ void ConsoleWindow::ClearBarLocked()
 
 void ConsoleWindow::DrawBarLocked()
 {
-    if (!m_bar || m_barTotal == 0)
+    if (!m_bar)
         return;
-    const QByteArray bytes = (u"\r\033[K"_s + BarText(m_barDone, m_barTotal, 30) + u"  "_s + m_barText).toUtf8();
+    QString line;
+    if (m_barActive && m_barTotal != 0)
+        line = BarText(m_barDone, m_barTotal, 30) + u"  "_s;
+    line += m_barText;
+    if (line.isEmpty())
+        return;
+    const QByteArray bytes = (u"\r\033[K"_s + line).toUtf8();
     std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), m_messages);
     std::fflush(m_messages);
     m_barShown = true;
@@ -66,8 +74,13 @@ void ConsoleWindow::SetProgressBar(bool on)
 void ConsoleWindow::DrawProgress(std::uint32_t done, std::uint32_t total)
 {
     std::lock_guard lock(m_mutex);
-    if (!m_bar || (done == m_barDone && total == m_barTotal && m_barShown))
+    // The full count comes with the pool's own last text; a late tick must
+    // not bring back the bar of a pool that has ended.
+    if (!m_bar || total == 0 || done >= total)
         return;
+    if (m_barActive && done == m_barDone && total == m_barTotal)
+        return;
+    m_barActive = true;
     m_barDone = done;
     m_barTotal = total;
     DrawBarLocked();
@@ -76,8 +89,16 @@ void ConsoleWindow::DrawProgress(std::uint32_t done, std::uint32_t total)
 void ConsoleWindow::FinishProgress()
 {
     std::lock_guard lock(m_mutex);
+    if (!m_barActive)
+        return;
     ClearBarLocked();
+    m_barActive = false;
     m_barTotal = 0;
+    // The pool's last word stays on the terminal.
+    if (!m_barText.isEmpty()) {
+        const QString last = std::exchange(m_barText, QString());
+        WriteLine(m_messages, last);
+    }
 }
 
 QString ConsoleWindow::RowText(int rowNumber, const QString &name, int count, int flags)
@@ -92,8 +113,13 @@ void ConsoleWindow::SetItemText(int controlId, const QString &text)
     // the terminal with a line per picture.
     if (m_bar && controlId == kIdStatusPicture) {
         m_barText = text;
-        if (m_barTotal != 0)
-            DrawBarLocked();
+        if (g_poolRunning) {
+            m_barActive = true;
+            m_barDone = g_jobsDone;
+            m_barTotal = g_jobsTotal;
+        }
+        ClearBarLocked();
+        DrawBarLocked();
         return;
     }
     if (text.isEmpty())
@@ -156,7 +182,9 @@ void ConsoleWindow::SetDownIdleUi()
 {
     std::lock_guard lock(m_mutex);
     ClearBarLocked();
+    m_barActive = false;
     m_barTotal = 0;
+    m_barText.clear();
     std::fflush(m_messages);
 }
 

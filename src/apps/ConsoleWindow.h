@@ -32,11 +32,13 @@ public:
     // The albums a download takes, as indices into the core's list; without
     // a call, every album.
     void SetChosen(const QList<int> &albums);
-    // Shows the picture status as a bar redrawn in place (for a terminal).
+    // Shows the picture status in place on one line (for a terminal), with
+    // a bar of the pictures done while a pool runs.
     void SetProgressBar(bool on);
-    // Redraws the bar with `done` of `total` pictures; no-op when it is off.
+    // Redraws the bar with `done` of `total` pictures of the running pool;
+    // no-op when it is off.
     void DrawProgress(std::uint32_t done, std::uint32_t total);
-    // Ends the bar's line so that later output starts on a line of its own.
+    // The pool has ended: its last status text becomes a line of its own.
     void FinishProgress();
     // True once a download run passed its save path checks.
     bool DownloadStarted() const { return m_downStarted; }
@@ -78,6 +80,7 @@ private:
     QList<int> m_chosen;
     bool m_bar = false;
     bool m_barShown = false;
+    bool m_barActive = false; // a pool's bar is on the status line
     std::uint32_t m_barDone = 0;
     std::uint32_t m_barTotal = 0;
     QString m_barText;

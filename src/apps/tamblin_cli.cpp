@@ -328,7 +328,7 @@ int RunDownloadCommand(const DownloadOptions &options)
     RegisterPictureExtractors();
     g_jobs.progressWindow = &window;
     g_jobs.progressControlId = kIdStatusPicture;
-    g_jobs.poolDone = [](std::int64_t, std::uint32_t) {};
+    g_jobs.poolDone = [&window](std::int64_t, std::uint32_t) { window.FinishProgress(); };
 
     window.SetAddress(options.url);
     window.SetSavePath(savePath);
@@ -388,6 +388,9 @@ int RunDownloadCommand(const DownloadOptions &options)
     }
     g_downCore = nullptr;
     std::signal(SIGINT, SIG_DFL);
+    // The window goes with this function.
+    g_jobs.progressWindow = nullptr;
+    g_jobs.poolDone = {};
     return window.DownloadStarted() && !window.ChosenAlbums().isEmpty() ? kExitFound : kExitNone;
 }
 
