@@ -254,6 +254,9 @@ TEST(DownloadRun, WeiboAlbumsArePagedByThirtyTwoWithOneRetryOfAnEmptyPage)
     const QByteArray dump = run.dir.Read(u"sinawb.tmp"_s);
     ASSERT_GE(dump.size(), 2);
     EXPECT_EQ(dump.left(2), QByteArray("\xFF\xFE", 2));
+    const QString last = QString::fromUtf16(reinterpret_cast<const char16_t *>(dump.constData() + 2), (dump.size() - 2) / 2);
+    EXPECT_TRUE(last.startsWith(u"{\"result\":true"_s)) << last.left(40).toStdString();
+    EXPECT_FALSE(last.contains(u"photo_id"_s)); // page 4, without photos
 }
 
 TEST(DownloadRun, SinaPhotoPagesWithoutPicturesAreWalkedOnAndARepeatedPageEndsTheAlbum)
