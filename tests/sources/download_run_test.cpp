@@ -486,6 +486,42 @@ TEST(DownloadRun, StopDuringTheDownloadLetsRunningPicturesEndAndWritesNoRecord)
     EXPECT_LE(PictureRequests(service).size(), 2);
 }
 
+TEST(DownloadRun, StopWhileAnAlbumIsListedDownloadsNothingOfIt)
+{
+    // 40 pages of one picture each, every page slow: the stop comes while
+    // the pages are walked.
+    QJsonArray photos;
+    for (int i = 0; i < 40; ++i)
+        photos.append(QJsonObject{{u"src"_s, u"http://static.photo.sina.com.cn/small/l%1"_s.arg(i)},
+                                  {u"title"_s, u"页%1"_s.arg(i)}});
+    const QJsonArray albums{QJsonObject{{u"name"_s, u"长"_s}, {u"ctg_id"_s, u"1"_s}, {u"per_page"_s, 1},
+                                        {u"photos"_s, photos}},
+                            QJsonObject{{u"name"_s, u"后"_s}, {u"ctg_id"_s, u"2"_s}, {u"photos"_s, photos}}};
+    const QJsonObject user{{u"uid"_s, u"1"_s}, {u"title"_s, u"相"_s}, {u"albums"_s, albums}};
+    const QJsonArray faults{QJsonObject{{u"match"_s, u"http://photo.blog.sina.com.cn/category/"_s}, {u"delay"_s, 0.1}}};
+    FakeService service(QJsonDocument(QJsonObject{{u"sina_photo_users"_s, QJsonArray{user}}, {u"faults"_s, faults}})
+                            .toJson());
+    ASSERT_TRUE(service.IsRunning());
+    DownloadRun run;
+    run.Run(u"http://photo.blog.sina.com.cn/u/1"_s);
+    ASSERT_EQ(run.core.m_albums.Size(), 2);
+    std::thread download([&] { run.Download(); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    RequestDownloadStop(run.core);
+    download.join();
+
+    EXPECT_EQ(run.core.m_downState, 0);
+    // The listing ended after the picture in hand: its folder exists, no
+    // picture was fetched, no record written, the next album never began.
+    EXPECT_EQ(run.SavedTree(), (QStringList{u"相/"_s, u"相/长/"_s}));
+    EXPECT_TRUE(PictureRequests(service).isEmpty());
+    int pages = 0;
+    for (const QString &url : service.RequestedUrls())
+        pages += url.contains(u"/category/"_s) ? 1 : 0;
+    EXPECT_LT(pages, 20);
+    EXPECT_EQ(run.window->Texts(kIdStatusMain).filter(u"正在下载第2/2个图集"_s).size(), 0);
+}
+
 TEST(DownloadRun, SizeLimitsKeepOnlyPicturesWithinThem)
 {
     const QByteArray data = uR"j({"sina_photo_users": [{"uid": "1", "title": "相", "albums": [
