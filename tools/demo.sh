@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
-# An offline demo of `tamblin-cli list`: starts the fake Sina service on
-# loopback, points http_proxy at it, and lists the albums of a demo user on
-# each service, in a scratch start folder, as a user would see them.
+# An offline demo of `tamblin-cli list` and `tamblin-cli download`: starts the
+# fake Sina service on loopback, points http_proxy at it, lists the albums of
+# a demo user on each service, in a scratch start folder, as a user would see
+# them, then downloads a Sina photo album and a Weibo album and shows the
+# files.
 #
 #   bash tools/demo.sh            # builds first when needed
 #
 # With internet access the same program takes real addresses:
 #   ./build/src/apps/tamblin-cli list http://photo.blog.sina.com.cn/u/<uid>
+#   ./build/src/apps/tamblin-cli download http://photo.blog.sina.com.cn/u/<uid> --albums 2 --save ~/Pictures
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -55,3 +58,17 @@ run http://blog.sina.com.cn/s/articlelist_1234567890_0_1.html
 run http://weibo.com/u/2000000001
 run --cookies "$work/cookies.txt" http://weibo.com/u/2000000001
 run --json http://weibo.com/u/2000000001
+
+download() {
+  echo
+  echo "\$ tamblin-cli download $*"
+  "$cli" download "$@" || echo "(exit status $?)"
+}
+
+# The second album of the Sina photo user, then the Weibo avatar album, into
+# one save folder; the album rows and status lines go to standard error.
+download http://photo.blog.sina.com.cn/u/1234567890 --albums 2 --save "$work/pictures"
+download --cookies "$work/cookies.txt" http://weibo.com/u/2000000001 --albums 2 --threads 3
+echo
+echo "Files written below the save folder:"
+(cd "$work/pictures" && find . -type f -printf '%10s  %p\n' | sort -k2)

@@ -2,7 +2,11 @@
 
 #include "app/AlbumList.h"
 #include "app/TamblinCore.h"
+#include "download/DownProc.h"
 #include "sources/Texts.h"
+
+#include <algorithm>
+#include <utility>
 
 namespace tamblin {
 
@@ -16,8 +20,85 @@ ConsoleWindow::ConsoleWindow(std::FILE *rows, std::FILE *messages)
 
 void ConsoleWindow::WriteLine(std::FILE *stream, const QString &text)
 {
+    ClearBarLocked();
     const QByteArray bytes = text.toUtf8() + '\n';
     std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stream);
+    std::fflush(stream);
+    DrawBarLocked();
+}
+
+void ConsoleWindow::ClearBarLocked()
+{
+    if (!m_barShown)
+        return;
+    std::fputs("\r\033[K", m_messages);
+    m_barShown = false;
+}
+
+void ConsoleWindow::DrawBarLocked()
+{
+    if (!m_bar)
+        return;
+    QString line;
+    if (m_barActive && m_barTotal != 0)
+        line = BarText(m_barDone, m_barTotal, 30) + u"  "_s;
+    line += m_barText;
+    if (line.isEmpty())
+        return;
+    const QByteArray bytes = (u"\r\033[K"_s + line).toUtf8();
+    std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), m_messages);
+    std::fflush(m_messages);
+    m_barShown = true;
+}
+
+QString ConsoleWindow::BarText(std::uint32_t done, std::uint32_t total, int width)
+{
+    const std::uint32_t shown = std::min(done, total);
+    const int filled = total == 0 ? 0 : int(std::uint64_t(shown) * std::uint64_t(width) / total);
+    return u"[%1%2] %3/%4"_s.arg(QString(filled, u'#'), QString(width - filled, u'.')).arg(shown).arg(total);
+}
+
+void ConsoleWindow::SetChosen(const QList<int> &albums)
+{
+    std::lock_guard lock(m_mutex);
+    m_chooseAll = false;
+    m_chosen = albums;
+}
+
+void ConsoleWindow::SetProgressBar(bool on)
+{
+    std::lock_guard lock(m_mutex);
+    m_bar = on;
+}
+
+void ConsoleWindow::DrawProgress(std::uint32_t done, std::uint32_t total)
+{
+    std::lock_guard lock(m_mutex);
+    // The full count comes with the pool's own last text; a late tick must
+    // not bring back the bar of a pool that has ended.
+    if (!m_bar || total == 0 || done >= total)
+        return;
+    if (m_barActive && done == m_barDone && total == m_barTotal)
+        return;
+    m_barActive = true;
+    m_barDone = done;
+    m_barTotal = total;
+    DrawBarLocked();
+}
+
+void ConsoleWindow::FinishProgress()
+{
+    std::lock_guard lock(m_mutex);
+    if (!m_barActive)
+        return;
+    ClearBarLocked();
+    m_barActive = false;
+    m_barTotal = 0;
+    // The pool's last word stays on the terminal.
+    if (!m_barText.isEmpty()) {
+        const QString last = std::exchange(m_barText, QString());
+        WriteLine(m_messages, last);
+    }
 }
 
 QString ConsoleWindow::RowText(int rowNumber, const QString &name, int count, int flags)
@@ -25,11 +106,24 @@ QString ConsoleWindow::RowText(int rowNumber, const QString &name, int count, in
     return u"%1\t%2\t%3\t%4"_s.arg(rowNumber, 4, 10, QChar(u'0')).arg(name, CountText(count), RemarkText(flags));
 }
 
-void ConsoleWindow::SetItemText(int, const QString &text)
+void ConsoleWindow::SetItemText(int controlId, const QString &text)
 {
+    std::lock_guard lock(m_mutex);
+    // With the bar, the picture status rides on its line instead of filling
+    // the terminal with a line per picture.
+    if (m_bar && controlId == kIdStatusPicture) {
+        m_barText = text;
+        if (g_poolRunning) {
+            m_barActive = true;
+            m_barDone = g_jobsDone;
+            m_barTotal = g_jobsTotal;
+        }
+        ClearBarLocked();
+        DrawBarLocked();
+        return;
+    }
     if (text.isEmpty())
         return;
-    std::lock_guard lock(m_mutex);
     WriteLine(m_messages, text);
 }
 
@@ -52,6 +146,11 @@ void ConsoleWindow::AlbumAdded(int index)
 
 QList<int> ConsoleWindow::ChosenAlbums()
 {
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_chooseAll)
+            return m_chosen;
+    }
     QList<int> all;
     if (m_core) {
         for (int i = 0; i < m_core->m_albums.Size(); ++i)
@@ -74,12 +173,19 @@ void ConsoleWindow::SetListIdleUi()
     std::fflush(m_messages);
 }
 
-void ConsoleWindow::SetDownBusyUi() {}
+void ConsoleWindow::SetDownBusyUi()
+{
+    m_downStarted = true;
+}
 
 void ConsoleWindow::SetDownIdleUi()
 {
     std::lock_guard lock(m_mutex);
-    WriteLine(m_messages, u"下载完毕"_s);
+    ClearBarLocked();
+    m_barActive = false;
+    m_barTotal = 0;
+    m_barText.clear();
+    std::fflush(m_messages);
 }
 
 QString ConsoleWindow::AddressText()

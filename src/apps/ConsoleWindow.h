@@ -1,12 +1,17 @@
 // The window interface for a terminal: status and message texts go to
 // standard error, one per line; album rows can go to standard output as
-// they arrive. Used by tamblin-cli.
+// they arrive. During a download on a terminal, the picture status line is
+// a progress bar redrawn in place below the other lines. Used by
+// tamblin-cli.
 #pragma once
 
 #include "app/WindowPort.h"
 
+#include <QList>
 #include <QString>
 
+#include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <mutex>
 
@@ -24,6 +29,19 @@ public:
     void SetSavePath(const QString &text) { m_savePath = text; }
     // Whether AlbumAdded prints a row (off for the JSON output).
     void SetPrintRows(bool print) { m_printRows = print; }
+    // The albums a download takes, as indices into the core's list; without
+    // a call, every album.
+    void SetChosen(const QList<int> &albums);
+    // Shows the picture status in place on one line (for a terminal), with
+    // a bar of the pictures done while a pool runs.
+    void SetProgressBar(bool on);
+    // Redraws the bar with `done` of `total` pictures of the running pool;
+    // no-op when it is off.
+    void DrawProgress(std::uint32_t done, std::uint32_t total);
+    // The pool has ended: its last status text becomes a line of its own.
+    void FinishProgress();
+    // True once a download run passed its save path checks.
+    bool DownloadStarted() const { return m_downStarted; }
 
     void SetItemText(int controlId, const QString &text) override;
     void ShowMessage(const QString &text) override;
@@ -42,9 +60,13 @@ public:
     // The row of an album as the grid shows it: number, name, count text and
     // remark, separated by tabs.
     static QString RowText(int rowNumber, const QString &name, int count, int flags);
+    // "[#####.....]  12/40" in `width` cells for the bar.
+    static QString BarText(std::uint32_t done, std::uint32_t total, int width);
 
 private:
     void WriteLine(std::FILE *stream, const QString &text);
+    void ClearBarLocked();
+    void DrawBarLocked();
 
     std::mutex m_mutex;
     std::FILE *m_rows;
@@ -54,6 +76,15 @@ private:
     QString m_savePath;
     bool m_printRows = true;
     int m_shownRows = 0;
+    bool m_chooseAll = true;
+    QList<int> m_chosen;
+    bool m_bar = false;
+    bool m_barShown = false;
+    bool m_barActive = false; // a pool's bar is on the status line
+    std::uint32_t m_barDone = 0;
+    std::uint32_t m_barTotal = 0;
+    QString m_barText;
+    std::atomic<bool> m_downStarted{false};
 };
 
 } // namespace tamblin

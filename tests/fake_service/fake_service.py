@@ -21,7 +21,9 @@ import os
 import sys
 import threading
 import time
+import struct
 import urllib.parse
+import zlib
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 SINA_PHOTO_HOST = "photo.blog.sina.com.cn"
@@ -69,8 +71,10 @@ class Data:
         self.sina_blogs = self.raw.get("sina_blogs", [])
         self.weibo_users = self.raw.get("weibo_users", [])
         self.pages = self.raw.get("pages", {})
+        self.pictures = self.raw.get("pictures", {})
         self.faults = self.raw.get("faults", [])
         self.fault_hits = {}
+        self.empty_hits = {}
         self.lock = threading.Lock()
         self.cache = {}
         for user in self.weibo_users:
@@ -150,6 +154,8 @@ def sina_album_page(user, album, page):
     """One page of a Sina photo album (class="pt_border" thumbnails)."""
     per_page = int(album.get("per_page", 20))
     photos = album.get("photos", [])
+    if album.get("endless_pages"):
+        page = 1  # every page number gets the first page, next-page link included
     chunk = photos[(page - 1) * per_page:page * per_page]
     blocks = []
     for photo in chunk:
@@ -157,7 +163,7 @@ def sina_album_page(user, album, page):
         title = photo.get("title", "") if isinstance(photo, dict) else ""
         blocks.append('<div class="pic"><a href="#"><img class="pt_border" src="%s" title="%s" /></a></div>'
                       % (attr(src), attr(title)))
-    more = page * per_page < len(photos)
+    more = page * per_page < len(photos) or album.get("endless_pages", False)
     next_link = ('<a href="%s/page%d">下一页</a>' % (sina_album_url(user, album, 0), page + 1)) if more else ""
     return ('<!DOCTYPE html><html><head><meta charset="utf-8"></head><body>%s<div class="pages">%s</div></body></html>'
             % ("".join(blocks), next_link))
@@ -285,6 +291,79 @@ def weibo_photo_list(user, album, page, count):
 
 
 # ---------------------------------------------------------------------------
+# Pictures: real JPEG, PNG and GIF files of a chosen size. Each is a tiny
+# valid image whose filler lives where decoders skip it (a JPEG comment
+# segment, a PNG text chunk, a GIF comment extension).
+
+
+def jpeg_bytes(size):
+    # An 8x8 grey baseline JPEG: one quantisation table, one-code Huffman
+    # tables and a single block holding DC 0 and end-of-block.
+    dqt = b"\xff\xdb" + struct.pack(">H", 67) + b"\x00" + b"\x01" * 64
+    sof = b"\xff\xc0" + struct.pack(">HBHHB", 11, 8, 8, 8, 1) + b"\x01\x11\x00"
+    one_code = bytes([1] + [0] * 15) + b"\x00"
+    dht = (b"\xff\xc4" + struct.pack(">H", 2 + 17 + 1) + b"\x00" + one_code
+           + b"\xff\xc4" + struct.pack(">H", 2 + 17 + 1) + b"\x10" + one_code)
+    sos = b"\xff\xda" + struct.pack(">HB", 8, 1) + b"\x01\x00\x00\x3f\x00" + b"\x3f"
+    head, tail = b"\xff\xd8", dqt + sof + dht + sos + b"\xff\xd9"
+    filler = b""
+    need = size - len(head) - len(tail)
+    while need >= 4:
+        data = min(need - 4, 65533)
+        if need - 4 - data in (1, 2, 3):  # leave room for one more whole segment
+            data -= 4
+        filler += b"\xff\xfe" + struct.pack(">H", data + 2) + b"J" * data
+        need -= data + 4
+    return head + filler + tail
+
+
+def png_chunk(kind, data):
+    return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data) & 0xffffffff)
+
+
+def png_bytes(size):
+    head = (b"\x89PNG\r\n\x1a\n" + png_chunk(b"IHDR", struct.pack(">IIBBBBB", 1, 1, 8, 0, 0, 0, 0))
+            + png_chunk(b"IDAT", zlib.compress(b"\x00\x80")))
+    tail = png_chunk(b"IEND", b"")
+    need = size - len(head) - len(tail) - 12
+    filler = png_chunk(b"tEXt", b"c\x00" + b"P" * (need - 2)) if need >= 2 else b""
+    return head + filler + tail
+
+
+def gif_bytes(size):
+    head = b"GIF89a\x01\x00\x01\x00\x80\x00\x00\xff\xff\xff\x00\x00\x00"
+    tail = b"\x2c\x00\x00\x00\x00\x01\x00\x01\x00\x00\x02\x02\x44\x01\x00\x3b"
+    need = size - len(head) - len(tail)
+    filler = b""
+    if need >= 5:
+        blocks = -(-(need - 3) // 256)
+        data = need - 3 - blocks
+        filler = b"\x21\xfe"
+        while data > 0:
+            n = min(255, data - (blocks - 1))
+            filler += bytes([n]) + b"G" * n
+            data -= n
+            blocks -= 1
+        filler += b"\x00"
+    return head + filler + tail
+
+
+PICTURE_MAKERS = {"jpeg": jpeg_bytes, "png": png_bytes, "gif": gif_bytes}
+PICTURE_TYPES = {"jpeg": "image/jpeg", "png": "image/png", "gif": "image/gif"}
+
+
+def picture_body(data, spec):
+    key = ("picture", spec.get("format", "jpeg"), int(spec.get("size", 2048)))
+    with data.lock:
+        body = data.cache.get(key)
+    if body is None:
+        body = PICTURE_MAKERS[key[1]](key[2])
+        with data.lock:
+            data.cache[key] = body
+    return body
+
+
+# ---------------------------------------------------------------------------
 # Routing
 
 
@@ -317,6 +396,10 @@ def route(data, url, headers):
 
     if url in data.pages:
         return page_answer(data, data.pages[url])
+    if url in data.pictures:
+        spec = data.pictures[url]
+        fmt = spec.get("format", "jpeg")
+        return Answer(picture_body(data, spec), spec.get("content_type", PICTURE_TYPES.get(fmt, "image/jpeg")))
 
     if host == SINA_PHOTO_HOST:
         if path == "/services/ctg_list_ctg.php":
@@ -375,6 +458,17 @@ def route(data, url, headers):
             if album is not None:
                 page = int(q("page", "1") or "1") if q("page", "1").isdigit() else 1
                 count = int(q("count", "32")) if q("count", "32").isdigit() else 32
+                # "empty_pages": {"<page>": N} answers that page without
+                # photos the first N times it is asked for.
+                times = int(album.get("empty_pages", {}).get(str(page), 0))
+                if times:
+                    hit_key = (album["album_id"], page)
+                    with data.lock:
+                        hits = data.empty_hits.get(hit_key, 0)
+                        data.empty_hits[hit_key] = hits + 1
+                    if hits < times:
+                        return Answer('{"result":true,"data":{"total":0,"photo_list":[]},"code":0}',
+                                      "application/json; charset=utf-8")
                 return Answer(weibo_photo_list(user, album, page, max(count, 1)), "application/json; charset=utf-8")
         return Answer('{"result":false,"code":"A00001"}', "application/json; charset=utf-8")
 
@@ -452,6 +546,9 @@ class Handler(BaseHTTPRequestHandler):
         if fault.get("close"):
             self.close_connection = True
             return
+        if url in data.pictures and data.pictures[url].get("hostile"):
+            self.hostile_picture(data.pictures[url])
+            return
         answer = route(data, url, self.headers)
         if "status" in fault:
             answer.status = int(fault["status"])
@@ -485,6 +582,52 @@ class Handler(BaseHTTPRequestHandler):
             self.wfile.write(body)
         except (BrokenPipeError, ConnectionResetError):
             self.close_connection = True
+
+    def hostile_picture(self, spec):
+        """Pictures that never end, stall, lie about their length, trickle
+        or redirect where a client must not follow."""
+        kind = spec["hostile"]
+        body = picture_body(self.server.data, spec)
+        self.close_connection = True
+        try:
+            if kind == "redirect":
+                self.send_response(int(spec.get("status", 302)))
+                self.send_header("Location", spec.get("location", "file:///etc/passwd"))
+                self.send_header("Content-Length", "0")
+                self.end_headers()
+                return
+            self.send_response(200)
+            self.send_header("Content-Type", "image/jpeg")
+            if kind == "lie":
+                # More announced than sent, then the connection closes.
+                self.send_header("Content-Length", str(len(body) * 4))
+            elif kind in ("stall", "trickle"):
+                self.send_header("Content-Length", str(len(body)))
+            self.send_header("Connection", "close")
+            self.end_headers()
+            if kind == "lie":
+                self.wfile.write(body)
+            elif kind == "endless":
+                # No length, and bytes for ever.
+                self.wfile.write(body[:len(body) // 2])
+                chunk = b"\x00" * 65536
+                deadline = time.monotonic() + float(spec.get("seconds", 120))
+                while time.monotonic() < deadline:
+                    self.wfile.write(chunk)
+            elif kind == "stall":
+                self.wfile.write(body[:len(body) // 2])
+                self.wfile.flush()
+                time.sleep(float(spec.get("seconds", 60)))
+            elif kind == "trickle":
+                deadline = time.monotonic() + float(spec.get("seconds", 60))
+                for i in range(len(body)):
+                    if time.monotonic() > deadline:
+                        break
+                    self.wfile.write(body[i:i + 1])
+                    self.wfile.flush()
+                    time.sleep(0.2)
+        except (BrokenPipeError, ConnectionResetError):
+            pass
 
     def do_CONNECT(self):
         # The program speaks plain HTTP to these services.

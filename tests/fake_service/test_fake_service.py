@@ -21,7 +21,15 @@ DATA = {
     "sina_photo_users": [{"uid": "1", "title": "相册", "albums": [
         {"name": "一/二", "pic_cnt": 3}, {"name": "b", "key_order": ["big_url", "category"]}]}],
     "sina_blogs": [{"uid": "5", "title": "博客", "per_page": 1, "articles": [{"id": "x", "title": "甲"}, {"id": "y", "title": "乙"}]}],
-    "weibo_users": [{"uid": "9", "nickname": "鹿", "oid_form": "compact", "generate_albums": 1000, "generate_distinct": 10}],
+    "weibo_users": [{"uid": "9", "nickname": "鹿", "oid_form": "compact", "generate_albums": 1000, "generate_distinct": 10},
+                    {"uid": "10", "needs_login": False, "albums": [
+                        {"album_id": "1", "empty_pages": {"2": 1},
+                         "photo_list": [{"caption": str(i)} for i in range(40)]}]}],
+    "pictures": {"http://ww1.sinaimg.cn/large/a.jpg": {"size": 5000},
+                 "http://ww1.sinaimg.cn/large/b.jpg": {"format": "png", "size": 6000},
+                 "http://ww1.sinaimg.cn/large/c.png": {"format": "gif", "size": 300, "content_type": "image/png"},
+                 "http://ww1.sinaimg.cn/lie": {"size": 1000, "hostile": "lie"},
+                 "http://ww1.sinaimg.cn/away": {"hostile": "redirect", "location": "file:///etc/hostname"}},
     "pages": {"http://weibo.com/raw": {"body": "raw 页", "status": 404}},
     "faults": [{"match": "http://blog.sina.com.cn/s/articlelist_5_0_2", "status": 503, "times": 1},
                {"match": "http://weibo.com/cut", "cut": 3},
@@ -114,6 +122,26 @@ class FakeServiceTest(unittest.TestCase):
             gzip.decompress(packed)
         with self.assertRaises(http.client.IncompleteRead):
             self.get("http://photo.blog.sina.com.cn/u/1?short")
+
+    def test_pictures_formats_sizes_and_hostile_ones(self):
+        for name, magic, size, kind in (("a.jpg", b"\xff\xd8\xff", 5000, "image/jpeg"),
+                                        ("b.jpg", b"\x89PNG\r\n", 6000, "image/png"),
+                                        ("c.png", b"GIF89a", 300, "image/png")):
+            status, headers, body = self.get("http://ww1.sinaimg.cn/large/" + name)
+            self.assertEqual((status, len(body), headers["Content-Type"]), (200, size, kind))
+            self.assertTrue(body.startswith(magic), name)
+        self.assertTrue(self.get("http://ww1.sinaimg.cn/large/a.jpg")[2].endswith(b"\xff\xd9"))
+        with self.assertRaises(http.client.IncompleteRead):
+            self.get("http://ww1.sinaimg.cn/lie")
+        status, headers, _ = self.get("http://ww1.sinaimg.cn/away")
+        self.assertEqual((status, headers["Location"]), (302, "file:///etc/hostname"))
+
+    def test_weibo_page_empty_the_set_number_of_times(self):
+        url = "http://photo.weibo.com/photos/get_all?uid=10&album_id=1&count=32&type=3&page=%d"
+        self.assertEqual(self.get(url % 1)[2].count(b'"photo_id":'), 32)
+        self.assertEqual(self.get(url % 2)[2].count(b'"photo_id":'), 0)
+        self.assertEqual(self.get(url % 2)[2].count(b'"photo_id":'), 8)
+        self.assertEqual(self.get(url % 3)[2].count(b'"photo_id":'), 0)
 
     def test_requests_are_logged_with_their_headers(self):
         self.get("http://weibo.com/u/9", {"cookie": ""})
