@@ -164,6 +164,36 @@ QByteArray ListResultJson(const TamblinCore &core)
     return out;
 }
 
+// The start folder is the current directory, as the window's is; a cookies
+// file is imported before the run. False when that file cannot be read.
+bool StartCore(TamblinCore &core, const QString &cookiesFile)
+{
+    core.m_appDir = QDir::currentPath();
+    if (!core.m_appDir.endsWith(QDir::separator()))
+        core.m_appDir += QDir::separator();
+    core.LoadSettings();
+    if (!cookiesFile.isEmpty() && CookieStore::Instance().ImportFile(cookiesFile) < 0) {
+        std::fprintf(stderr, "tamblin-cli: cannot read the cookies file %s\n",
+                     QDir::toNativeSeparators(cookiesFile).toUtf8().constData());
+        return false;
+    }
+    return true;
+}
+
+// Presses the get-albums button and waits for the list run; Ctrl-C stays
+// bound to the stop from here on.
+ListPress RunListWorker(TamblinCore &core)
+{
+    g_listState = &core.m_listState;
+    std::signal(SIGINT, OnInterrupt);
+    std::thread worker;
+    const ListPress press = PressGetAlbums(core, worker);
+    if (worker.joinable())
+        worker.join();
+    g_listState = nullptr;
+    return press;
+}
+
 int RunList(const ListOptions &options)
 {
     ConsoleWindow window;
@@ -171,31 +201,15 @@ int RunList(const ListOptions &options)
     window.SetCore(&core);
     window.SetPrintRows(!options.json);
 
-    core.m_appDir = QDir::currentPath();
-    if (!core.m_appDir.endsWith(QDir::separator()))
-        core.m_appDir += QDir::separator();
-    core.LoadSettings();
-
-    if (!options.cookiesFile.isEmpty()) {
-        if (CookieStore::Instance().ImportFile(options.cookiesFile) < 0) {
-            std::fprintf(stderr, "tamblin-cli: cannot read the cookies file %s\n",
-                         QDir::toNativeSeparators(options.cookiesFile).toUtf8().constData());
-            return kExitUsage;
-        }
-    }
+    if (!StartCore(core, options.cookiesFile))
+        return kExitUsage;
 
     window.SetAddress(options.url);
     window.SetSavePath(core.m_appDir);
     core.m_ready = 1;
 
-    g_listState = &core.m_listState;
-    std::signal(SIGINT, OnInterrupt);
-    std::thread worker;
-    const ListPress press = PressGetAlbums(core, worker);
-    if (worker.joinable())
-        worker.join();
+    const ListPress press = RunListWorker(core);
     std::signal(SIGINT, SIG_DFL);
-    g_listState = nullptr;
     if (press != ListPress::Started)
         return kExitNone;
 
@@ -297,18 +311,8 @@ int RunDownloadCommand(const DownloadOptions &options)
     TamblinCore core(&window);
     window.SetCore(&core);
 
-    core.m_appDir = QDir::currentPath();
-    if (!core.m_appDir.endsWith(QDir::separator()))
-        core.m_appDir += QDir::separator();
-    core.LoadSettings();
-
-    if (!options.cookiesFile.isEmpty()) {
-        if (CookieStore::Instance().ImportFile(options.cookiesFile) < 0) {
-            std::fprintf(stderr, "tamblin-cli: cannot read the cookies file %s\n",
-                         QDir::toNativeSeparators(options.cookiesFile).toUtf8().constData());
-            return kExitUsage;
-        }
-    }
+    if (!StartCore(core, options.cookiesFile))
+        return kExitUsage;
 
     // The save folder: the option (kept in the history, as choosing a folder
     // in the window keeps it), else the most recent one kept, else here.
@@ -334,13 +338,7 @@ int RunDownloadCommand(const DownloadOptions &options)
     window.SetSavePath(savePath);
     core.m_ready = 1;
 
-    g_listState = &core.m_listState;
-    std::signal(SIGINT, OnInterrupt);
-    std::thread worker;
-    const ListPress press = PressGetAlbums(core, worker);
-    if (worker.joinable())
-        worker.join();
-    g_listState = nullptr;
+    const ListPress press = RunListWorker(core);
     if (press != ListPress::Started || core.m_albums.Size() == 0)
         return kExitNone;
     if (g_interrupted)
