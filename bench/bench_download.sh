@@ -12,12 +12,11 @@
 # client's pacing), which costs a picture of 200 KiB about 20 ms.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. bench/nginx.sh
 root=$PWD
 build=${1:-build}
 driver="$build/bench/bench_download"
 [ -x "$driver" ] || { echo "build $driver first (cmake --build --preset default)" >&2; exit 1; }
-nginx_bin=$(command -v nginx || echo /usr/sbin/nginx)
-[ -x "$nginx_bin" ] || { echo "nginx is needed (apt-get install nginx-light)" >&2; exit 1; }
 for tool in aria2c gallery-dl; do
   command -v "$tool" >/dev/null || { echo "$tool is needed (apt-get install $tool)" >&2; exit 1; }
 done
@@ -49,31 +48,7 @@ print("1000 pictures, %.1f MiB" % (total / (1 << 20)))
 PY
 chmod -R a+rX "$work/www"
 
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-mkdir -p "$work/nginx/logs"
-cat >"$work/nginx/nginx.conf" <<NGINX
-worker_processes 1;
-pid $work/nginx/nginx.pid;
-error_log $work/nginx/logs/error.log;
-events { worker_connections 1024; }
-http {
-  access_log off;
-  sendfile on;
-  keepalive_requests 100000;
-  client_body_temp_path $work/nginx/body;
-  proxy_temp_path $work/nginx/proxy;
-  fastcgi_temp_path $work/nginx/fastcgi;
-  uwsgi_temp_path $work/nginx/uwsgi;
-  scgi_temp_path $work/nginx/scgi;
-  server { listen 127.0.0.1:$port; root $work/www; }
-}
-NGINX
-"$nginx_bin" -p "$work/nginx" -c "$work/nginx/nginx.conf" -g 'daemon off;' &
-server_pid=$!
-for _ in $(seq 50); do
-  curl -s -o /dev/null "http://127.0.0.1:$port/pics/0000.jpg" && break
-  sleep 0.1
-done
+start_nginx "$work" "$work/www" pics/0000.jpg
 
 for i in $(seq -w 0 999); do echo "http://127.0.0.1:$port/pics/0$i.jpg"; done >"$work/urls.txt"
 export TAMBLIN_COOKIE_FILE=

@@ -4,13 +4,14 @@
 #
 #   bench/bench_http.sh [build-dir] [threads for the many-files run]
 #
-# The server is nginx when installed (so that the server is not what is
-# measured), else Python's http.server. Each run prints seconds, MiB/s, the
-# ratio to curl and the peak resident memory of the fetching process. The
+# The server is nginx, so that the server is not what is measured. Each run
+# prints seconds, MiB/s, the ratio to curl and the peak resident memory of the
+# fetching process. The
 # client pauses 10 ms after each read of at most 102,399 bytes, which caps one
 # exchange near 10 MB/s; the last two runs show the client without it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. bench/nginx.sh
 build=${1:-build}
 threads=${2:-8}
 driver="$build/bench/bench_http"
@@ -32,39 +33,8 @@ head -c $((100 << 10)) /dev/urandom >"$work/www/small/proto.bin"
 for i in $(seq -w 0 999); do cp "$work/www/small/proto.bin" "$work/www/small/$i.bin"; done
 chmod -R a+rX "$work/www"
 
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-if command -v nginx >/dev/null || [ -x /usr/sbin/nginx ]; then
-  nginx_bin=$(command -v nginx || echo /usr/sbin/nginx)
-  mkdir -p "$work/nginx/logs"
-  cat >"$work/nginx/nginx.conf" <<EOF
-worker_processes 1;
-pid $work/nginx/nginx.pid;
-error_log $work/nginx/logs/error.log;
-events { worker_connections 1024; }
-http {
-  access_log off;
-  sendfile on;
-  keepalive_requests 100000;
-  client_body_temp_path $work/nginx/body;
-  proxy_temp_path $work/nginx/proxy;
-  fastcgi_temp_path $work/nginx/fastcgi;
-  uwsgi_temp_path $work/nginx/uwsgi;
-  scgi_temp_path $work/nginx/scgi;
-  server { listen 127.0.0.1:$port; root $work/www; }
-}
-EOF
-  "$nginx_bin" -p "$work/nginx" -c "$work/nginx/nginx.conf" -g 'daemon off;' &
-  server_pid=$!
-  server=nginx
-else
-  (cd "$work/www" && exec python3 -m http.server --bind 127.0.0.1 "$port" >/dev/null 2>&1) &
-  server_pid=$!
-  server="python3 http.server"
-fi
-for _ in $(seq 50); do
-  curl -s -o /dev/null "http://127.0.0.1:$port/small/000.bin" && break
-  sleep 0.1
-done
+start_nginx "$work" "$work/www" small/000.bin
+server=nginx
 
 base="http://127.0.0.1:$port"
 for i in $(seq -w 0 999); do echo "$base/small/$i.bin"; done >"$work/small.urls"
