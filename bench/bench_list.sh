@@ -10,6 +10,7 @@
 # works hard; each run also enters its address into the history.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. tests/fake_service/start.sh
 root=$PWD
 cli=${1:-$root/build/src/apps/tamblin-cli}
 [ -x "$cli" ] || { echo "no tamblin-cli at $cli; build first (bash tools/build.sh)" >&2; exit 1; }
@@ -31,16 +32,7 @@ cat >"$work/data.json" <<'JSON'
 }
 JSON
 
-python3 tests/fake_service/fake_service.py --data "$work/data.json" >"$work/port" &
-service_pid=$!
-for _ in $(seq 100); do
-  [ -s "$work/port" ] && break
-  sleep 0.1
-done
-port=$(head -n1 "$work/port")
-[ -n "$port" ] || { echo "the fake service did not start" >&2; exit 1; }
-export http_proxy=http://127.0.0.1:$port
-unset no_proxy NO_PROXY
+start_fake_service "$work/data.json" "$work"
 export TAMBLIN_COOKIE_FILE=
 
 # Let the service build and compress both answers before anything is timed.

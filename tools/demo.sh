@@ -12,6 +12,7 @@
 #   ./build/src/apps/tamblin-cli download http://photo.blog.sina.com.cn/u/<uid> --albums 2 --save ~/Pictures
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. tests/fake_service/start.sh
 root=$PWD
 cli=$root/build/src/apps/tamblin-cli
 
@@ -28,16 +29,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-python3 tests/fake_service/fake_service.py --data tests/fake_service/demo.json >"$work/port" &
-service_pid=$!
-for _ in $(seq 50); do
-  [ -s "$work/port" ] && break
-  sleep 0.1
-done
-port=$(head -n1 "$work/port")
-[ -n "$port" ] || { echo "the fake service did not start" >&2; exit 1; }
-export http_proxy=http://127.0.0.1:$port
-unset no_proxy NO_PROXY
+start_fake_service tests/fake_service/demo.json "$work"
 # The demo login must not land in the user's own cookie store.
 export TAMBLIN_COOKIE_FILE=$work/cookie-store.txt
 

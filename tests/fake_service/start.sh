@@ -1,0 +1,20 @@
+# Sourced by scripts that run tamblin-cli against the fake Sina service.
+#
+#   start_fake_service DATA WORK   # DATA: the service's data file; WORK: a
+#                                  # scratch folder for its port file
+# Starts the service on a free loopback port, points http_proxy at it and sets
+# `port` and `service_pid`; the caller kills service_pid when done.
+start_fake_service() {
+  local data=$1 work=$2 here _
+  here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+  python3 "$here/fake_service.py" --data "$data" >"$work/port" &
+  service_pid=$!
+  for _ in $(seq 100); do
+    [ -s "$work/port" ] && break
+    sleep 0.1
+  done
+  port=$(head -n1 "$work/port")
+  [ -n "$port" ] || { echo "the fake service did not start" >&2; return 1; }
+  export http_proxy=http://127.0.0.1:$port
+  unset no_proxy NO_PROXY
+}
