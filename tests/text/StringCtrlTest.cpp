@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include <QThread>
+#include <atomic>
+#include <thread>
+#include <vector>
 
 using namespace tamblin;
 using namespace Qt::StringLiterals;
@@ -194,22 +196,19 @@ TEST(CodePages, MultiByteToWideEncodingsAndBadBytes)
 
 TEST(CodePages, ConvertersWorkOnManyThreads)
 {
-    QList<QThread *> threads;
+    std::vector<std::thread> threads;
     std::atomic<int> wrong{0};
     for (int t = 0; t < 4; ++t) {
-        threads.append(QThread::create([&wrong] {
+        threads.emplace_back([&wrong] {
             for (int i = 0; i < 500; ++i) {
                 const QString text = u"第%1张图片"_s.arg(i);
                 if (MultiByteToWide(WideToGbk(text), kCodePageGbk) != text)
                     ++wrong;
             }
-        }));
-        threads.last()->start();
+        });
     }
-    for (QThread *t : threads) {
-        t->wait();
-        delete t;
-    }
+    for (std::thread &t : threads)
+        t.join();
     EXPECT_EQ(wrong.load(), 0);
 }
 
