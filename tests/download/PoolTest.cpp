@@ -164,6 +164,30 @@ TEST_F(PoolTest, StopTakesEffectWhenTheNextWorkerEnds)
     EXPECT_EQ(Size(u"3.jpg"_s), 4000);
 }
 
+TEST_F(PoolTest, AStoppedRunGivesUpAPictureThatNeverEnds)
+{
+    // 500 bytes a second for ever: above the client's floor for slow
+    // answers, so only the stop can end it.
+    g_threadCount = 2;
+    SetStragglerGrace(std::chrono::milliseconds(300));
+    AddJob(Picture(100), u"quick.jpg"_s);
+    AddJob(Url(u"/trickle?ms=2"_s), u"endless.jpg"_s);
+    std::optional<std::thread> pool = StartDownloadPool();
+    ASSERT_TRUE(pool.has_value());
+    while (fetches->StartedCount() < 2)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    g_stopDownload = true;
+    pool->join();
+
+    // Without giving up, the pool and this would wait for ever (and the test
+    // time out).
+    JoinAbandonedWorkers();
+    SetStragglerGrace(kStragglerGrace);
+    EXPECT_EQ(fetches->Running(), 0);
+    // Neither the picture nor its temporary file is left.
+    EXPECT_EQ(Entries(), QStringList{u"quick.jpg"_s});
+}
+
 TEST_F(PoolTest, StragglersOfAStoppedPoolDoNotCountInTheNext)
 {
     g_threadCount = 3;

@@ -30,15 +30,16 @@ namespace {
 
 constexpr std::uint32_t kConnectTimeoutMs = 20000;
 
+// How often the supervisor looks at the stop flag while no worker ends.
+constexpr std::chrono::milliseconds kStopPoll{100};
+std::atomic<std::int64_t> g_stragglerGraceMs{kStragglerGrace.count()};
+
 std::mutex g_hookMutex;
 PictureFetcher g_fetchHook;
 WorkerStarter g_startHook;
 
 std::mutex g_poolFolderMutex;
 QString g_poolFolder;
-
-std::mutex g_abandonedMutex;
-std::vector<std::thread> g_abandoned;
 
 // What the workers of one pool share with their supervisor. The workers hold
 // it by shared ownership, so a worker the supervisor abandoned still reports
@@ -47,25 +48,52 @@ struct PoolShared {
     std::mutex mutex;
     std::condition_variable changed;
     std::deque<std::uint32_t> endedSlots;
+    std::uint32_t running = 0; // workers started and not yet ended
+    // Set when stragglers of a stopped pool have had their time.
+    std::atomic<bool> cancel{false};
+
+    void Started()
+    {
+        std::lock_guard lock(mutex);
+        ++running;
+    }
 
     void Ended(std::uint32_t slot)
     {
         {
             std::lock_guard lock(mutex);
             endedSlots.push_back(slot);
+            --running;
         }
-        changed.notify_one();
+        changed.notify_all();
     }
 
-    std::uint32_t WaitForEnd()
+    // True when every worker has ended before `deadline`.
+    bool WaitForAll(std::chrono::steady_clock::time_point deadline)
     {
         std::unique_lock lock(mutex);
-        changed.wait(lock, [this] { return !endedSlots.empty(); });
+        return changed.wait_until(lock, deadline, [this] { return running == 0; });
+    }
+
+    // The slot of a worker that ended, or none when none ended within `wait`.
+    std::optional<std::uint32_t> WaitForEnd(std::chrono::milliseconds wait)
+    {
+        std::unique_lock lock(mutex);
+        if (!changed.wait_for(lock, wait, [this] { return !endedSlots.empty(); }))
+            return std::nullopt;
         const std::uint32_t slot = endedSlots.front();
         endedSlots.pop_front();
         return slot;
     }
 };
+
+// Workers a stopped pool left running, with what their pool shares.
+struct Abandoned {
+    std::shared_ptr<PoolShared> shared;
+    std::vector<std::thread> workers;
+};
+std::mutex g_abandonedMutex;
+std::vector<Abandoned> g_abandoned;
 
 std::thread StartThread(std::uint32_t, std::function<void()> body)
 {
@@ -130,6 +158,7 @@ void DownloadWorker(const PictureJob &job, const PictureFetcher &fetch)
     request.headers = job.headers;
     request.maxSizeKb = job.maxKb;
     request.minSizeKb = job.minKb;
+    request.cancel = job.cancel;
     if (fetch(request) > 0 || job.fallback.isEmpty())
         return;
     request.url = job.fallback;
@@ -169,6 +198,8 @@ void DownPicFunc()
     auto handOut = [&](std::uint32_t slot) {
         const std::uint32_t index = next++;
         PictureJob job = MakePictureJob(g_jobs, index);
+        job.cancel = &shared->cancel;
+        shared->Started();
         try {
             workers[slot] = start(index, [shared, slot, job = std::move(job), fetch] {
                 try {
@@ -189,8 +220,22 @@ void DownPicFunc()
     WindowPort *const window = g_jobs.progressWindow;
     std::uint32_t done = 0;
     std::uint32_t shown = total + 1;
+    std::optional<std::chrono::steady_clock::time_point> stopSeen;
     for (;;) {
-        const std::uint32_t slot = shared->WaitForEnd();
+        const std::optional<std::uint32_t> ended = shared->WaitForEnd(kStopPoll);
+        if (!ended) {
+            // A stop takes effect when the next worker ends; pictures that
+            // never end must not hold it longer than the grace.
+            if (g_stopDownload) {
+                const auto now = std::chrono::steady_clock::now();
+                if (!stopSeen)
+                    stopSeen = now;
+                else if (now - *stopSeen >= std::chrono::milliseconds(g_stragglerGraceMs.load()))
+                    break;
+            }
+            continue;
+        }
+        const std::uint32_t slot = *ended;
         g_jobsDone = ++done;
         if (g_stopDownload)
             break;
@@ -208,10 +253,14 @@ void DownPicFunc()
     }
 
     {
-        std::lock_guard lock(g_abandonedMutex);
+        Abandoned left{shared, {}};
         for (std::thread &worker : workers) {
             if (worker.joinable())
-                g_abandoned.push_back(std::move(worker));
+                left.workers.push_back(std::move(worker));
+        }
+        if (!left.workers.empty()) {
+            std::lock_guard lock(g_abandonedMutex);
+            g_abandoned.push_back(std::move(left));
         }
     }
 
@@ -231,15 +280,26 @@ QString PoolFolder()
     return g_poolFolder;
 }
 
+void SetStragglerGrace(std::chrono::milliseconds grace)
+{
+    g_stragglerGraceMs = grace.count();
+}
+
 void JoinAbandonedWorkers()
 {
-    std::vector<std::thread> workers;
+    const std::chrono::milliseconds grace(g_stragglerGraceMs.load());
+    std::vector<Abandoned> pools;
     {
         std::lock_guard lock(g_abandonedMutex);
-        workers.swap(g_abandoned);
+        pools.swap(g_abandoned);
     }
-    for (std::thread &worker : workers)
-        worker.join();
+    const auto deadline = std::chrono::steady_clock::now() + grace;
+    for (Abandoned &pool : pools) {
+        if (!pool.shared->WaitForAll(deadline))
+            pool.shared->cancel = true;
+        for (std::thread &worker : pool.workers)
+            worker.join();
+    }
 }
 
 } // namespace tamblin

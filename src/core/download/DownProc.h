@@ -10,12 +10,13 @@
 // worker owns a copy of its job, so it never reads g_jobs after it started
 // and the driver may empty the list at once. Their threads are kept, not
 // detached: JoinAbandonedWorkers waits for them, so that nothing outlives the
-// run that started it.
+// run that started it, and gives up pictures that take too long.
 #pragma once
 
 #include <QString>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -53,6 +54,8 @@ struct PictureJob {
     std::uint32_t minKb = 0;
     std::uint32_t maxKb = 0;
     std::uint32_t timeoutSec = 0;
+    // Set when the picture is to be given up (see JoinAbandonedWorkers).
+    const std::atomic<bool> *cancel = nullptr;
 };
 
 // Job `index` of `jobs` with the pool's current parameters.
@@ -87,7 +90,15 @@ void DownloadWorker(const PictureJob &job, const PictureFetcher &fetch);
 // call from any thread (the window's open-folder button).
 QString PoolFolder();
 
-// Waits for every worker that a stopped pool left running.
+// How long pictures in flight at a stop may take: the supervisor waits that
+// long at most for the next worker to end, and JoinAbandonedWorkers as long
+// again for the rest, so that a server that never finishes a picture cannot
+// hold a stopped run for ever.
+inline constexpr std::chrono::milliseconds kStragglerGrace{30000};
+void SetStragglerGrace(std::chrono::milliseconds grace);
+
+// Waits for every worker that a stopped pool left running; pictures still in
+// flight after the grace are given up (no partial file is left).
 void JoinAbandonedWorkers();
 
 } // namespace tamblin

@@ -341,6 +341,10 @@ bool RunTransfer(Exchange &ex)
             ex.failed = true;
             break;
         }
+        if (request.cancel && request.cancel->load()) {
+            ex.failed = true;
+            break;
+        }
         if (request.totalTimeoutMs != 0 && Elapsed(start, now) > qint64(request.totalTimeoutMs)) {
             ex.failed = true;
             break;

@@ -13,6 +13,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <atomic>
 #include <cstdint>
 #include <optional>
 
@@ -77,6 +78,9 @@ struct UrlRequest {
     std::uint32_t totalTimeoutMs = 0;
     // The pause after each read (it caps one exchange near 10 MB/s).
     std::uint32_t readPauseMs = 10;
+    // When set and true, the exchange fails at its next step: how a stopped
+    // download gives up a picture that would never end.
+    const std::atomic<bool> *cancel = nullptr;
 };
 
 class UrlSource {
