@@ -392,26 +392,89 @@ int RunDownloadCommand(const DownloadOptions &options)
     return window.DownloadStarted() && !window.ChosenAlbums().isEmpty() ? kExitFound : kExitNone;
 }
 
+// Walks a command's arguments: options as "--name value" or "--name=value",
+// and one URL.
+class ArgWalker {
+public:
+    explicit ArgWalker(const QStringList &args) : m_args(args) {}
+
+    bool Next()
+    {
+        if (++m_index >= m_args.size())
+            return false;
+        const QString &arg = m_args[m_index];
+        const qsizetype equals = arg.indexOf(u'=');
+        if (arg.startsWith(u"--"_s) && equals > 2) {
+            m_name = arg.left(equals);
+            m_value = arg.mid(equals + 1);
+        } else {
+            m_name = arg;
+            m_value.reset();
+        }
+        return true;
+    }
+
+    const QString &Arg() const { return m_args[m_index]; }
+    const QString &Name() const { return m_name; }
+
+    // The option's value: after "=", else the next argument.
+    std::optional<QString> Value()
+    {
+        if (m_value)
+            return m_value;
+        if (m_index + 1 >= m_args.size())
+            return std::nullopt;
+        return m_args[++m_index];
+    }
+
+    // Anything that is no known option: an unknown option, or the URL (once).
+    // Returns a usage error's exit status, or 0.
+    int TakeUrl(QString &url) const
+    {
+        const QString &arg = Arg();
+        if (arg.startsWith(u'-') && arg.size() > 1)
+            return UsageError(u"unknown option \"%1\""_s.arg(arg));
+        if (!url.isNull())
+            return UsageError(u"more than one URL given"_s);
+        url = arg;
+        return 0;
+    }
+
+private:
+    const QStringList &m_args;
+    qsizetype m_index = -1;
+    QString m_name;
+    std::optional<QString> m_value;
+};
+
+int ParseList(const QStringList &args)
+{
+    ListOptions options;
+    ArgWalker walk(args);
+    while (walk.Next()) {
+        if (walk.Arg() == u"--json"_s) {
+            options.json = true;
+        } else if (walk.Name() == u"--cookies"_s) {
+            const std::optional<QString> file = walk.Value();
+            if (!file || file->isEmpty())
+                return UsageError(u"--cookies needs a file name"_s);
+            options.cookiesFile = *file;
+        } else if (const int error = walk.TakeUrl(options.url)) {
+            return error;
+        }
+    }
+    if (options.url.isNull())
+        return UsageError(u"no URL given"_s);
+    return RunList(options);
+}
+
 int ParseDownload(const QStringList &args)
 {
     DownloadOptions options;
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        const QString &arg = args[i];
-        // "--name value" or "--name=value".
-        QString name = arg;
-        std::optional<QString> value;
-        const qsizetype equals = arg.indexOf(u'=');
-        if (arg.startsWith(u"--"_s) && equals > 2) {
-            name = arg.left(equals);
-            value = arg.mid(equals + 1);
-        }
-        auto take = [&]() -> std::optional<QString> {
-            if (value)
-                return value;
-            if (i + 1 >= args.size())
-                return std::nullopt;
-            return args[++i];
-        };
+    ArgWalker walk(args);
+    while (walk.Next()) {
+        const QString &name = walk.Name();
+        auto take = [&walk] { return walk.Value(); };
         auto number = [&](std::optional<std::uint16_t> &target, int low, int high) {
             const std::optional<QString> text = take();
             target = text ? ParseNumber(*text, low, high) : std::nullopt;
@@ -445,12 +508,8 @@ int ParseDownload(const QStringList &args)
         } else if (name == u"--max-kb"_s) {
             if (!number(options.maxKb, 0, 65535))
                 return UsageError(u"--max-kb needs a number from 0 to 65535"_s);
-        } else if (arg.startsWith(u'-') && arg.size() > 1) {
-            return UsageError(u"unknown option \"%1\""_s.arg(arg));
-        } else if (options.url.isNull()) {
-            options.url = arg;
-        } else {
-            return UsageError(u"more than one URL given"_s);
+        } else if (const int error = walk.TakeUrl(options.url)) {
+            return error;
         }
     }
     if (options.url.isNull())
@@ -478,29 +537,5 @@ int main(int argc, char **argv)
         return ParseDownload(args);
     if (command != u"list"_s)
         return UsageError(u"unknown command \"%1\""_s.arg(command));
-
-    ListOptions options;
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        const QString &arg = args[i];
-        if (arg == u"--json"_s) {
-            options.json = true;
-        } else if (arg == u"--cookies"_s) {
-            if (i + 1 >= args.size())
-                return UsageError(u"--cookies needs a file name"_s);
-            options.cookiesFile = args[++i];
-        } else if (arg.startsWith(u"--cookies="_s)) {
-            options.cookiesFile = arg.mid(10);
-        } else if (arg.startsWith(u'-') && arg.size() > 1) {
-            return UsageError(u"unknown option \"%1\""_s.arg(arg));
-        } else if (options.url.isNull()) {
-            options.url = arg;
-        } else {
-            return UsageError(u"more than one URL given"_s);
-        }
-    }
-    if (options.url.isNull())
-        return UsageError(u"no URL given"_s);
-    if (!options.cookiesFile.isNull() && options.cookiesFile.isEmpty())
-        return UsageError(u"--cookies needs a file name"_s);
-    return RunList(options);
+    return ParseList(args);
 }
