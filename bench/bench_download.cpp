@@ -3,7 +3,7 @@
 // written and the peak resident memory.
 //
 //   bench_download [-j threads] <out-dir> <file with one url a line>
-#include "download/DownProc.h"
+#include "download/WorkerPool.h"
 #include "download/DownloadJobList.h"
 
 #include <QByteArray>

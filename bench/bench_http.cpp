@@ -3,7 +3,7 @@
 //
 //   bench_http [-j threads] [-p pause-ms] <out-dir> <url>...
 //   bench_http [-j threads] [-p pause-ms] <out-dir> @<file with one url a line>
-#include "net/URLSource2.h"
+#include "net/HttpClient.h"
 
 #include <QByteArray>
 #include <QFile>

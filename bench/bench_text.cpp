@@ -1,7 +1,7 @@
 // Walks pages of 2 MB and 20 MB with the marker helpers the way the
 // extractors do, and prints both times and their ratio: a linear walk gives a
 // ratio close to 10.
-#include "text/StringCtrl.h"
+#include "text/TextUtils.h"
 
 #include <QStringList>
 

@@ -2,8 +2,8 @@
 
 #include "app/AlbumList.h"
 #include "app/TamblinCore.h"
-#include "download/DownProc.h"
-#include "sources/Texts.h"
+#include "download/WorkerPool.h"
+#include "sources/ListTexts.h"
 
 #include <algorithm>
 #include <utility>

@@ -6,7 +6,7 @@
 #include "ConsoleWindow.h"
 
 #include "app/TamblinCore.h"
-#include "download/DownProc.h"
+#include "download/WorkerPool.h"
 #include "download/DownloadDriver.h"
 #include "download/DownloadJobList.h"
 #include "net/CookieStore.h"

@@ -1,5 +1,5 @@
 #include "app/Ini.h"
-#include "text/StringCtrl.h"
+#include "text/TextUtils.h"
 
 #include "TestSupport.h"
 

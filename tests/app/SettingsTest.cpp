@@ -1,6 +1,6 @@
 #include "app/TamblinCore.h"
-#include "net/URLSource2.h"
-#include "text/StringCtrl.h"
+#include "net/HttpClient.h"
+#include "text/TextUtils.h"
 
 #include "RecordingWindow.h"
 #include "TestSupport.h"

@@ -1,4 +1,4 @@
-#include "PoolTestSupport.h"
+#include "WorkerPoolTestSupport.h"
 
 #include "app/StoredTexts.h"
 #include "app/TamblinCore.h"

@@ -1,6 +1,6 @@
 #include "TestSupport.h"
 #include "net/CookieStore.h"
-#include "net/URLSource2.h"
+#include "net/HttpClient.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 #include "TestSupport.h"
-#include "net/URLSource2.h"
+#include "net/HttpClient.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 #include "LoopbackServer.h"
 #include "TestSupport.h"
 #include "net/CookieStore.h"
-#include "net/URLSource2.h"
+#include "net/HttpClient.h"
 
 #include <gtest/gtest.h>
 

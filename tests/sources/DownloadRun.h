@@ -4,7 +4,7 @@
 
 #include "ListRun.h"
 
-#include "download/DownProc.h"
+#include "download/WorkerPool.h"
 #include "download/DownloadDriver.h"
 #include "download/DownloadJobList.h"
 #include "sources/PictureSources.h"

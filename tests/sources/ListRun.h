@@ -9,7 +9,7 @@
 #include "net/CookieStore.h"
 #include "sources/ChangeSource.h"
 #include "sources/ListDriver.h"
-#include "sources/Texts.h"
+#include "sources/ListTexts.h"
 
 #include <QDir>
 #include <QRegularExpression>

@@ -1,6 +1,6 @@
 #include "app/Ini.h"
 
-#include "text/StringCtrl.h"
+#include "text/TextUtils.h"
 
 #include <QFile>
 #include <QStringDecoder>

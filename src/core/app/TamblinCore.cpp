@@ -2,7 +2,7 @@
 
 #include "app/Ini.h"
 #include "app/WindowPort.h"
-#include "net/URLSource2.h"
+#include "net/HttpClient.h"
 
 #include <QFile>
 #include <QFileInfo>

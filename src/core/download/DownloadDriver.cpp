@@ -3,7 +3,7 @@
 #include "app/StoredTexts.h"
 #include "app/TamblinCore.h"
 #include "app/WindowPort.h"
-#include "download/DownProc.h"
+#include "download/WorkerPool.h"
 #include "download/DownloadJobList.h"
 #include "download/DownloadTexts.h"
 #include "download/FileUtils.h"

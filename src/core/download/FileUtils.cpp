@@ -2,7 +2,7 @@
 
 #include "app/WindowPort.h"
 #include "download/DownloadJobList.h"
-#include "text/StringCtrl.h"
+#include "text/TextUtils.h"
 
 #include <QDateTime>
 #include <QDir>

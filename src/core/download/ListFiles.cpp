@@ -2,7 +2,7 @@
 
 #include "download/DownloadJobList.h"
 #include "download/FileUtils.h"
-#include "text/StringCtrl.h"
+#include "text/TextUtils.h"
 
 #include <QFile>
 

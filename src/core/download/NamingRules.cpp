@@ -5,7 +5,7 @@
 #include "download/DownloadJobList.h"
 #include "download/FileUtils.h"
 #include "download/ListFiles.h"
-#include "text/StringCtrl.h"
+#include "text/TextUtils.h"
 
 #include <QDir>
 

@@ -1,4 +1,4 @@
-#include "net/URLSource2.h"
+#include "net/HttpClient.h"
 
 #include <zlib.h>
 

@@ -2,9 +2,9 @@
 
 #include "app/TamblinCore.h"
 #include "download/FileUtils.h"
-#include "net/URLSource2.h"
+#include "net/HttpClient.h"
 #include "sources/Endpoints.h"
-#include "text/StringCtrl.h"
+#include "text/TextUtils.h"
 
 #include <QStringList>
 

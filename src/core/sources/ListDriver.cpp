@@ -5,7 +5,7 @@
 #include "download/FileUtils.h"
 #include "sources/ChangeSource.h"
 #include "sources/SiteTable.h"
-#include "sources/Texts.h"
+#include "sources/ListTexts.h"
 
 #include <QDir>
 

@@ -4,10 +4,10 @@
 #include "download/DownloadDriver.h"
 #include "download/FileUtils.h"
 #include "download/NamingRules.h"
-#include "net/URLSource2.h"
+#include "net/HttpClient.h"
 #include "sources/ChangeSource.h"
 #include "sources/Endpoints.h"
-#include "text/StringCtrl.h"
+#include "text/TextUtils.h"
 
 #include <QStringEncoder>
 #include <QStringList>

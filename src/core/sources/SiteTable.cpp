@@ -1,7 +1,7 @@
 #include "sources/SiteTable.h"
 
 #include "app/TamblinCore.h"
-#include "sources/Texts.h"
+#include "sources/ListTexts.h"
 
 #include <array>
 

@@ -1,6 +1,6 @@
 #include "grid/MyGridCtrl.h"
 
-#include "text/StringCtrl.h"
+#include "text/TextUtils.h"
 
 #include <QApplication>
 #include <QFileDialog>

@@ -5,7 +5,7 @@
 #include "FakeService.h"
 
 #include "download/ListFiles.h"
-#include "text/StringCtrl.h"
+#include "text/TextUtils.h"
 
 #include <QDateTime>
 #include <QFile>

@@ -1,8 +1,8 @@
-#include "download/DownProc.h"
+#include "download/WorkerPool.h"
 
 #include "app/WindowPort.h"
 #include "download/DownloadJobList.h"
-#include "net/URLSource2.h"
+#include "net/HttpClient.h"
 
 #include <algorithm>
 #include <chrono>

@@ -4,7 +4,7 @@
 #include "sources/ChangeSource.h"
 #include "sources/Endpoints.h"
 #include "sources/SiteTable.h"
-#include "sources/Texts.h"
+#include "sources/ListTexts.h"
 
 #include <gtest/gtest.h>
 

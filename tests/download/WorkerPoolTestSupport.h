@@ -6,9 +6,9 @@
 #include "LoopbackServer.h" // NoProxyEnvironment
 #include "RecordingWindow.h"
 #include "TestSupport.h"
-#include "download/DownProc.h"
+#include "download/WorkerPool.h"
 #include "download/DownloadJobList.h"
-#include "net/URLSource2.h"
+#include "net/HttpClient.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "text/StringCtrl.h"
+#include "text/TextUtils.h"
 
 #include "TestSupport.h"
 

@@ -1,4 +1,4 @@
-#include "sources/Texts.h"
+#include "sources/ListTexts.h"
 
 namespace tamblin {
 

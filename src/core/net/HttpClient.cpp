@@ -1,7 +1,7 @@
-#include "net/URLSource2.h"
+#include "net/HttpClient.h"
 
 #include "net/CookieStore.h"
-#include "text/StringCtrl.h"
+#include "text/TextUtils.h"
 
 #include <curl/curl.h>
 
