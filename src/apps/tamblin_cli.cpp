@@ -11,7 +11,7 @@
 #include "download/DownloadJobList.h"
 #include "net/CookieStore.h"
 #include "sources/ListDriver.h"
-#include "sources/PictureSources.h"
+#include "sources/SourceSupport.h"
 
 #include <QCoreApplication>
 #include <QDir>

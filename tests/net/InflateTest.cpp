@@ -1,5 +1,5 @@
 #include "TestSupport.h"
-#include "net/HttpClient.h"
+#include "net/Inflate.h"
 
 #include <gtest/gtest.h>
 

@@ -6,6 +6,7 @@
 #include "TestSupport.h"
 #include "net/CookieStore.h"
 #include "net/HttpClient.h"
+#include "net/Inflate.h"
 
 #include <gtest/gtest.h>
 

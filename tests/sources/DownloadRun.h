@@ -7,7 +7,7 @@
 #include "download/WorkerPool.h"
 #include "download/DownloadDriver.h"
 #include "download/DownloadJobList.h"
-#include "sources/PictureSources.h"
+#include "sources/SourceSupport.h"
 
 #include <QDirIterator>
 #include <QFileInfo>

@@ -7,7 +7,7 @@
 #include "app/SoftSettings.h"
 #include "app/TamblinCore.h"
 #include "net/CookieStore.h"
-#include "sources/ChangeSource.h"
+#include "sources/SourceSupport.h"
 #include "sources/ListDriver.h"
 #include "sources/ListTexts.h"
 

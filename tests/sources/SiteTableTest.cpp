@@ -1,7 +1,7 @@
 // Address recognition, the source selector and the number reading of the
 // extractors: pure logic, no network.
 #include "app/TamblinCore.h"
-#include "sources/ChangeSource.h"
+#include "sources/SourceSupport.h"
 #include "sources/Endpoints.h"
 #include "sources/SiteTable.h"
 #include "sources/ListTexts.h"

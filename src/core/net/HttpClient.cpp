@@ -1,6 +1,7 @@
 #include "net/HttpClient.h"
 
 #include "net/CookieStore.h"
+#include "net/Inflate.h"
 #include "text/TextUtils.h"
 
 #include <curl/curl.h>

@@ -108,14 +108,6 @@ public:
     bool gzipped = false;
 };
 
-// Inflates a gzip or zlib stream, appending to `target`; true only when the
-// stream ended properly. Output is capped at kMaxTextBytes, or at `limit`
-// (negative: no cap); a stream that would pass it yields false.
-bool InflateBody(const char *data, qsizetype length, QByteArray &target);
-bool InflateBody(const char *data, qsizetype length, QByteArray &target, qint64 limit);
-// Size of the inflated stream, without keeping it; -1 when it passes `limit`.
-qint64 InflatedSize(const char *data, qsizetype length, qint64 limit);
-
 // The address as it goes on the wire: leading and trailing blanks and control
 // characters dropped, tabs and line breaks removed, unsafe characters
 // percent-encoded (as UTF-8), the host in its ASCII form. Empty when it is not

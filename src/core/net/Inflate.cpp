@@ -1,3 +1,5 @@
+#include "net/Inflate.h"
+
 #include "net/HttpClient.h"
 
 #include <zlib.h>

@@ -3,9 +3,12 @@
 #include "app/TamblinCore.h"
 #include "app/WindowPort.h"
 #include "download/FileUtils.h"
-#include "sources/ChangeSource.h"
-#include "sources/SiteTable.h"
 #include "sources/ListTexts.h"
+#include "sources/SinaBlog.h"
+#include "sources/SinaPhoto.h"
+#include "sources/SiteTable.h"
+#include "sources/SourceSupport.h"
+#include "sources/Weibo.h"
 
 #include <QDir>
 

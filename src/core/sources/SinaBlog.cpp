@@ -1,0 +1,105 @@
+#include "sources/SinaBlog.h"
+
+#include "app/TamblinCore.h"
+#include "download/NamingRules.h"
+#include "sources/Endpoints.h"
+#include "sources/SourceSupport.h"
+#include "text/TextUtils.h"
+
+#include <QStringList>
+
+namespace tamblin {
+
+using namespace Qt::StringLiterals;
+
+
+void ListSinaBlogArticles(TamblinCore &core, const QString &address)
+{
+    UrlSource source;
+    UrlRequest request = PageRequest();
+
+    // The older page design marks its items differently; the first page
+    // decides which marker the whole run uses.
+    QString separator = u"class=\"atc_title\">"_s;
+    ST_PERLISTRECORD article;
+    QStringList pieces;
+    QString page;
+    std::size_t previousPageHash = 0;
+    bool more = true;
+    for (int pageNumber = 1; more; ++pageNumber) {
+        if (!FetchText(source, request, address + u'_' + QString::number(pageNumber) + u".html"_s, page))
+            break;
+        // A service that answers every page number with the same page (and
+        // its next-page link) would otherwise be walked for ever.
+        const std::size_t pageHash = qHash(page);
+        if (pageNumber > 1 && pageHash == previousPageHash)
+            break;
+        previousPageHash = pageHash;
+        if (!page.contains(u"\">下一页"))
+            more = false; // the last page, still read
+
+        QStringView rest(page);
+        if (pageNumber == 1) {
+            core.m_userFolder = StripTags(GetBetween(rest, u"blogtitle\">", u"</", kAdvance));
+            if (SplitString(pieces, rest, separator) == 0) {
+                separator = u"class=\"SG_j_linedot"_s;
+                SplitString(pieces, rest, separator);
+            }
+        } else {
+            SplitString(pieces, rest, separator);
+        }
+
+        for (qsizetype i = 1; i < pieces.size(); ++i) {
+            QStringView piece(pieces[i]);
+            article.count = -1;
+            article.flags = 0;
+            article.name = GetBetween(piece, u"title=\"", u"\"", 0);
+            if (article.name.isEmpty())
+                continue;
+            article.albumUrl = GetBetween(piece, u"href=\"", u"\"", 0);
+            core.OnAlbumAdded(article);
+            if (ListStopAsked(core))
+                return;
+        }
+        // Pages without articles still honour a stop request.
+        if (ListStopAsked(core))
+            return;
+    }
+}
+
+void ListSinaBlogPictures(TamblinCore &core, int albumIndex)
+{
+    const ST_PERLISTRECORD *album = core.m_albums.At(albumIndex);
+    if (!album)
+        return;
+    const QString articleName = album->name;
+
+    UrlSource source;
+    UrlRequest request = PageRequest();
+    request.url = album->albumUrl;
+    // Only the article body remains of the page.
+    request.beginMarker = QByteArrayLiteral("class=\"articalContent");
+    request.endMarker = QByteArrayLiteral("class=\"shareUp\">");
+    if (!source.Fetch(request, 0))
+        return;
+    // No UTF-8 flag: blog pages are GBK.
+    const QString body = TakeText(source, kTextInflate);
+    if (body.isEmpty())
+        return;
+
+    const QStringView urlMarker = u"&url=";
+    const QStringView realSrcMarker = u"real_src =\"";
+    const QStringView marker =
+        CountOccurrences(body, urlMarker) == CountOccurrences(body, realSrcMarker) ? urlMarker : realSrcMarker;
+    QStringList pieces;
+    if (SplitString(pieces, body, marker) < 1 || pieces.size() < 2)
+        return;
+    QString address = pieces[1];
+    TruncateAtMarker(address, u"\"");
+    address.replace(u"/middle/"_s, u"/orignal/"_s);
+    address.replace(u"/bmiddle/"_s, u"/orignal/"_s);
+    address.replace(u"/mw690/"_s, u"/orignal/"_s);
+    AddPictureJob(core, address, articleName, QString(), albumIndex);
+}
+
+} // namespace tamblin
