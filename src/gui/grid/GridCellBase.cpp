@@ -1,3 +1,4 @@
+
 #include "grid/GridCellBase.h"
 
 #include "grid/GridCtrl.h"

@@ -1,3 +1,4 @@
+
 #include "grid/GridCellCheck.h"
 
 #include "grid/GridCtrl.h"

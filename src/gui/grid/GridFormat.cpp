@@ -1,3 +1,4 @@
+
 #include "grid/GridFormat.h"
 
 namespace tamblin {
