@@ -154,6 +154,8 @@ TEST_F(UrlSourceTest, ErrorStatusWithBodyIsAnAnswer)
     UrlSource source;
     ASSERT_TRUE(source.Fetch(Request(Url(u"/body?status=404&text=missing"_s)), 0));
     EXPECT_EQ(source.body, QByteArray("missing"));
+    EXPECT_EQ(source.status, 404);
+    EXPECT_EQ(source.error, FetchError::None);
     EXPECT_TRUE(source.responseHeaders.startsWith(u"HTTP/1.1 404"_s));
     ASSERT_TRUE(source.Fetch(Request(Url(u"/body?status=500&text=broken"_s)), 0));
     EXPECT_EQ(source.GetText(kTextUtf8), u"broken"_s);
@@ -297,16 +299,30 @@ TEST_F(UrlSourceTest, FileModeRenamesOnlyCompletePicturesWithinLimits)
     EXPECT_EQ(entries(), QStringList{u"pic.jpg"_s});
 
     // Failures leave the earlier file alone and no temporary file behind:
-    // cut short, passing the limit while arriving, below the minimum.
-    const QStringList failing = {u"/body?size=200000&cut=120000"_s, u"/body?size=400000&len=none"_s,
-                                 u"/body?size=2000&len=none"_s};
-    for (const QString &path : failing) {
-        request = Request(Url(path), file);
+    // cut short, passing the limit while arriving, below the minimum, an
+    // error page of any size.
+    const struct {
+        QString path;
+        FetchError error;
+        int status;
+    } failing[] = {
+        {u"/body?size=200000&cut=120000"_s, FetchError::Incomplete, 200},
+        {u"/body?size=400000&len=none"_s, FetchError::SizeLimit, 200},
+        {u"/body?size=2000&len=none"_s, FetchError::SizeLimit, 200},
+        {u"/body?status=404&size=50000"_s, FetchError::HttpStatus, 404},
+        {u"/body?status=503&size=50000&len=none"_s, FetchError::HttpStatus, 503},
+    };
+    for (const auto &f : failing) {
+        request = Request(Url(f.path), file);
         request.minSizeKb = 3;
         request.maxSizeKb = 300;
-        EXPECT_FALSE(source.Fetch(request, 3)) << path.toStdString();
-        EXPECT_EQ(m_dir.Read(u"pic.jpg"_s), whole) << path.toStdString();
-        EXPECT_EQ(entries(), QStringList{u"pic.jpg"_s}) << path.toStdString();
+        EXPECT_FALSE(source.Fetch(request, 3)) << f.path.toStdString();
+        EXPECT_EQ(source.error, f.error) << f.path.toStdString();
+        EXPECT_EQ(source.status, f.status) << f.path.toStdString();
+        EXPECT_TRUE(source.errorText.contains(u"127.0.0.1"_s) || f.error == FetchError::Write)
+            << source.errorText.toStdString();
+        EXPECT_EQ(m_dir.Read(u"pic.jpg"_s), whole) << f.path.toStdString();
+        EXPECT_EQ(entries(), QStringList{u"pic.jpg"_s}) << f.path.toStdString();
     }
     // A new complete picture replaces the old one.
     ASSERT_TRUE(source.Fetch(Request(Url(u"/body?text=new"_s), file), 3));
@@ -314,6 +330,7 @@ TEST_F(UrlSourceTest, FileModeRenamesOnlyCompletePicturesWithinLimits)
 
     // A folder that does not exist fails the exchange.
     EXPECT_FALSE(source.Fetch(Request(Url(u"/body?text=x"_s), m_dir.File(u"none/pic.jpg"_s)), 3));
+    EXPECT_EQ(source.error, FetchError::Write);
 }
 
 TEST_F(UrlSourceTest, RedirectsAreFollowedOnlyToHttp)

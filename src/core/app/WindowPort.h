@@ -45,6 +45,16 @@ public:
 
     // Opens a folder in the platform's file browser.
     virtual void OpenFolder(const QString &path) = 0;
+
+    // A worker needs a login: shows the login browser modally at `startUrl`
+    // (empty: no page loaded) and returns once the user has closed it; true
+    // when a browser was shown. Front ends without one return false and the
+    // worker tells the user another way.
+    virtual bool OpenLogin(const QString &startUrl)
+    {
+        Q_UNUSED(startUrl);
+        return false;
+    }
 };
 
 } // namespace tamblin

@@ -151,6 +151,7 @@ struct Exchange {
     bool finalHeaders = false;
     bool redirectHop = false; // the block names a redirect that libcurl follows
     bool failed = false;
+    FetchError reason = FetchError::None; // the first reason found wins
     bool endMarkerHit = false;
     qint64 received = 0;      // body bytes taken (file mode)
     qsizetype roundBytes = 0; // body bytes of the current read
@@ -187,6 +188,7 @@ struct Exchange {
         }
         block += "\r\n";
         finalHeaders = true;
+        source.status = int(code);
         source.responseHeaders = QString::fromLatin1(block);
         source.gzipped = block.contains("gzip");
         QString rest = source.responseHeaders;
@@ -194,19 +196,24 @@ struct Exchange {
             const qint64 announced = LeadingNumber(rest);
             if (announced < qint64(request.minSizeKb) * 1024
                 || (request.maxSizeKb != 0 && announced > qint64(request.maxSizeKb) * 1024))
-                return Fail();
+                return Fail(FetchError::SizeLimit);
         }
         if (!textMode) {
+            // An error page is not the picture asked for.
+            if (code >= 400)
+                return Fail(FetchError::HttpStatus);
             file = std::make_unique<QSaveFile>(request.filePath);
             if (!file->open(QIODevice::WriteOnly))
-                return Fail();
+                return Fail(FetchError::Write);
         }
         return true;
     }
 
-    bool Fail()
+    bool Fail(FetchError why = FetchError::Other)
     {
         failed = true;
+        if (reason == FetchError::None)
+            reason = why;
         return false;
     }
 
@@ -214,8 +221,10 @@ struct Exchange {
     bool TakeBody(const char *data, qsizetype n)
     {
         if (!textMode) {
-            if (received + n > request.maxFileBytes || file->write(data, n) != n)
-                return Fail();
+            if (received + n > request.maxFileBytes)
+                return Fail(FetchError::SizeLimit);
+            if (file->write(data, n) != n)
+                return Fail(FetchError::Write);
             received += n;
         } else {
             QByteArray &body = source.body;
@@ -226,10 +235,10 @@ struct Exchange {
                 return false;
             }
             if (body.size() > request.maxTextBytes)
-                return Fail();
+                return Fail(FetchError::SizeLimit);
         }
         if (request.maxSizeKb != 0 && BodySize() > qint64(request.maxSizeKb) * 1024)
-            return Fail();
+            return Fail(FetchError::SizeLimit);
         return true;
     }
 
@@ -297,6 +306,42 @@ qint64 Elapsed(Clock::time_point since, Clock::time_point now)
     return std::chrono::duration_cast<milliseconds>(now - since).count();
 }
 
+FetchError ErrorOfCode(CURLcode code)
+{
+    switch (code) {
+    case CURLE_OK:
+        return FetchError::None;
+    case CURLE_COULDNT_RESOLVE_PROXY:
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+    case CURLE_GOT_NOTHING:
+    case CURLE_PROXY:
+        return FetchError::Connect;
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+        return FetchError::Certificate;
+    case CURLE_OPERATION_TIMEDOUT:
+        return FetchError::TimedOut;
+    case CURLE_PARTIAL_FILE:
+        return FetchError::Incomplete;
+    case CURLE_WRITE_ERROR:
+        return FetchError::Write;
+    case CURLE_UNSUPPORTED_PROTOCOL:
+    case CURLE_URL_MALFORMAT:
+        return FetchError::BadAddress;
+    default:
+        return FetchError::Other;
+    }
+}
+
 // Runs the transfer with libcurl's multi interface so that the reads, their
 // pauses and the time-outs stay in our hands. True when the answer arrived
 // whole (or up to the end marker).
@@ -305,7 +350,7 @@ bool RunTransfer(Exchange &ex)
     const UrlRequest &request = ex.request;
     CURLM *multi = curl_multi_init();
     if (!multi)
-        return false;
+        return ex.Fail();
     curl_multi_add_handle(multi, ex.easy);
     const Clock::time_point start = Clock::now();
     const bool hasPost = request.postBody.has_value();
@@ -339,15 +384,15 @@ bool RunTransfer(Exchange &ex)
         // that each wait for response bytes may take readTimeoutMs.
         const std::uint32_t stepLimit = ex.requestSent ? request.readTimeoutMs : request.connectTimeoutMs;
         if (stepLimit != 0 && Elapsed(ex.lastActivity, now) > qint64(stepLimit)) {
-            ex.failed = true;
+            ex.Fail(FetchError::TimedOut);
             break;
         }
         if (request.cancel && request.cancel->load()) {
-            ex.failed = true;
+            ex.Fail(FetchError::Stopped);
             break;
         }
         if (request.totalTimeoutMs != 0 && Elapsed(start, now) > qint64(request.totalTimeoutMs)) {
-            ex.failed = true;
+            ex.Fail(FetchError::TimedOut);
             break;
         }
         // Slow but not stalled: judged over whole windows once the answer
@@ -356,7 +401,7 @@ bool RunTransfer(Exchange &ex)
             const qint64 window = std::max<qint64>(1000, request.readTimeoutMs);
             if (Elapsed(ex.windowStart, now) >= window) {
                 if (ex.windowBytes < qint64(request.minBytesPerSec) * window / 1000) {
-                    ex.failed = true;
+                    ex.Fail(FetchError::TimedOut);
                     break;
                 }
                 ex.windowStart = now;
@@ -380,7 +425,45 @@ bool RunTransfer(Exchange &ex)
     curl_multi_cleanup(multi);
     if (ex.failed)
         return false;
-    return ex.endMarkerHit || (done && code == CURLE_OK && ex.finalHeaders);
+    if (ex.endMarkerHit || (done && code == CURLE_OK && ex.finalHeaders))
+        return true;
+    return ex.Fail(code == CURLE_OK ? FetchError::Incomplete : ErrorOfCode(code));
+}
+
+// The host of a prepared address, for messages.
+QString HostOf(const QByteArray &url)
+{
+    return QUrl::fromEncoded(url).host();
+}
+
+QString DescribeError(FetchError error, const QString &host, int status, const char *detail)
+{
+    const QString more = detail && *detail ? u": "_s + QString::fromUtf8(detail) : QString();
+    switch (error) {
+    case FetchError::None:
+        return {};
+    case FetchError::BadAddress:
+        return u"not an http or https address"_s + more;
+    case FetchError::Connect:
+        return u"could not reach "_s + host + more;
+    case FetchError::Certificate:
+        return u"the certificate of "_s + host + u" did not verify"_s + more;
+    case FetchError::TimedOut:
+        return u"timed out waiting for "_s + host;
+    case FetchError::HttpStatus:
+        return u"HTTP "_s + QString::number(status) + u" from "_s + host;
+    case FetchError::SizeLimit:
+        return u"size outside the limits, from "_s + host;
+    case FetchError::Incomplete:
+        return u"answer of "_s + host + u" cut short"_s + more;
+    case FetchError::Write:
+        return u"could not write the file"_s;
+    case FetchError::Stopped:
+        return u"stopped"_s;
+    case FetchError::Other:
+        break;
+    }
+    return u"failed to fetch from "_s + host + more;
 }
 
 QList<Cookie> ExchangeCookies(CURL *easy)
@@ -467,18 +550,27 @@ bool UrlSource::FetchOnce(const UrlRequest &request, int options)
     Q_UNUSED(options); // without a cache of our own the cache flags change nothing
     body.clear();
     bodyBytes = 0;
+    status = 0;
+    error = FetchError::None;
+    errorText.clear();
     beginMarker = request.beginMarker;
     endMarker = request.endMarker;
     gzipped = false;
     maxTextBytes = request.maxTextBytes;
 
     const QByteArray url = PrepareUrl(request.url);
-    if (url.isEmpty())
+    if (url.isEmpty()) {
+        error = FetchError::BadAddress;
+        errorText = DescribeError(error, QString(), 0, nullptr);
         return false;
+    }
     InitCurlOnce();
     CURL *easy = curl_easy_init();
-    if (!easy)
+    if (!easy) {
+        error = FetchError::Other;
+        errorText = DescribeError(error, HostOf(url), 0, nullptr);
         return false;
+    }
 
     Exchange ex(*this, request);
     ex.easy = easy;
@@ -519,6 +611,13 @@ bool UrlSource::FetchOnce(const UrlRequest &request, int options)
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, &ex);
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Exchange::OnBody);
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, &ex);
+    char curlError[CURL_ERROR_SIZE] = {};
+    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, curlError);
+    // Certificates verify against the system store, or the bundle that
+    // CURL_CA_BUNDLE names, as curl itself reads it.
+    const QByteArray caBundle = qgetenv("CURL_CA_BUNDLE");
+    if (!caBundle.isEmpty())
+        curl_easy_setopt(easy, CURLOPT_CAINFO, caBundle.constData());
 
     const QByteArray verb = request.verb.toLatin1();
     if (request.postBody) {
@@ -558,18 +657,22 @@ bool UrlSource::FetchOnce(const UrlRequest &request, int options)
         const qint64 size = bodyBytes;
         if (size < qint64(request.minSizeKb) * 1024
             || (request.maxSizeKb != 0 && size > qint64(request.maxSizeKb) * 1024))
-            ok = false;
+            ok = ex.Fail(FetchError::SizeLimit);
     }
     // A gzip answer is kept compressed; one that would inflate past the
     // ceiling is refused now rather than when it is decoded.
     if (ok && ex.textMode && gzipped && InflatedSize(body.constData(), body.size(), maxTextBytes) < 0)
-        ok = false;
+        ok = ex.Fail(FetchError::SizeLimit);
     if (ex.file) {
-        if (ok)
-            ok = ex.file->commit();
-        else
+        if (ok && !ex.file->commit())
+            ok = ex.Fail(FetchError::Write);
+        if (!ok)
             ex.file->cancelWriting();
         ex.file.reset(); // without a commit the temporary file is removed
+    }
+    if (!ok) {
+        error = ex.reason == FetchError::None ? FetchError::Other : ex.reason;
+        errorText = DescribeError(error, HostOf(url), status, curlError);
     }
     return ok;
 }
@@ -609,6 +712,8 @@ bool UrlSource::Fetch(const UrlRequest &request, int options)
                 return true;
             if (PassesContentCheck(*this, request, options))
                 return true;
+            error = FetchError::Other;
+            errorText = u"the answer failed the content check"_s;
             // A file that failed the check is not a picture to keep.
             if (!request.filePath.isEmpty())
                 QFile::remove(request.filePath);

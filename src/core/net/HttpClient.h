@@ -30,6 +30,21 @@ inline constexpr int kTextEucKr = 4;
 inline constexpr int kTextBig5 = 8;
 inline constexpr int kTextDetectUtf8 = 16;
 
+// Why the last exchange failed; None after a success.
+enum class FetchError {
+    None,
+    BadAddress,  // not an http or https address
+    Connect,     // host or proxy not found, connection refused or reset, proxy refusal
+    Certificate, // the server's certificate did not verify, or TLS could not be agreed
+    TimedOut,    // a step took longer than its time-out, or the answer trickled
+    HttpStatus,  // file mode: the answer's status was 400 or above
+    SizeLimit,   // outside minSizeKb/maxSizeKb or a ceiling
+    Incomplete,  // cut short: fewer bytes than announced, or the connection ended early
+    Write,       // the file could not be written
+    Stopped,     // UrlRequest::cancel was set
+    Other,       // anything else (too many redirects, a forbidden scheme, ...)
+};
+
 // The agent text every request carries.
 extern const char kUserAgent[];
 
@@ -96,6 +111,15 @@ public:
     QString GetText(int options) const;
 
     QString responseHeaders; // raw header block, CR LF line ends
+    // Status of the last final answer (after redirects); 0 when none came.
+    // Text mode keeps an answer whatever its status (a 404 page is a page);
+    // file mode fails on 400 and above and leaves no file.
+    int status = 0;
+    // Why the last exchange failed, and the same in words for people: the
+    // host and what went wrong ("HTTP 404 from h", "certificate of h did
+    // not verify: ...").
+    FetchError error = FetchError::None;
+    QString errorText;
     // Text mode: the body (after marker cutting). File mode: stays empty, the
     // body goes straight to the file; look at bodyBytes or the result.
     QByteArray body;
