@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <ctime>
 #include <memory>
+#include <vector>
 
 namespace tamblin {
 
@@ -105,7 +106,7 @@ QString StripTags(const QString &text)
     const QStringView in(text);
     QString out;
     out.reserve(in.size());
-    QSet<QStringView> dropped;
+    std::vector<QStringView> dropped;
     qsizetype from = 0;
     qsizetype close = -1; // the first ">" at or after the current position
     bool stopped = false;
@@ -122,19 +123,20 @@ QString StripTags(const QString &text)
             break;
         }
         out.append(in.sliced(from, open - from));
-        dropped.insert(in.sliced(open + 1, close - open - 1));
+        dropped.push_back(in.sliced(open + 1, close - open - 1));
         stopped = in[close - 1] == u'<';
         from = close + 1;
     }
-    if (stopped && !dropped.isEmpty()) {
+    if (stopped && !dropped.empty()) {
         // Past the stop: a "<" nearest before each ">" opens the only
         // candidate, so every character is looked at a bounded number of times.
+        const QSet<QStringView> known(dropped.begin(), dropped.end());
         qsizetype open = -1;
         for (qsizetype at = from; at < in.size(); ++at) {
             if (in[at] == u'<') {
                 open = at;
             } else if (in[at] == u'>' && open >= 0) {
-                if (dropped.contains(in.sliced(open + 1, at - open - 1))) {
+                if (known.contains(in.sliced(open + 1, at - open - 1))) {
                     out.append(in.sliced(from, open - from));
                     from = at + 1;
                 }
