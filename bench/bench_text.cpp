@@ -1,6 +1,6 @@
 // Walks pages of 2 MB and 20 MB with the marker helpers the way the
-// extractors do, and prints both times and their ratio: a linear walk gives a
-// ratio close to 10.
+// extractors do, and strips the tags of a caption as large, and prints both
+// times and their ratio: a linear walk gives a ratio close to 10.
 #include "text/TextUtils.h"
 
 #include <QStringList>
@@ -37,6 +37,16 @@ QString PictureHtml(qsizetype bytes)
                     .arg(i).arg(i % 16);
     }
     return page + u"</div></body></html>"_s;
+}
+
+// A hostile caption: a distinct tag every nine characters.
+QString TaggedText(qsizetype bytes)
+{
+    QString text;
+    text.reserve(bytes + 16);
+    for (int i = 0; text.size() < bytes; ++i)
+        text += u"<t%1>ab"_s.arg(i, 6, 10, QChar(u'0'));
+    return text;
 }
 
 int WalkJson(const QString &json)
@@ -99,5 +109,6 @@ int main()
 {
     Report("Weibo JSON, SplitString", WeiboJson, WalkJson);
     Report("HTML, GetBetween walk", PictureHtml, WalkHtml);
+    Report("Tagged caption, StripTags", TaggedText, [](const QString &text) { return int(StripTags(text).size()); });
     return 0;
 }

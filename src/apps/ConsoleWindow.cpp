@@ -4,6 +4,7 @@
 #include "app/TamblinCore.h"
 #include "download/WorkerPool.h"
 #include "sources/ListTexts.h"
+#include "sources/SourceSupport.h"
 
 #include <algorithm>
 #include <utility>
@@ -203,5 +204,19 @@ void ConsoleWindow::AddHistoryItem(int, const QString &) {}
 void ConsoleWindow::ClearHistoryItems(int) {}
 
 void ConsoleWindow::OpenFolder(const QString &) {}
+
+bool ConsoleWindow::ExplainNoAlbums(int subMode, const QString &fetchFailure)
+{
+    QString text;
+    if (!fetchFailure.isEmpty())
+        text = u"No album found: a page could not be fetched (%1)."_s.arg(fetchFailure);
+    else if (subMode == kSubModeWeibo)
+        text = u"No Weibo album found. Weibo shows albums only to a logged-in visitor: log in with a browser, "
+               "export its cookies as a cookies.txt file and pass it with --cookies FILE."_s;
+    else
+        text = u"No album found at this address."_s;
+    ShowMessage(text);
+    return true;
+}
 
 } // namespace tamblin

@@ -56,6 +56,9 @@ public:
     void AddHistoryItem(int which, const QString &text) override;
     void ClearHistoryItems(int which) override;
     void OpenFolder(const QString &path) override;
+    // A terminal cannot log in: says what failed, or points a Weibo run at
+    // --cookies.
+    bool ExplainNoAlbums(int subMode, const QString &fetchFailure) override;
 
     // The row of an album as the grid shows it: number, name, count text and
     // remark, separated by tabs.

@@ -3,6 +3,7 @@
 //   tamblin-cli list URL [--json] [--cookies FILE]
 //   tamblin-cli download URL [--albums LIST] [--save DIR] [--threads N]
 //                            [--timeout S] [--min-kb N] [--max-kb N]
+//                            [--retry-failed]
 #include "ConsoleWindow.h"
 
 #include "app/TamblinCore.h"
@@ -11,6 +12,7 @@
 #include "download/DownloadJobList.h"
 #include "net/CookieStore.h"
 #include "sources/ListDriver.h"
+#include "sources/SiteTable.h"
 #include "sources/SourceSupport.h"
 
 #include <QCoreApplication>
@@ -38,12 +40,17 @@ namespace {
 constexpr int kExitFound = 0;
 constexpr int kExitNone = 1;
 constexpr int kExitUsage = 2;
+constexpr int kExitFailures = 3;
+constexpr int kExitInterrupted = 4;
 
 const char kUsage[] =
     "Usage: tamblin-cli list URL [--json] [--cookies FILE]\n"
     "       tamblin-cli download URL [--albums LIST] [--save DIR] [--threads N]\n"
     "                   [--timeout S] [--min-kb N] [--max-kb N] [--cookies FILE]\n"
+    "                   [--retry-failed]\n"
     "       tamblin-cli --help\n"
+    "\n"
+    "URL is an http:// or https:// address.\n"
     "\n"
     "list    Lists the albums of the user whose page URL names, as the window's\n"
     "        get-albums button does: a Sina photo page lists its albums, a Sina\n"
@@ -69,6 +76,7 @@ const char kUsage[] =
     "                the cookie store before the run, for example a Weibo login.\n"
     "                The store is kept in the per-user data folder (or in the\n"
     "                file TAMBLIN_COOKIE_FILE names), so the login is kept.\n"
+    "                Lines that are no well-formed cookie are skipped.\n"
     "--help          Show this text.\n"
     "\n"
     "download  Lists the albums of URL as list does (the rows go to standard\n"
@@ -79,50 +87,129 @@ const char kUsage[] =
     "        fix-ups follow the naming rules and option bits of the Sina site in\n"
     "        \"soft.dat\" of the current directory.\n"
     "\n"
+    "        Pictures that do not download are listed in \"failed.txt\" in their\n"
+    "        album's folder: one line each, the address, a tab, the file name and\n"
+    "        a tab and the reason. A later run of the album without failures\n"
+    "        removes the file.\n"
+    "\n"
     "--albums LIST   Row numbers as list prints them, e.g. 1,3-5 (default: all).\n"
     "--save DIR      The save folder (default: the most recent save path of\n"
-    "                \"soft.dat\", else the current directory); it enters the\n"
-    "                save-path history.\n"
+    "                \"soft.dat\", else the current directory); once it could be\n"
+    "                made, it enters the save-path history.\n"
     "--threads N     Pictures fetched at once, 1 to 15.\n"
-    "--timeout S     Read time-out of a picture in seconds, 1 to 65535.\n"
+    "--timeout S     Read time-out of a picture in seconds, 10 to 65535.\n"
     "--min-kb N      Keep only pictures of at least N KiB (0: no limit).\n"
-    "--max-kb N      Keep only pictures of at most N KiB (0: no limit).\n"
+    "--max-kb N      Keep only pictures of at most N KiB (0: no limit); not\n"
+    "                below the smallest size.\n"
     "                The four numbers stand for the site's download settings\n"
     "                for this run only; \"soft.dat\" keeps its own.\n"
+    "--retry-failed  Download only the pictures listed in the \"failed.txt\" of\n"
+    "                each chosen album, under their recorded names, without\n"
+    "                reading the album's pages again.\n"
     "\n"
     "        On a terminal a progress bar shows the pictures of the album done\n"
-    "        and to do. Ctrl+C stops the download (running pictures finish,\n"
-    "        nothing further starts); a second Ctrl+C ends the program at once.\n"
+    "        and to do. Ctrl+C stops the download: running pictures finish,\n"
+    "        nothing further starts, and a picture that does not end is given\n"
+    "        up after a grace period; a second Ctrl+C ends the program at once.\n"
     "\n"
     "Status lines and messages go to standard error. The proxy of the\n"
-    "environment (http_proxy, no_proxy) is used.\n"
+    "environment (http_proxy, https_proxy, no_proxy) is used.\n"
     "\n"
-    "Exit status of list: 0 when at least one album was found, 1 when none\n"
-    "was, 2 for a usage error. Of download: 0 when the run finished (also when\n"
-    "stopped), 1 when it could not start (no albums, no album of LIST, a save\n"
-    "folder that cannot be made), 2 for a usage error, 130 when Ctrl+C came\n"
-    "before the download began.\n";
+    "Exit status:\n"
+    "  0  list: at least one album was found. download: every chosen album\n"
+    "     was walked and every picture saved or skipped by a rule (size\n"
+    "     limits, the skip rule).\n"
+    "  1  list: no album was found. download: the run could not start (no\n"
+    "     albums, no album of LIST, a save folder that cannot be made).\n"
+    "  2  usage error.\n"
+    "  3  download: the run ended, but some pictures failed (the summary says\n"
+    "     how many and names the failed.txt files) or an album's pages could\n"
+    "     not all be read.\n"
+    "  4  stopped by Ctrl+C.\n";
 
-constexpr int kExitInterrupted = 130;
-
-std::atomic<std::uint8_t> *g_listState = nullptr;
-std::atomic<tamblin::TamblinCore *> g_downCore{nullptr};
+// Set by the first Ctrl+C; everything else happens outside the handler.
 std::atomic<bool> g_interrupted{false};
-static_assert(std::atomic<std::uint8_t>::is_always_lock_free && std::atomic<bool>::is_always_lock_free);
+static_assert(std::atomic<bool>::is_always_lock_free);
 
-// The first Ctrl-C stops the list after the album being added, as a second
-// press of the get-albums button does, or the download as a second press of
-// the download button does; the second one ends the program. Only atomic
-// stores here.
 extern "C" void OnInterrupt(int)
 {
     g_interrupted = true;
-    if (g_listState)
-        g_listState->store(2);
-    if (tamblin::TamblinCore *core = g_downCore.load())
-        tamblin::RequestDownloadStop(*core);
+    // The second one ends the program.
     std::signal(SIGINT, SIG_DFL);
 }
+
+// Carries a Ctrl+C to the run of one core, as a second press of its button
+// does, and tells the user what happens meanwhile.
+class InterruptRelay {
+public:
+    enum class Phase { List, Download };
+
+    InterruptRelay(TamblinCore &core, WindowPort &window) : m_core(core), m_window(window)
+    {
+        std::signal(SIGINT, OnInterrupt);
+        m_thread = std::thread([this] { Run(); });
+    }
+
+    ~InterruptRelay()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_end = true;
+        }
+        m_wake.notify_one();
+        m_thread.join();
+        std::signal(SIGINT, SIG_DFL);
+    }
+
+    void SetPhase(Phase phase)
+    {
+        std::lock_guard lock(m_mutex);
+        m_phase = phase;
+        m_handled = false; // a Ctrl+C seen during the list stops the download too
+    }
+
+private:
+    void Run()
+    {
+        using namespace std::chrono;
+        std::unique_lock lock(m_mutex);
+        steady_clock::time_point stoppedAt;
+        bool warned = false;
+        while (!m_wake.wait_for(lock, milliseconds(50), [this] { return m_end; })) {
+            if (!g_interrupted)
+                continue;
+            if (!m_handled) {
+                m_handled = true;
+                stoppedAt = steady_clock::now();
+                if (m_phase == Phase::List) {
+                    m_core.m_listState = 2;
+                    m_window.ShowMessage(u"Stopping after the album being listed (Ctrl+C again quits at once)."_s);
+                } else {
+                    RequestDownloadStop(m_core);
+                    m_window.ShowMessage(u"Stopping: the pictures in progress finish, nothing further starts "
+                                         "(Ctrl+C again quits at once)."_s);
+                }
+            } else if (m_phase == Phase::Download && !warned && g_poolRunning
+                       && steady_clock::now() - stoppedAt > kSlowStop) {
+                warned = true;
+                const auto grace = duration_cast<seconds>(2 * kStragglerGrace).count();
+                m_window.ShowMessage(u"A picture in progress has not ended; it is given up at most %1 s after "
+                                     "the stop."_s.arg(grace));
+            }
+        }
+    }
+
+    static constexpr std::chrono::seconds kSlowStop{3};
+
+    TamblinCore &m_core;
+    WindowPort &m_window;
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    Phase m_phase = Phase::List;
+    bool m_handled = false;
+    bool m_end = false;
+    std::thread m_thread;
+};
 
 int UsageError(const QString &problem)
 {
@@ -180,17 +267,13 @@ bool StartCore(TamblinCore &core, const QString &cookiesFile)
     return true;
 }
 
-// Presses the get-albums button and waits for the list run; Ctrl-C stays
-// bound to the stop from here on.
+// Presses the get-albums button and waits for the list run.
 ListPress RunListWorker(TamblinCore &core)
 {
-    g_listState = &core.m_listState;
-    std::signal(SIGINT, OnInterrupt);
     std::thread worker;
     const ListPress press = PressGetAlbums(core, worker);
     if (worker.joinable())
         worker.join();
-    g_listState = nullptr;
     return press;
 }
 
@@ -208,8 +291,13 @@ int RunList(const ListOptions &options)
     window.SetSavePath(core.m_appDir);
     core.m_ready = 1;
 
-    const ListPress press = RunListWorker(core);
-    std::signal(SIGINT, SIG_DFL);
+    ListPress press;
+    {
+        InterruptRelay relay(core, window);
+        press = RunListWorker(core);
+    }
+    if (g_interrupted)
+        return kExitInterrupted;
     if (press != ListPress::Started)
         return kExitNone;
 
@@ -221,7 +309,7 @@ int RunList(const ListOptions &options)
     return core.m_albums.Size() > 0 ? kExitFound : kExitNone;
 }
 
-struct DownloadOptions {
+struct DownloadArgs {
     QString url;
     QString cookiesFile;
     QString albums; // row numbers, "1,3-5"
@@ -230,6 +318,7 @@ struct DownloadOptions {
     std::optional<std::uint16_t> timeoutSec;
     std::optional<std::uint16_t> minKb;
     std::optional<std::uint16_t> maxKb;
+    bool retryFailed = false;
 };
 
 // Row numbers "1,3-5" (from 1) as sorted, distinct, zero-based indices; false
@@ -304,7 +393,27 @@ private:
     std::thread m_thread;
 };
 
-int RunDownloadCommand(const DownloadOptions &options)
+// The run's outcome on standard error, and the exit status it calls for.
+int ReportDownload(const DownloadSummary &summary)
+{
+    const PictureCounts &n = summary.pictures;
+    std::fprintf(stderr, "%u saved, %u skipped by the size limits, %u failed\n", n.saved, n.skipped, n.failed);
+    if (n.failed > 0) {
+        std::fprintf(stderr, "%u pictures failed; they are listed in:\n", n.failed);
+        for (const QString &list : summary.failedLists)
+            std::fprintf(stderr, "  %s\n", QDir::toNativeSeparators(list).toUtf8().constData());
+    }
+    if (!summary.brokenListings.isEmpty()) {
+        std::fputs("The pages of these albums could not all be read:\n", stderr);
+        for (const QString &album : summary.brokenListings)
+            std::fprintf(stderr, "  %s\n", album.toUtf8().constData());
+    }
+    if (summary.stopped || g_interrupted)
+        return kExitInterrupted;
+    return n.failed > 0 || !summary.brokenListings.isEmpty() ? kExitFailures : kExitFound;
+}
+
+int RunDownloadCommand(const DownloadArgs &options)
 {
     // The album rows go to standard error with the other status lines.
     ConsoleWindow window(stderr, stderr);
@@ -314,35 +423,44 @@ int RunDownloadCommand(const DownloadOptions &options)
     if (!StartCore(core, options.cookiesFile))
         return kExitUsage;
 
-    // The save folder: the option (kept in the history, as choosing a folder
-    // in the window keeps it), else the most recent one kept, else here.
+    // The save folder: the option, else the most recent one kept, else here.
     QString savePath;
     if (!options.saveDir.isEmpty()) {
         savePath = QDir::toNativeSeparators(QDir(options.saveDir).absolutePath());
         if (!savePath.endsWith(QDir::separator()))
             savePath += QDir::separator();
-        if (core.AddHistory(1, savePath))
-            core.SaveSettings();
     } else {
         savePath = core.m_settings.savePathHistory[0].Get();
         if (savePath.trimmed().isEmpty())
             savePath = core.m_appDir;
     }
 
-    RegisterPictureExtractors();
-    g_jobs.progressWindow = &window;
-    g_jobs.progressControlId = kIdStatusPicture;
-    g_jobs.poolDone = [&window](std::int64_t, std::uint32_t) { window.FinishProgress(); };
+    // The site's download settings (every run is Sina's), with this run's
+    // options in their place.
+    DownParams params = core.m_settings.downParams[std::size_t(kSiteSina)];
+    if (options.threads)
+        params.threads = *options.threads;
+    if (options.timeoutSec)
+        params.timeoutSec = *options.timeoutSec;
+    if (options.minKb)
+        params.minKb = *options.minKb;
+    if (options.maxKb)
+        params.maxKb = *options.maxKb;
+    if (params.maxKb != 0 && params.minKb > params.maxKb)
+        return UsageError(u"the smallest picture size (%1 KiB) is above the largest (%2 KiB)"_s.arg(params.minKb)
+                              .arg(params.maxKb));
 
+    RegisterPictureExtractors();
     window.SetAddress(options.url);
     window.SetSavePath(savePath);
     core.m_ready = 1;
 
+    InterruptRelay relay(core, window);
     const ListPress press = RunListWorker(core);
-    if (press != ListPress::Started || core.m_albums.Size() == 0)
-        return kExitNone;
     if (g_interrupted)
         return kExitInterrupted;
+    if (press != ListPress::Started || core.m_albums.Size() == 0)
+        return kExitNone;
 
     if (!options.albums.isEmpty()) {
         QList<int> rows;
@@ -359,37 +477,34 @@ int RunDownloadCommand(const DownloadOptions &options)
         window.SetChosen(chosen);
     }
 
-    // The site's download settings, with this run's options in their place.
-    const int site = core.m_listType;
-    DownParams params = site >= 0 && site < kSiteSlots ? core.m_settings.downParams[std::size_t(site)] : DownParams{};
-    if (options.threads)
-        params.threads = *options.threads;
-    if (options.timeoutSec)
-        params.timeoutSec = *options.timeoutSec;
-    if (options.minKb)
-        params.minKb = *options.minKb;
-    if (options.maxKb)
-        params.maxKb = *options.maxKb;
-
     window.SetProgressBar(::isatty(STDERR_FILENO) == 1);
     core.m_downState = 1;
-    g_downCore = &core;
-    // A Ctrl-C between the list and here is not lost.
-    if (g_interrupted)
-        RequestDownloadStop(core);
+    relay.SetPhase(InterruptRelay::Phase::Download);
+    // The job list reaches the window only for this run.
+    g_jobs.progressWindow = &window;
+    g_jobs.progressControlId = kIdStatusPicture;
+    g_jobs.poolDone = [&window](std::int64_t, std::uint32_t) { window.FinishProgress(); };
+    DownloadSummary summary;
     {
         std::optional<ProgressTicker> ticker;
         ticker.emplace(window);
-        std::thread run([&core, params] { RunDownload(core, params); });
+        std::thread thread([&core, &summary, params, retry = options.retryFailed] {
+            summary = RunDownload(core, DownloadOptions{params, retry});
+        });
         // When RunDownload returns, every worker it started has ended.
-        run.join();
+        thread.join();
     }
-    g_downCore = nullptr;
-    std::signal(SIGINT, SIG_DFL);
-    // The window goes with this function.
     g_jobs.progressWindow = nullptr;
     g_jobs.poolDone = {};
-    return window.DownloadStarted() && !window.ChosenAlbums().isEmpty() ? kExitFound : kExitNone;
+
+    if (!summary.started)
+        return kExitNone;
+    // A save folder enters the history only once it could be made.
+    if (!options.saveDir.isEmpty() && core.AddHistory(1, savePath))
+        core.SaveSettings();
+    if (window.ChosenAlbums().isEmpty())
+        return kExitNone;
+    return ReportDownload(summary);
 }
 
 // Walks a command's arguments: options as "--name value" or "--name=value",
@@ -470,7 +585,7 @@ int ParseList(const QStringList &args)
 
 int ParseDownload(const QStringList &args)
 {
-    DownloadOptions options;
+    DownloadArgs options;
     ArgWalker walk(args);
     while (walk.Next()) {
         const QString &name = walk.Name();
@@ -500,14 +615,16 @@ int ParseDownload(const QStringList &args)
             if (!number(options.threads, 1, 15))
                 return UsageError(u"--threads needs a number from 1 to 15"_s);
         } else if (name == u"--timeout"_s) {
-            if (!number(options.timeoutSec, 1, 65535))
-                return UsageError(u"--timeout needs seconds from 1 to 65535"_s);
+            if (!number(options.timeoutSec, 10, 65535))
+                return UsageError(u"--timeout needs seconds from 10 to 65535"_s);
         } else if (name == u"--min-kb"_s) {
             if (!number(options.minKb, 0, 65535))
                 return UsageError(u"--min-kb needs a number from 0 to 65535"_s);
         } else if (name == u"--max-kb"_s) {
             if (!number(options.maxKb, 0, 65535))
                 return UsageError(u"--max-kb needs a number from 0 to 65535"_s);
+        } else if (walk.Arg() == u"--retry-failed"_s) {
+            options.retryFailed = true;
         } else if (const int error = walk.TakeUrl(options.url)) {
             return error;
         }

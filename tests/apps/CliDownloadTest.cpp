@@ -95,10 +95,10 @@ TEST(CliDownload, DownloadsTheChosenRowsIntoTheSaveFolderAndRemembersIt)
                                      u"--threads=2"_s, u"--min-kb"_s, u"10"_s},
                                     start.Path());
     EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
-    // 丙's only picture is under 10 KiB (its album still ran, so it has its
-    // record); 乙 was not chosen.
-    EXPECT_EQ(FilesIn(save), (QStringList{u"相册/丙/pic.orv"_s, u"相册/甲/pic.orv"_s, u"相册/甲/一.jpg"_s,
-                                          u"相册/甲/二.jpg"_s}));
+    // 丙's only picture is under 10 KiB: skipped by the rule, so no record
+    // names it; 乙 was not chosen.
+    EXPECT_EQ(FilesIn(save), (QStringList{u"相册/甲/pic.orv"_s, u"相册/甲/一.jpg"_s, u"相册/甲/二.jpg"_s}));
+    EXPECT_TRUE(result.err.contains(u"2 saved, 1 skipped by the size limits, 0 failed"_s)) << result.err.toStdString();
     EXPECT_TRUE(result.err.contains(u"正在下载第1/2个图集"_s)) << result.err.toStdString();
     EXPECT_TRUE(result.err.contains(u"正在下载第2/2个图集"_s));
     EXPECT_TRUE(result.err.contains(u"下载完毕"_s));
@@ -131,7 +131,8 @@ TEST(CliDownload, RunsThatCannotStartExitWithOneAndUsageErrorsWithTwo)
         {{u"download"_s, kUser, u"--albums"_s, u"x"_s}, 2},
         {{u"download"_s, kUser, u"--albums"_s, u"3-1"_s}, 2},
         {{u"download"_s, kUser, u"--threads"_s, u"16"_s}, 2},
-        {{u"download"_s, kUser, u"--timeout"_s, u"0"_s}, 2},
+        {{u"download"_s, kUser, u"--timeout"_s, u"9"_s}, 2},
+        {{u"download"_s, kUser, u"--min-kb"_s, u"20"_s, u"--max-kb"_s, u"10"_s}, 2},
         {{u"download"_s, kUser, u"--max-kb"_s}, 2},
         {{u"download"_s}, 2},
     };
@@ -142,13 +143,16 @@ TEST(CliDownload, RunsThatCannotStartExitWithOneAndUsageErrorsWithTwo)
         EXPECT_FALSE(result.err.isEmpty());
     }
     EXPECT_FALSE(QFileInfo::exists(start.File(u"file/sub"_s)));
+    // The folder that could not be made never became a save-path default.
+    EXPECT_TRUE(SoftSettings::FromBytes(start.Read(u"soft.dat"_s)).savePathHistory[0].Get().isEmpty());
     // Nothing was downloaded into the start folder.
     for (const QString &file : FilesIn(start.Path()))
         EXPECT_TRUE(file == u"soft.dat"_s || file == u"file"_s) << file.toStdString();
 
     const CliResult help = RunCli({u"--help"_s}, start.Path());
     for (const QString &topic : {u"download URL"_s, u"--albums LIST"_s, u"--save DIR"_s, u"--threads N"_s,
-                                 u"--timeout S"_s, u"--min-kb N"_s, u"--max-kb N"_s, u"Ctrl+C"_s})
+                                 u"--timeout S"_s, u"--min-kb N"_s, u"--max-kb N"_s, u"Ctrl+C"_s, u"--retry-failed"_s,
+                                 u"failed.txt"_s, u"  3  download"_s, u"  4  stopped by Ctrl+C"_s})
         EXPECT_TRUE(help.out.contains(topic)) << topic.toStdString();
 }
 
@@ -172,14 +176,49 @@ TEST(CliDownload, CtrlCStopsTheDownloadAndTheProgramEndsCleanly)
     ASSERT_TRUE(err.contains(u"已开始下载图片"_s)) << err.toStdString();
     ::kill(pid_t(cli.processId()), SIGINT);
     const CliResult result = Finish(cli);
-    EXPECT_EQ(result.exitCode, 0) << (err + result.err).toStdString();
+    EXPECT_EQ(result.exitCode, 4) << (err + result.err).toStdString();
+    EXPECT_TRUE((err + result.err).contains(u"Stopping: the pictures in progress finish"_s));
     // The picture being fetched may finish; nothing else is fetched, no
-    // record is written, no other album begins.
-    const QStringList files = FilesIn(start.Path() + u"out"_s);
+    // record is written, no other album begins; what was not fetched is
+    // listed for a retry.
+    QStringList files = FilesIn(start.Path() + u"out"_s);
+    EXPECT_TRUE(files.removeOne(u"相册/甲/failed.txt"_s)) << files.join(u'|').toStdString();
     EXPECT_LE(files.size(), 1) << files.join(u'|').toStdString();
     for (const QString &file : files)
         EXPECT_EQ(file, u"相册/甲/一.jpg"_s);
     EXPECT_FALSE((err + result.err).contains(u"正在下载第2/3个图集"_s));
+}
+
+TEST(CliDownload, FailedPicturesExitWithThreeAndARetryFetchesExactlyThem)
+{
+    // Three pictures fail once each: an error page, a busy service and a
+    // proxy that closes the connection.
+    const QString original = u"http://static.photo.sina.com.cn/orignal/"_s;
+    FakeService service(Data(uR"j([{"match": "%1a2", "status": 404, "times": 1},
+                                   {"match": "%1b1", "status": 503, "times": 1},
+                                   {"match": "%1c1", "close": true, "times": 1}])j"_s.arg(original)));
+    ASSERT_TRUE(service.IsRunning());
+    TempDir start;
+    const QString save = start.Path() + u"out"_s;
+    const CliResult first = RunCli({u"download"_s, kUser, u"--save"_s, save}, start.Path());
+    EXPECT_EQ(first.exitCode, 3) << first.err.toStdString();
+    EXPECT_TRUE(first.err.contains(u"3 pictures failed; they are listed in:"_s)) << first.err.toStdString();
+    for (const QString &album : {u"甲"_s, u"乙"_s, u"丙"_s})
+        EXPECT_TRUE(first.err.contains(save + u"/相册/"_s + album + u"/failed.txt"_s)) << album.toStdString();
+    EXPECT_EQ(FilesIn(save), (QStringList{u"相册/丙/failed.txt"_s, u"相册/乙/failed.txt"_s, u"相册/甲/failed.txt"_s,
+                                          u"相册/甲/pic.orv"_s, u"相册/甲/一.jpg"_s}));
+    EXPECT_EQ(start.Read(u"out/相册/甲/failed.txt"_s),
+              (original + u"a2\t二.jpg\tHTTP 404 from static.photo.sina.com.cn\n"_s).toUtf8());
+
+    const qsizetype before = service.RequestedUrls().size();
+    const CliResult retry = RunCli({u"download"_s, kUser, u"--retry-failed"_s}, start.Path());
+    EXPECT_EQ(retry.exitCode, 0) << retry.err.toStdString();
+    // The user page, the album list, then the three pictures: no album page.
+    const QStringList asked = service.RequestedUrls().mid(before);
+    EXPECT_EQ(asked.mid(2), (QStringList{original + u"a2"_s, original + u"b1"_s, original + u"c1"_s}))
+        << asked.join(u' ').toStdString();
+    EXPECT_EQ(FilesIn(save), (QStringList{u"相册/丙/四.jpg"_s, u"相册/乙/三.jpg"_s, u"相册/甲/pic.orv"_s,
+                                          u"相册/甲/一.jpg"_s, u"相册/甲/二.jpg"_s}));
 }
 
 } // namespace

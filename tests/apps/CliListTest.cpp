@@ -55,7 +55,8 @@ const QByteArray kData = R"j({
   "sina_blogs": [{"uid": "1111", "title": "小明的博客", "per_page": 1, "articles": [
     {"id": "a1", "title": "周末去爬山"}, {"id": "a2", "title": "夜景"}]}],
   "weibo_users": [{"uid": "2000000001", "nickname": "旅行的小鹿", "albums": [
-    {"album_id": "3550001", "type": 3, "caption": "微博配图", "cover_pic": "http://ww1.sinaimg.cn/a1.jpg", "photos": 120}]}]
+    {"album_id": "3550001", "type": 3, "caption": "微博配图", "cover_pic": "http://ww1.sinaimg.cn/a1.jpg", "photos": 120}]}],
+  "faults": [{"match": "http://photo.blog.sina.com.cn/u/999", "close": true}]
 })j";
 
 TEST(Cli, ListPrintsTheGridColumnsAndKeepsTheAddressInTheStartFolder)
@@ -96,18 +97,33 @@ TEST(Cli, JsonOutputCarriesTheRecordsAndTheNormalisedFolders)
     EXPECT_EQ(second.value(u"flags"_s).toInt(-9), 0);
 }
 
-TEST(Cli, NothingFoundExitsWithOneAndTheLoginHint)
+TEST(Cli, NothingFoundSaysWhyInTermsOfTheCommandLine)
 {
     FakeService service(kData);
     ASSERT_TRUE(service.IsRunning());
     TempDir start;
-    // Without the login cookie the Weibo page is a login page.
-    const CliResult result = RunCli({u"list"_s, u"http://weibo.com/u/2000000001"_s}, start.Path());
-    EXPECT_EQ(result.exitCode, 1);
-    EXPECT_TRUE(result.out.isEmpty());
-    EXPECT_TRUE(result.errLines.contains(
-        u"没有获取到相册，请在登录菜单里登录新浪(微博)帐号后重试,登录时勾上下次自动登录"_s));
-    EXPECT_TRUE(result.errLines.contains(u"获取相册列表完成，共0个"_s));
+    struct Case {
+        QString url;
+        int exit;
+        QString said; // part of a line on standard error
+    };
+    const QList<Case> cases{
+        // Without the login cookie the Weibo page is a login page.
+        {u"http://weibo.com/u/2000000001"_s, 1, u"--cookies FILE"_s},
+        {u"http://photo.blog.sina.com.cn/u/999"_s, 1, u"could not reach photo.blog.sina.com.cn"_s},
+        {u"http://photo.blog.sina.com.cn/u/404"_s, 1, u"No album found at this address."_s},
+        // The scheme is checked in any case.
+        {u"HTTP://photo.blog.sina.com.cn/u/1234567890"_s, 0, u"获取相册列表完成，共3个"_s},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.url.toStdString());
+        const CliResult result = RunCli({u"list"_s, c.url}, start.Path());
+        EXPECT_EQ(result.exitCode, c.exit);
+        const QString err = result.errLines.join(u'\n');
+        EXPECT_TRUE(err.contains(c.said)) << err.toStdString();
+        // The window's login hint is no advice for a terminal.
+        EXPECT_FALSE(err.contains(u"登录菜单"_s));
+    }
 }
 
 TEST(Cli, CookiesFileLogsTheWeiboRequestsIn)
@@ -115,8 +131,9 @@ TEST(Cli, CookiesFileLogsTheWeiboRequestsIn)
     FakeService service(kData);
     ASSERT_TRUE(service.IsRunning());
     TempDir start;
-    start.Write(u"cookies.txt"_s, "# Netscape HTTP Cookie File\n"
-                                  ".weibo.com\tTRUE\t/\tFALSE\t0\tSUB\tcli-login\n"
+    // A byte-order mark before the first line, a comment after blanks.
+    start.Write(u"cookies.txt"_s, "\xEF\xBB\xBF.weibo.com\tTRUE\t/\tFALSE\t0\tSUB\tcli-login\n"
+                                  "  #sina.com.cn\tTRUE\t/\tFALSE\t0\tOTHER\tx\n"
                                   ".sina.com.cn\tTRUE\t/\tFALSE\t0\tOTHER\tx\n");
     const CliResult result = RunCli({u"list"_s, u"--cookies"_s, start.File(u"cookies.txt"_s), u"--json"_s,
                                      u"http://weibo.com/u/2000000001"_s}, start.Path());

@@ -11,6 +11,7 @@
 #include <QMap>
 
 #include <chrono>
+#include <functional>
 #include <thread>
 
 using namespace tamblin;
@@ -25,6 +26,7 @@ constexpr int kSina = 4;
 struct FakeAlbum {
     QStringList urls;
     int stopBefore = -1; // asks the run to stop before handing over this picture
+    std::function<void()> whileListed; // runs as the album is listed
 };
 QMap<int, FakeAlbum> g_fakeAlbums;
 QList<int> g_listed;
@@ -35,6 +37,8 @@ void FakeExtractor(TamblinCore &core, int albumIndex)
 {
     g_listed.append(albumIndex);
     const FakeAlbum album = g_fakeAlbums.value(albumIndex);
+    if (album.whileListed)
+        album.whileListed();
     for (int i = 0; i < album.urls.size(); ++i) {
         if (i == album.stopBefore)
             RequestDownloadStop(core);
@@ -84,11 +88,18 @@ protected:
         return index;
     }
 
-    void Run()
+    DownloadSummary Run(const DownloadOptions &options = {})
     {
         core.m_downState = 1; // as the button leaves it
-        RunDownload(core);
+        DownloadSummary summary = RunDownload(core, options);
         EXPECT_EQ(core.m_downState, 0);
+        return summary;
+    }
+
+    // Fails with `status` for its first `failures` requests, then answers.
+    static QString FailingFirst(const QString &key, int failures, int status = 503)
+    {
+        return Url(u"/count?key=%1&fail=%2&failstatus=%3&text=picture-%1"_s.arg(key).arg(failures).arg(status));
     }
 
     QString Folder(const QString &album) const { return dir.Path() + album + QDir::separator(); }
@@ -260,8 +271,11 @@ TEST_F(DriverTest, StopWhileThePoolRunsWritesNoRecord)
     EXPECT_EQ(g_listed, QList<int>{0});
     EXPECT_EQ(fetches->Started().size(), 2);
     // The picture still on its way when the pool stopped was finished, and
-    // the format fix-up ran over it: pattern bytes are no known format.
-    EXPECT_EQ(Entries(Folder(u"A"_s)), (QStringList{u"1.jpg"_s, u"2.jpg"_s}));
+    // the format fix-up ran over it: pattern bytes are no known format. The
+    // six never begun are listed for a retry.
+    EXPECT_EQ(Entries(Folder(u"A"_s)), (QStringList{u"1.jpg"_s, u"2.jpg"_s, u"failed.txt"_s}));
+    EXPECT_EQ(ReadFailedList(Folder(u"A"_s)).size(), 6);
+    EXPECT_EQ(ReadFailedList(Folder(u"A"_s)).first().reason, u"stopped"_s);
     EXPECT_EQ(QFileInfo(Folder(u"A"_s) + u"2.jpg"_s).size(), 4000);
     EXPECT_EQ(fetches->Running(), 0);
 }
@@ -271,10 +285,11 @@ TEST_F(DriverTest, ParametersGivenForOneRunOverrideTheSite)
     AddAlbum(u"A"_s, {Picture(1024), Picture(3 * 1024, 200), Picture(4 * 1024, 200)});
     window.SetChosen({0});
     core.m_downState = 1;
-    RunDownload(core, DownParams{2, 0, 1, 10});
+    RunDownload(core, {DownParams{2, 0, 1, 10}});
 
     EXPECT_EQ(fetches->MaxRunning(), 1);
-    EXPECT_EQ(Entries(Folder(u"A"_s)), (QStringList{u"2.jpg"_s, u"3.jpg"_s, u"pic.orv"_s}));
+    // The first picture was below the limit: no record names it.
+    EXPECT_EQ(Entries(Folder(u"A"_s)), (QStringList{u"2.jpg"_s, u"3.jpg"_s}));
     EXPECT_EQ(core.m_settings.downParams[kSina].minKb, 0);
     EXPECT_EQ(core.m_settings.downParams[kSina].threads, 2);
 }
@@ -298,6 +313,90 @@ TEST_F(DriverTest, SkipRuleAcrossThreeRuns)
         ReadLastFirstUrl(first, Folder(u"A"_s));
         EXPECT_EQ(first, Picture(11, 0, u"s1"_s));
     }
+}
+
+TEST_F(DriverTest, AnAlbumWhosePicturesAllFailIsListedAndNotSkippedNextTime)
+{
+    Rules().flags = kSkipDownloaded;
+    const QStringList urls{FailingFirst(u"all1"_s, 1), FailingFirst(u"all2"_s, 1, 404), FailingFirst(u"all3"_s, 1)};
+    const int a = AddAlbum(u"A"_s, urls);
+    const int b = AddAlbum(u"B"_s, {Picture(20)});
+    window.SetChosen({a, b});
+
+    DownloadSummary first = Run();
+    // No record names a picture that never arrived, so the skip rule cannot
+    // pass the album by next time.
+    EXPECT_EQ(Entries(Folder(u"A"_s)), QStringList{u"failed.txt"_s});
+    const QList<FailedPicture> failed = ReadFailedList(Folder(u"A"_s));
+    ASSERT_EQ(failed.size(), 3);
+    EXPECT_EQ(failed[1].url, urls[1]);
+    EXPECT_EQ(failed[1].fileName, u"2.jpg"_s);
+    EXPECT_TRUE(failed[1].reason.startsWith(u"HTTP 404 from 127.0.0.1"_s)) << failed[1].reason.toStdString();
+    EXPECT_EQ(first.pictures.failed, 3u);
+    EXPECT_EQ(first.pictures.saved, 1u);
+    EXPECT_EQ(first.failedLists, QStringList{Folder(u"A"_s) + u"failed.txt"_s});
+    EXPECT_EQ(window.Texts(1009).last(), u"下载完毕"_s);
+    EXPECT_EQ(window.LastText(1006), u"3张图片下载失败，见 failed.txt"_s);
+
+    DownloadSummary second = Run();
+    EXPECT_EQ(Entries(Folder(u"A"_s)), (QStringList{u"1.jpg"_s, u"2.jpg"_s, u"3.jpg"_s, u"pic.orv"_s}));
+    EXPECT_EQ(second.pictures.failed, 0u);
+    EXPECT_TRUE(second.failedLists.isEmpty());
+    EXPECT_EQ(window.LastText(1006), QString());
+}
+
+TEST_F(DriverTest, ARetryFetchesExactlyTheListedPicturesUnderTheirNames)
+{
+    const int a = AddAlbum(u"A"_s, {Picture(10, 0, u"walk"_s)});
+    window.SetChosen({a});
+    ASSERT_TRUE(QDir().mkpath(Folder(u"A"_s)));
+    ASSERT_TRUE(WriteFailedList(Folder(u"A"_s), {{Picture(300, 0, u"r1"_s), u"one.png"_s, u"x"_s},
+                                                 {FailingFirst(u"r2"_s, 5), u"two.jpg"_s, u"x"_s},
+                                                 {Picture(500, 0, u"r3"_s), u"three.gif"_s, u"x"_s}}));
+
+    const DownloadSummary summary = Run({std::nullopt, true});
+
+    // No page was walked, nothing else fetched; what failed again stays listed.
+    EXPECT_TRUE(g_listed.isEmpty());
+    EXPECT_EQ(fetches->Started().size(), 3);
+    EXPECT_EQ(Entries(Folder(u"A"_s)), (QStringList{u"failed.txt"_s, u"one.png"_s, u"three.gif"_s}));
+    EXPECT_EQ(QFileInfo(Folder(u"A"_s) + u"one.png"_s).size(), 300);
+    const QList<FailedPicture> left = ReadFailedList(Folder(u"A"_s));
+    ASSERT_EQ(left.size(), 1);
+    EXPECT_EQ(left[0].fileName, u"two.jpg"_s);
+    EXPECT_EQ(summary.pictures.saved, 2u);
+    EXPECT_EQ(summary.pictures.failed, 1u);
+}
+
+TEST_F(DriverTest, AnAlbumFolderThatCannotHoldFilesFailsItsPictures)
+{
+    // A file where the album folder belongs (a read-only folder would not
+    // stop a test run as root).
+    dir.Write(u"A"_s, "not a folder");
+    AddAlbum(u"A"_s, {Picture(10), Picture(20)});
+    window.SetChosen({0});
+
+    const DownloadSummary summary = Run();
+
+    EXPECT_EQ(summary.pictures.failed, 2u);
+    EXPECT_EQ(summary.pictures.saved, 0u);
+    EXPECT_TRUE(summary.failedLists.isEmpty()); // nowhere to write it
+    EXPECT_EQ(window.LastText(1006), u"2张图片下载失败，见 failed.txt"_s);
+    EXPECT_EQ(dir.Read(u"A"_s), QByteArray("not a folder"));
+}
+
+TEST_F(DriverTest, OptionBitsAreReadForEachAlbum)
+{
+    AddAlbum(u"A"_s, {Picture(10)});
+    const int b = AddAlbum(u"B"_s, {Picture(20)});
+    // The menu turns list-only on while B is being listed.
+    g_fakeAlbums[b].whileListed = [this] { Rules().flags |= kListOnly; };
+    window.SetChosen({0, b});
+
+    Run();
+
+    EXPECT_EQ(Entries(Folder(u"A"_s)), (QStringList{u"1.jpg"_s, u"pic.orv"_s}));
+    EXPECT_EQ(Entries(Folder(u"B"_s)), QStringList{u"B.lst"_s});
 }
 
 TEST_F(DriverTest, ButtonStartsAndStopsARun)

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFileInfo>
 
 using namespace tamblin;
@@ -61,16 +62,46 @@ TEST(ListFilesTest, RecordIsWrittenOnceAndReadToTheFirstLineFeed)
     ReadLastFirstUrl(read, dir.Path());
     EXPECT_EQ(read, u"http://p/图\r"_s); // the CR stays: it never equals an address
 
-    // An existing record is never replaced.
+    // An existing record is never replaced, and no temporary file is left.
     WriteLastFirstUrl(u"http://other"_s, dir.Path());
     ReadLastFirstUrl(read, dir.Path());
     EXPECT_EQ(read, u"http://p/图\r"_s);
+    EXPECT_EQ(QDir(dir.Path()).entryList(QDir::Files | QDir::Hidden), QStringList{u"pic.orv"_s});
 
     // An odd last byte is no code unit.
     TempDir odd;
     odd.Write(u"pic.orv"_s, QByteArray("a\0b", 3));
     ReadLastFirstUrl(read, odd.Path());
     EXPECT_EQ(read, u"a"_s);
+}
+
+TEST(ListFilesTest, FailedListRoundTripsAndKeepsNamesInTheFolder)
+{
+    TempDir dir;
+    const QString folder = dir.Path();
+    const QList<FailedPicture> pictures{
+        {u"http://p/1.jpg"_s, u"一.jpg"_s, u"HTTP 404 from p"_s},
+        {u"http://p/2\t.jpg"_s, folder + u"sub/2.jpg"_s, u"could not reach p:\nrefused"_s},
+    };
+    ASSERT_TRUE(WriteFailedList(folder, pictures));
+    EXPECT_EQ(dir.Read(u"failed.txt"_s), QByteArray("http://p/1.jpg\t\xE4\xB8\x80.jpg\tHTTP 404 from p\n"
+                                                   "http://p/2 .jpg\tsub/2.jpg\tcould not reach p: refused\n"));
+    EXPECT_EQ(ReadFailedList(folder),
+              (QList<FailedPicture>{pictures[0], {u"http://p/2 .jpg"_s, u"sub/2.jpg"_s, u"could not reach p: refused"_s}}));
+
+    // Lines whose name would leave the folder, or that are no three fields,
+    // are not taken; CR LF line ends are.
+    dir.Write(u"failed.txt"_s, "http://p/a\t../a.jpg\tx\n"
+                               "http://p/b\t/etc/b.jpg\tx\n"
+                               "http://p/c\tsub//c.jpg\tx\n"
+                               "http://p/d\td.jpg\n"
+                               "\tnourl.jpg\tx\n"
+                               "http://p/e\te.jpg\tok\r\n");
+    EXPECT_EQ(ReadFailedList(folder), (QList<FailedPicture>{{u"http://p/e"_s, u"e.jpg"_s, u"ok"_s}}));
+
+    ASSERT_TRUE(WriteFailedList(folder, {}));
+    EXPECT_FALSE(QFileInfo::exists(dir.File(u"failed.txt"_s)));
+    EXPECT_TRUE(WriteFailedList(folder, {}));
 }
 
 } // namespace

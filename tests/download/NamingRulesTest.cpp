@@ -281,6 +281,49 @@ TEST_F(NamingRulesTest, HostileDescriptionsStayInsideTheAlbumFolder)
     EXPECT_EQ(g_jobs.FilePath(1), inside);
 }
 
+TEST_F(NamingRulesTest, FullPathDescriptionsAreCutInTheirFileNameOnly)
+{
+    // An album folder above 125 characters: cutting the whole path to 250
+    // minus its length used to land inside the folder path itself.
+    QString deep = save.Path();
+    while (deep.size() < 96)
+        deep += QString(40, u'd') + QDir::separator();
+    ASSERT_TRUE(QDir().mkpath(deep));
+    g_jobs.folder = deep;
+    AddAlbum(QString(30, u'a'));
+    Rules().fileNameMode = 0;
+    Add(u"http://p/0"_s, u"first"_s);
+    const QString folder = g_jobs.folder;
+    ASSERT_GT(folder.size(), 125);
+
+    const QString longName = QString(300, u'n') + u".png"_s;
+    struct Case {
+        QString description;
+        QString expected; // below the album folder
+    };
+    const QList<Case> cases{
+        {folder + longName, QString(250 - folder.size(), u'n') + u".jpg"_s},
+        // Inner folders are cleaned and fitted like any name, never cut.
+        {folder + u"s\tu\x01" "b*/x.png"_s, u"s_ub/x.png"_s},
+        {folder + QString(300, QChar(0x56FE)) + u"/y.gif"_s, QString(85, QChar(0x56FE)) + u"/y.gif"_s},
+        // The same file as a plain name already taken: numbered from the
+        // name before its extension was split off.
+        {folder + u"first.jpg"_s, u"first.jpg(1).jpg"_s},
+    };
+    for (const Case &c : cases) {
+        Add(u"http://p/x"_s, c.description);
+        const QString name = g_jobs.fileNames.last();
+        EXPECT_EQ(name, folder + c.expected) << c.description.toStdString();
+        EXPECT_TRUE(QFileInfo(g_jobs.FilePath(g_jobs.fileNames.size() - 1)).absoluteFilePath().startsWith(folder));
+    }
+    // And a plain name after the full path of the same file.
+    Add(u"http://p/y"_s, u"x"_s);
+    Add(u"http://p/z"_s, folder + u"x.jpg"_s);
+    EXPECT_EQ(g_jobs.fileNames.last(), folder + u"x.jpg(1).jpg"_s);
+    // Nothing was made outside the album folder.
+    EXPECT_EQ(QDir(deep).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{QString(30, u'a')});
+}
+
 TEST_F(NamingRulesTest, SkipRuleStopsAtThePreviousFirstPicture)
 {
     AddAlbum(u"Album"_s);

@@ -129,6 +129,44 @@ TEST_F(PoolTest, SizeLimitsLeaveNoFileAndNoPartialFile)
     EXPECT_EQ(g_jobsDone, 5u);
 }
 
+TEST_F(PoolTest, EveryPictureEndsSavedSkippedOrFailedWithAReason)
+{
+    g_maxKb = 1;
+    struct Case {
+        QString url;
+        PictureOutcome outcome;
+        QString reason; // the start of it
+    };
+    const QList<Case> cases{
+        {Picture(800), PictureOutcome::Saved, QString()},
+        {Url(u"/body?status=404&text=gone"_s), PictureOutcome::Failed, u"HTTP 404 from 127.0.0.1"_s},
+        {Url(u"/body?status=503&size=100"_s), PictureOutcome::Failed, u"HTTP 503 from 127.0.0.1"_s},
+        {u"http://127.0.0.1:1/refused.jpg"_s, PictureOutcome::Failed, u"could not reach 127.0.0.1"_s},
+        {Url(u"/body?size=0"_s), PictureOutcome::Failed, u"empty answer from 127.0.0.1"_s},
+        {Picture(2000), PictureOutcome::SkippedBySize, u"size outside the limits"_s},
+        {Url(u"/body?status=404&text=x"_s) + u"\r\n"_s + Picture(700), PictureOutcome::Saved, QString()},
+    };
+    for (int i = 0; i < cases.size(); ++i)
+        AddJob(cases[i].url, u"%1.jpg"_s.arg(i));
+
+    RunPool();
+
+    const std::vector<PictureResult> results = PoolResults();
+    ASSERT_EQ(results.size(), std::size_t(cases.size()));
+    for (int i = 0; i < cases.size(); ++i) {
+        SCOPED_TRACE(cases[i].url.toStdString());
+        EXPECT_EQ(results[std::size_t(i)].outcome, cases[i].outcome);
+        EXPECT_TRUE(results[std::size_t(i)].reason.startsWith(cases[i].reason))
+            << results[std::size_t(i)].reason.toStdString();
+    }
+    // Only saved pictures are on disk: no error page, no empty file.
+    EXPECT_EQ(Entries(), (QStringList{u"0.jpg"_s, u"6.jpg"_s}));
+    const PictureCounts counts = PoolCounts();
+    EXPECT_EQ(counts.saved, 2u);
+    EXPECT_EQ(counts.skipped, 1u);
+    EXPECT_EQ(counts.failed, 4u);
+}
+
 TEST_F(PoolTest, StopTakesEffectWhenTheNextWorkerEnds)
 {
     g_threadCount = 4;
@@ -162,6 +200,10 @@ TEST_F(PoolTest, StopTakesEffectWhenTheNextWorkerEnds)
     EXPECT_EQ(fetches->Running(), 0);
     EXPECT_EQ(Entries(), (QStringList{u"0.jpg"_s, u"1.jpg"_s, u"2.jpg"_s, u"3.jpg"_s}));
     EXPECT_EQ(Size(u"3.jpg"_s), 4000);
+    // The stragglers counted as they ended; the jobs never begun failed.
+    EXPECT_EQ(PoolCounts().saved, 4u);
+    EXPECT_EQ(PoolCounts().failed, 8u);
+    EXPECT_EQ(PoolResults().back().reason, u"stopped"_s);
 }
 
 TEST_F(PoolTest, AStoppedRunGivesUpAPictureThatNeverEnds)
@@ -229,7 +271,7 @@ TEST_F(PoolTest, WorkersThatCannotStartOrThrowCountAsDone)
         return std::thread(std::move(body));
     });
     auto log = fetches;
-    SetPictureFetcher([log](const UrlRequest &request) -> std::int64_t {
+    SetPictureFetcher([log](const UrlRequest &request) -> PictureFetch {
         if (request.url.contains(u"boom"))
             throw std::runtime_error("boom");
         return log->Fetch(request);
@@ -246,6 +288,11 @@ TEST_F(PoolTest, WorkersThatCannotStartOrThrowCountAsDone)
     // Every second start failed; of the rest one threw.
     EXPECT_EQ(starts, 6);
     EXPECT_EQ(Entries().size(), 2);
+    const std::vector<PictureResult> results = PoolResults();
+    ASSERT_EQ(results.size(), 6u);
+    EXPECT_EQ(results[1].reason, u"could not start a thread"_s);
+    EXPECT_EQ(results[2].reason, u"internal error"_s);
+    EXPECT_EQ(PoolCounts().failed, 4u);
 }
 
 TEST_F(PoolTest, NoProgressReceiverNoTextsAndEmptyListEndsAtOnce)

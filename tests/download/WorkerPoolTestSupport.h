@@ -28,7 +28,7 @@ namespace tamblin::test {
 // What the pool's fetches did, in the order they started.
 class FetchLog {
 public:
-    std::int64_t Fetch(const UrlRequest &request)
+    PictureFetch Fetch(const UrlRequest &request)
     {
         {
             std::lock_guard lock(m_mutex);
@@ -39,10 +39,10 @@ public:
         while (running > max && !m_maxRunning.compare_exchange_weak(max, running)) {
         }
         ++m_startedCount;
-        const std::int64_t bytes = FetchPicture(request);
+        PictureFetch got = FetchPicture(request);
         --m_running;
         ++m_ended;
-        return bytes;
+        return got;
     }
 
     // The addresses in the order their fetches began.

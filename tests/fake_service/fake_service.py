@@ -150,20 +150,31 @@ def sina_category_list(user):
     return '{"code":"A00006","data":{"total":%d,"list":[%s]}}' % (len(items), ",".join(items))
 
 
+def cycled_page(item, page):
+    """`cycle_pages` N answers page n as page (n - 1) % N + 1, next-page link
+    included, so that a walk meets pages it has seen; `endless_pages` is a
+    cycle of one."""
+    cycle = 1 if item.get("endless_pages") else int(item.get("cycle_pages", 0))
+    return ((page - 1) % cycle + 1, True) if cycle > 0 else (page, False)
+
+
 def sina_album_page(user, album, page):
-    """One page of a Sina photo album (class="pt_border" thumbnails)."""
+    """One page of a Sina photo album (class="pt_border" thumbnails); the
+    attributes after the class follow `attr_order` (default src, title)."""
     per_page = int(album.get("per_page", 20))
     photos = album.get("photos", [])
-    if album.get("endless_pages"):
-        page = 1  # every page number gets the first page, next-page link included
+    page, endless = cycled_page(album, page)
     chunk = photos[(page - 1) * per_page:page * per_page]
+    order = album.get("attr_order", ["src", "title"])
     blocks = []
     for photo in chunk:
-        src = photo.get("src", photo) if isinstance(photo, dict) else photo
-        title = photo.get("title", "") if isinstance(photo, dict) else ""
-        blocks.append('<div class="pic"><a href="#"><img class="pt_border" src="%s" title="%s" /></a></div>'
-                      % (attr(src), attr(title)))
-    more = page * per_page < len(photos) or album.get("endless_pages", False)
+        values = {
+            "src": photo.get("src", photo) if isinstance(photo, dict) else photo,
+            "title": photo.get("title", "") if isinstance(photo, dict) else "",
+        }
+        attrs = " ".join('%s="%s"' % (name, attr(values[name])) for name in order)
+        blocks.append('<div class="pic"><a href="#"><img class="pt_border" %s /></a></div>' % attrs)
+    more = page * per_page < len(photos) or endless
     next_link = ('<a href="%s/page%d">下一页</a>' % (sina_album_url(user, album, 0), page + 1)) if more else ""
     return ('<!DOCTYPE html><html><head><meta charset="utf-8"></head><body>%s<div class="pages">%s</div></body></html>'
             % ("".join(blocks), next_link))
@@ -181,6 +192,7 @@ def blog_list_page(blog, page):
     uid = str(blog["uid"])
     per_page = int(blog.get("per_page", 50))
     articles = blog.get("articles", [])
+    page, endless = cycled_page(blog, page)
     chunk = articles[(page - 1) * per_page:page * per_page]
     style = blog.get("style", "atc_title")
     items = []
@@ -196,7 +208,7 @@ def blog_list_page(blog, page):
                          '<span class="atc_title"><a title="%s" target="_blank" href="%s">%s</a></span></p>'
                          '<p class="atc_info"><span class="atc_tm SG_txtc">(2014-05-30 10:00)</span></p></div>\n'
                          % (title, url, title))
-    more = page * per_page < len(articles)
+    more = page * per_page < len(articles) or endless
     pager = ""
     if more:
         pager = ('<li class="SG_pgnext"><a href="http://%s/s/articlelist_%s_0_%d.html" title="跳转至第 %d 页">下一页&gt;</a></li>'
@@ -273,20 +285,33 @@ def weibo_album_list(user):
             % (len(items), ",".join(items)))
 
 
+WEIBO_PHOTO_ORDER = ["photo_id", "caption", "original_pic", "pic_type", "pic_name", "pic_host"]
+
+
+def escaped_tags(literal):
+    """A JSON literal with "<" and ">" written as \\u escapes, as JSON
+    encoders that guard HTML do."""
+    return literal.replace("<", "\\u003c").replace(">", "\\u003e")
+
+
 def weibo_photo_list(user, album, page, count):
     photos = album.get("photo_list", [])
+    page, _ = cycled_page(album, page)
     chunk = photos[(page - 1) * count:page * count]
     items = []
     for i, photo in enumerate(chunk):
+        caption = json_text(photo.get("caption", ""))
+        if album.get("escape_tags"):
+            caption = escaped_tags(caption)
         fields = {
             "photo_id": json_text(photo.get("photo_id", "%s%04d" % (album["album_id"], (page - 1) * count + i))),
-            "caption": json_text(photo.get("caption", "")),
+            "caption": caption,
             "original_pic": json_text(photo.get("original_pic", "")),
             "pic_type": str(int(photo.get("pic_type", 1))),
             "pic_name": json_text(photo.get("pic_name", "")),
             "pic_host": json_text(photo.get("pic_host", "")),
         }
-        items.append(json_object(fields, ["photo_id", "caption", "original_pic", "pic_type", "pic_name", "pic_host"]))
+        items.append(json_object(fields, album.get("photo_key_order", WEIBO_PHOTO_ORDER)))
     return '{"result":true,"data":{"total":%d,"photo_list":[%s]},"code":0}' % (len(photos), ",".join(items))
 
 

@@ -122,6 +122,31 @@ TEST_F(CookieStoreTest, ImportsBrowserExtensionExports)
     EXPECT_TRUE(all[1].httpOnly);
 }
 
+TEST_F(CookieStoreTest, MalformedAndDamagedLinesAreNeverStored)
+{
+    const QByteArray later = QByteArray::number(qlonglong(InAnHour()));
+    ASSERT_EQ(Store().ImportText("weibo.com\tFALSE\t/\tFALSE\t" + later + "\tSUB\tlogin\n"), 1);
+    const QByteArray text = "\xEF\xBB\xBF" "a.example\tFALSE\t/\tFALSE\t0\tbom\t1\n" // mark ignored
+                            "   #a\tFALSE\t/\tFALSE\t0\tblank\tcomment\n"               // a comment
+                            "b.example\tFALSE\t/\tFALSE\t0\tcr\tx\ry\n"                 // bare CR
+                            "b.example\tFALSE\t/\tFALSE\t0\tn\x01\tv\n"                 // control in name
+                            "b.example\tMAYBE\t/\tFALSE\t0\tflag\tv\n"
+                            "b.example\tFALSE\t/\tFALSE\tnan\tnan\tv\n"
+                            // Far beyond an int64 of seconds: clamped, so the
+                            // login it replaces is kept, not deleted as expired.
+                            "weibo.com\tFALSE\t/\tFALSE\t1e19\tSUB\tlogin2\n";
+    EXPECT_EQ(Store().ImportText(text), 2);
+    const QList<Cookie> all = Store().AllCookies();
+    ASSERT_EQ(all.size(), 2);
+    EXPECT_EQ(all[0].value, u"login2"_s);
+    EXPECT_EQ(all[0].expires, kMaxCookieExpiry);
+    EXPECT_EQ(all[1].name, u"bom"_s);
+    EXPECT_FALSE(m_dir.Read(u"cookies.txt"_s).contains("#a"));
+
+    Store().AddCookie(Make(u"c.example"_s, true, u"/"_s, u"k"_s, u"a\rb"_s));
+    EXPECT_EQ(Store().AllCookies().size(), 2);
+}
+
 TEST_F(CookieStoreTest, ConcurrentUseKeepsEveryCookie)
 {
     std::vector<std::thread> threads;

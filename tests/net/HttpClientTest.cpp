@@ -417,6 +417,20 @@ TEST_F(UrlSourceTest, CookiesOfAnswersAreStoredAndSent)
     EXPECT_FALSE(saved.contains("sid"));
 }
 
+TEST_F(UrlSourceTest, AHugeMaxAgeKeepsTheCookieItReplaces)
+{
+    // libcurl caps such a Max-Age at 2^63-1 seconds, beyond an int64 once
+    // read as a double; the login must stay, clamped, and not count as gone.
+    CookieStore::Instance().AddCookie({u"127.0.0.1"_s, true, u"/"_s, false, false, 0, u"login"_s, u"old"_s});
+    UrlSource source;
+    ASSERT_TRUE(source.Fetch(
+        Request(Url(u"/body?text=x&cookie="_s + Q("login=new; Path=/; Max-Age=99999999999999999999"))), 0));
+    EXPECT_EQ(GetUrlCookies(Url(u"/"_s)), u"login=new"_s);
+    const QList<Cookie> all = CookieStore::Instance().AllCookies();
+    ASSERT_EQ(all.size(), 1);
+    EXPECT_EQ(all[0].expires, kMaxCookieExpiry);
+}
+
 TEST_F(UrlSourceTest, AnExchangeLeavesCookiesItDidNotTouchAlone)
 {
     // Cookies libcurl would not take (a public suffix, a lone top-level

@@ -14,7 +14,8 @@ Absolute-URI requests (as sent to a proxy) are answered like any other, and
   /echo     the raw request (head and body) as the body
   /redirect 302 (or code=) to to=
   /loop     redirects to itself without end
-  /count    "RETRY" for the first fail= requests of key=, then text=
+  /count    "RETRY" (with status failstatus=, 200 by default) for the first
+            fail= requests of key=, then text=
   /hits     how many requests named key= so far
   /endless  a body without length that never ends
   /bomb     a gzip body of mb= MiB of zeros (a few KiB on the wire)
@@ -186,8 +187,10 @@ class Handler(socketserver.BaseRequestHandler):
     def route_count(self, q, query, raw, request_body, proxied, headers):
         with HITS_LOCK:
             seen = HITS.get(q("key"), 0)
-        text = b"RETRY" if seen <= int(q("fail", "0")) else q("text", "").encode("utf-8")
-        self.respond(200, ["Content-Type: text/plain"], text)
+        if seen <= int(q("fail", "0")):
+            self.respond(int(q("failstatus", "200")), ["Content-Type: text/plain"], b"RETRY")
+        else:
+            self.respond(200, ["Content-Type: text/plain"], q("text", "").encode("utf-8"))
 
     def route_hits(self, q, query, raw, request_body, proxied, headers):
         with HITS_LOCK:

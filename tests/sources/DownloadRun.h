@@ -72,7 +72,7 @@ struct DownloadRun : ListRun {
         }
         window->SetChosen(albums);
         core.m_downState = 1;
-        RunDownload(core, params);
+        summary = RunDownload(core, {params});
     }
 
     // The save folder's content, relative to it.
@@ -80,6 +80,8 @@ struct DownloadRun : ListRun {
 
     static constexpr int kSina = 4;
     QString save;
+    DownloadSummary summary; // of the last Download
+
 };
 
 } // namespace tamblin::test

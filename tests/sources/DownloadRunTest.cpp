@@ -476,9 +476,11 @@ TEST(DownloadRun, StopDuringTheDownloadLetsRunningPicturesEndAndWritesNoRecord)
 
     EXPECT_EQ(run.core.m_downState, 0);
     EXPECT_FALSE(g_poolRunning);
-    const QStringList files = TreeOf(run.dir.File(u"save/相/慢/"_s));
+    QStringList files = TreeOf(run.dir.File(u"save/相/慢/"_s));
     // One picture, perhaps the one running when the stop came; no record,
-    // no temporary file.
+    // no temporary file; the pictures never begun are listed.
+    EXPECT_TRUE(files.contains(u"failed.txt"_s)) << files.join(u'|').toStdString();
+    files.removeAll(u"failed.txt"_s);
     EXPECT_GE(files.size(), 1);
     EXPECT_LE(files.size(), 2) << files.join(u'|').toStdString();
     for (const QString &file : files)
@@ -539,9 +541,12 @@ TEST(DownloadRun, SizeLimitsKeepOnlyPicturesWithinThem)
     ASSERT_TRUE(service.IsRunning());
     DownloadRun run;
     run.ListAndDownload(u"http://photo.blog.sina.com.cn/u/1"_s, {}, DownParams{50, 100, 4, 10});
-    // Bounds included; 10 KiB is too small, 200 KiB too large. The run's
-    // parameters did not touch the settings.
-    EXPECT_EQ(TreeOf(run.dir.File(u"save/相/大小/"_s)), (QStringList{u"100.jpg"_s, u"60.jpg"_s, u"pic.orv"_s}));
+    // Bounds included; 10 KiB is too small, 200 KiB too large: skipped by
+    // the rule, no failure. The first picture was one of them, so no record
+    // names it. The run's parameters did not touch the settings.
+    EXPECT_EQ(TreeOf(run.dir.File(u"save/相/大小/"_s)), (QStringList{u"100.jpg"_s, u"60.jpg"_s}));
+    EXPECT_EQ(run.summary.pictures.skipped, 2u);
+    EXPECT_EQ(run.summary.pictures.failed, 0u);
     EXPECT_EQ(run.core.m_settings.downParams[DownloadRun::kSina].minKb, 0);
 }
 

@@ -160,14 +160,19 @@ TEST(ListRun, AddressClassificationAndItsMessages)
     EXPECT_EQ(empty.window->Events(), QStringList{u"Message:"_s + needHttp});
     EXPECT_EQ(empty.core.m_listState.load(), 0);
 
-    // https only: the stored text, no extractor, zero albums counted.
-    ListRun https;
-    https.Run(u"https://weibo.com/u/1"_s);
-    EXPECT_EQ(https.window->Messages(), QStringList{needHttp});
-    EXPECT_EQ(https.window->LastText(kIdAlbumFrame), u"相册列表(共0个)"_s);
-    EXPECT_TRUE(https.window->Events().contains(u"ListIdle"_s));
-    EXPECT_EQ(https.core.m_subMode, kSubModeNone);
+    // Another scheme: the stored text, no extractor, zero albums counted.
+    ListRun ftp;
+    ftp.Run(u"ftp://weibo.com/u/1"_s);
+    EXPECT_EQ(ftp.window->Messages(), QStringList{needHttp});
+    EXPECT_EQ(ftp.window->LastText(kIdAlbumFrame), u"相册列表(共0个)"_s);
+    EXPECT_TRUE(ftp.window->Events().contains(u"ListIdle"_s));
+    EXPECT_EQ(ftp.core.m_subMode, kSubModeNone);
     EXPECT_TRUE(service.RequestedUrls().isEmpty());
+
+    // The scheme in capitals is the same scheme.
+    ListRun capitals;
+    capitals.Run(u"HTTP://blog.sina.com.cn/s/articlelist_2222_0_1.html"_s);
+    EXPECT_EQ(capitals.Names().size(), 3);
 
     // "/s/" without "_": the blog extractor gets an empty address; the run
     // ends with the login hint.

@@ -15,8 +15,10 @@ namespace {
 
 TEST(RecognizeSite, PicksTheFirstSiteWhoseFragmentFollowsTheFirstCharacter)
 {
-    // Only addresses holding "http://" change the selector.
-    EXPECT_FALSE(RecognizeSite(u"https://weibo.com/u/1", 7).changed);
+    // Only addresses holding "http://" or "https://", in any case, change
+    // the selector.
+    EXPECT_EQ(RecognizeSite(u"https://item.taobao.com/x", 4).site, 11);
+    EXPECT_EQ(RecognizeSite(u"HTTP://item.taobao.com/x", 4).site, 11);
     EXPECT_FALSE(RecognizeSite(u"weibo.com/u/1", 7).changed);
 
     const SiteRecognition weibo = RecognizeSite(u"http://weibo.com/u/1", 7);

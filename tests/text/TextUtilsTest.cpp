@@ -91,6 +91,32 @@ TEST(StripTags, RemovesTagsUntilTheFirstEmptyOrUnclosedOne)
     EXPECT_EQ(StripTags(u"1<br>2<br>3"_s), u"123"_s);
     EXPECT_EQ(StripTags(u"a < b and c > d"_s), u"a  d"_s);
     EXPECT_EQ(StripTags(QString()), QString());
+    // Past an empty pair only tags met before it go; a tag ending in "<>"
+    // is the last one.
+    EXPECT_EQ(StripTags(u"a<i>b<>c<i>d<u>"_s), u"ab<>cd<u>"_s);
+    EXPECT_EQ(StripTags(u"x<a<>y<i>"_s), u"xy<i>"_s);
+    EXPECT_EQ(StripTags(u"x<a<b>y<b>z"_s), u"xyz"_s);
+}
+
+TEST(StripTags, HugeHostileTextTakesOnePass)
+{
+    // Five million characters, 500,000 distinct tags: a rescan of the text per
+    // tag would run for many minutes (and time the test out).
+    QString text;
+    text.reserve(5'000'000);
+    for (int i = 0; i < 500'000; ++i)
+        text += u"<t%1>ab"_s.arg(i, 6, 10, QChar(u'0'));
+    const QString stripped = StripTags(text);
+    EXPECT_EQ(stripped.size(), 1'000'000);
+    EXPECT_FALSE(stripped.contains(u'<'));
+}
+
+TEST(HasWebScheme, HttpAndHttpsInAnyCase)
+{
+    for (const QString &yes : {u"http://a"_s, u"https://a"_s, u"HTTP://a"_s, u" Https://a"_s})
+        EXPECT_TRUE(HasWebScheme(yes)) << yes.toStdString();
+    for (const QString &no : {u"ftp://a"_s, u"http:/a"_s, u"weibo.com/u/1"_s, QString()})
+        EXPECT_FALSE(HasWebScheme(no)) << no.toStdString();
 }
 
 TEST(JsonUnescape, DecodesUnitsOnly)

@@ -18,7 +18,7 @@ enum StoredTextId : int {
     kTextToolsAddress = 206,    // "文件处理"
     kTextHelpAddress = 207,     // "使用说明"
     kTextContactAddress = 208,  // "软件咨询"
-    kTextBadAddress = 209,      // empty address or one without "http://"
+    kTextBadAddress = 209,      // empty address or one without "http://" or "https://"
     kTextNoAlbumChosen = 210,   // download pressed with no album chosen
     kTextSourceNames = 300,     // 300 + site index: display names of the source selector
 };

@@ -55,6 +55,17 @@ public:
         Q_UNUSED(startUrl);
         return false;
     }
+
+    // A list run found no album. A front end with a better word than the
+    // window's login hint (a terminal cannot log in) says it and returns
+    // true. `fetchFailure` is why a page could not be fetched (naming the
+    // host), empty when the pages came and held no album.
+    virtual bool ExplainNoAlbums(int subMode, const QString &fetchFailure)
+    {
+        Q_UNUSED(subMode);
+        Q_UNUSED(fetchFailure);
+        return false;
+    }
 };
 
 } // namespace tamblin

@@ -11,6 +11,7 @@
 #include "download/NamingRules.h"
 
 #include <QDir>
+#include <QSet>
 
 #include <array>
 #include <atomic>
@@ -76,19 +77,39 @@ QString SafeRelativeFolder(const QString &folder)
     return result;
 }
 
-struct RunParams {
-    DownParams params;
-    std::uint16_t flags = 0;
-};
-
-RunParams ParamsFor(const TamblinCore &core)
+DownParams ParamsFor(const TamblinCore &core)
 {
-    RunParams run;
     const int t = core.m_listType;
     if (t >= 0 && t < kSiteSlots)
-        run.params = core.m_settings.downParams[t];
-    run.flags = CurrentSiteRules(core).flags;
-    return run;
+        return core.m_settings.downParams[t];
+    return {};
+}
+
+// The option bits in force now: read per album, so that a bit changed from
+// the menu during a run applies from the next album on.
+std::uint16_t FlagsNow(const TamblinCore &core)
+{
+    return CurrentSiteRules(core).flags;
+}
+
+QString PrimaryAddress(const QString &address)
+{
+    const qsizetype split = address.indexOf(u"\r\n");
+    return split < 0 ? address : address.first(split);
+}
+
+// The jobs of a retry: the lines of the album folder's failed.txt, under
+// their recorded names.
+void LoadFailedJobs(TamblinCore &core, int albumIndex, const QString &base)
+{
+    g_jobs.folder = AlbumFolderFor(core, albumIndex, base);
+    for (const FailedPicture &picture : ReadFailedList(g_jobs.folder)) {
+        g_jobs.urls.append(picture.url);
+        g_jobs.fileNames.append(picture.fileName);
+        g_jobs.headers.append(QString());
+    }
+    if (!g_jobs.urls.isEmpty())
+        Text(core, kIdStatusPicture, u"已获取到%1张图片信息"_s.arg(g_jobs.urls.size()));
 }
 
 void ListPictures(TamblinCore &core, int albumIndex)
@@ -107,9 +128,11 @@ void ListPictures(TamblinCore &core, int albumIndex)
         extractor(core, albumIndex);
 }
 
-// Downloads the jobs of the current album; false when the pool could not be
-// started.
-bool DownloadAlbum(TamblinCore &core, std::uint16_t flags)
+// Downloads the jobs of the current album and records what became of them:
+// the run's counts, the album's failed.txt, and "pic.orv" when the picture
+// it names was saved. False when the pool could not be started.
+bool DownloadAlbum(TamblinCore &core, std::uint16_t flags, const DownloadOptions &options,
+                   DownloadSummary &summary)
 {
     Text(core, kIdStatusPicture, QString::fromUtf16(texts::kDownloadStarted));
     std::optional<std::thread> pool = StartDownloadPool();
@@ -126,7 +149,40 @@ bool DownloadAlbum(TamblinCore &core, std::uint16_t flags)
     // looks at the album's files.
     JoinAbandonedWorkers();
 
-    if (core.m_downState != 3)
+    const std::vector<PictureResult> results = PoolResults();
+    QList<FailedPicture> failed;
+    QSet<QString> tried;
+    for (qsizetype i = 0; i < g_jobs.urls.size(); ++i) {
+        const QString address = PrimaryAddress(g_jobs.urls[i]);
+        tried.insert(address);
+        const PictureResult result = std::size_t(i) < results.size() ? results[std::size_t(i)] : PictureResult{};
+        switch (result.outcome) {
+        case PictureOutcome::Saved:
+            ++summary.pictures.saved;
+            break;
+        case PictureOutcome::SkippedBySize:
+            ++summary.pictures.skipped;
+            break;
+        case PictureOutcome::NotRun:
+        case PictureOutcome::Failed:
+            ++summary.pictures.failed;
+            failed.append({address, g_jobs.fileNames[i], result.reason.isEmpty() ? u"stopped"_s : result.reason});
+            break;
+        }
+    }
+    // Failures of earlier runs that this one did not try again stay listed
+    // (the skip rule may have ended the listing before them).
+    QList<FailedPicture> listed;
+    for (const FailedPicture &old : ReadFailedList(g_jobs.folder)) {
+        if (!tried.contains(old.url))
+            listed.append(old);
+    }
+    listed += failed;
+    if (WriteFailedList(g_jobs.folder, listed) && !listed.isEmpty())
+        summary.failedLists.append(FailedListPath(g_jobs.folder));
+
+    const bool firstSaved = !results.empty() && results.front().outcome == PictureOutcome::Saved;
+    if (core.m_downState != 3 && !options.retryFailed && firstSaved)
         WriteLastFirstUrl(g_jobs.urls.at(0), g_jobs.folder);
     if (flags & kFixFormat)
         FixPictureFormats(g_jobs);
@@ -150,8 +206,9 @@ PictureExtractor GetPictureExtractor(int subMode)
     return g_extractors[subMode];
 }
 
-void RunDownload(TamblinCore &core, std::optional<DownParams> params)
+DownloadSummary RunDownload(TamblinCore &core, const DownloadOptions &options)
 {
+    DownloadSummary summary;
     WindowPort *const window = core.m_window;
     core.ReadExtensionSettings();
 
@@ -159,7 +216,7 @@ void RunDownload(TamblinCore &core, std::optional<DownParams> params)
     if (base.isEmpty()) {
         Message(core, QString::fromUtf16(texts::kSetSavePath));
         core.m_downState = 0;
-        return;
+        return summary;
     }
     if (!IsSeparator(base.back()))
         base += QDir::separator();
@@ -167,8 +224,9 @@ void RunDownload(TamblinCore &core, std::optional<DownParams> params)
     if (!CreateDirectoryPath(base, window)) {
         Message(core, QString::fromUtf16(texts::kCheckSavePath));
         core.m_downState = 0;
-        return;
+        return summary;
     }
+    summary.started = true;
 
     // Running, unless a stop was asked since the button was pressed.
     std::uint8_t idle = 0;
@@ -177,13 +235,11 @@ void RunDownload(TamblinCore &core, std::optional<DownParams> params)
         window->SetDownBusyUi();
     g_jobs.folder = base;
 
-    RunParams run = ParamsFor(core);
-    if (params)
-        run.params = *params;
-    g_minKb = run.params.minKb;
-    g_maxKb = run.params.maxKb;
-    g_threadCount = run.params.threads;
-    g_timeoutSec = run.params.timeoutSec;
+    const DownParams params = options.params ? *options.params : ParamsFor(core);
+    g_minKb = params.minKb;
+    g_maxKb = params.maxKb;
+    g_threadCount = params.threads;
+    g_timeoutSec = params.timeoutSec;
 
     const QList<int> chosen = window ? window->ChosenAlbums() : QList<int>();
     core.m_albums.selectedCount = std::int32_t(chosen.size());
@@ -192,6 +248,7 @@ void RunDownload(TamblinCore &core, std::optional<DownParams> params)
 
     std::uint32_t runTotal = 0;
     const int n = int(std::min<qsizetype>(chosen.size(), kMaxAlbumsPerRun));
+    summary.albums = std::uint32_t(n);
     for (int k = 0; k < n; ++k) {
         if (core.m_downState == 3)
             break;
@@ -206,31 +263,44 @@ void RunDownload(TamblinCore &core, std::optional<DownParams> params)
         Text(core, kIdStatusMain, QString::fromUtf16(texts::kDownloadingAlbum).arg(k + 1).arg(n));
         Text(core, kIdStatusPicture, QString::fromUtf16(texts::kEllipsis));
 
-        ListPictures(core, albumIndex);
+        if (options.retryFailed)
+            LoadFailedJobs(core, albumIndex, base);
+        else
+            ListPictures(core, albumIndex);
+        if (!g_jobs.listingError.isEmpty()) {
+            const ST_PERLISTRECORD *album = core.m_albums.At(albumIndex);
+            summary.brokenListings.append((album ? album->name : QString()) + u": "_s + g_jobs.listingError);
+        }
 
         const qsizetype m = g_jobs.urls.size();
         if (m == 0 || core.m_downState == 3)
             continue;
         runTotal += std::uint32_t(m);
 
-        if (run.flags & kListOnly) {
+        const std::uint16_t flags = FlagsNow(core);
+        if ((flags & kListOnly) && !options.retryFailed) {
             const ST_PERLISTRECORD *album = core.m_albums.At(albumIndex);
             const QString name = album ? album->name : QString();
             WriteThunderList(g_jobs.folder + FitFileName(name + u".lst"_s), g_jobs.urls);
             continue;
         }
-        DownloadAlbum(core, run.flags);
+        DownloadAlbum(core, flags, options, summary);
     }
+    summary.stopped = core.m_downState == 3;
 
     const QString lastFolder = g_jobs.folder;
     Text(core, kIdStatusMain, QString::fromUtf16(texts::kDownloadFinished));
-    Text(core, kIdStatusPicture, QString());
+    // The picture line says what did not download, and where it is listed.
+    Text(core, kIdStatusPicture,
+         summary.pictures.failed == 0 ? QString()
+                                      : QString::fromUtf16(texts::kPicturesFailed).arg(summary.pictures.failed));
     core.m_downState = 0;
     if (window)
         window->SetDownIdleUi();
 
-    if (runTotal > 0 && (run.flags & kOpenFolderWhenDone) && window)
+    if (runTotal > 0 && (FlagsNow(core) & kOpenFolderWhenDone) && window)
         window->OpenFolder(lastFolder);
+    return summary;
 }
 
 std::optional<std::thread> PressDownloadButton(TamblinCore &core)

@@ -8,6 +8,9 @@
 #pragma once
 
 #include "app/SoftSettings.h"
+#include "download/WorkerPool.h"
+
+#include <QStringList>
 
 #include <optional>
 #include <thread>
@@ -29,11 +32,31 @@ inline constexpr int kSubModeCount = 3;
 void SetPictureExtractor(int subMode, PictureExtractor extractor);
 PictureExtractor GetPictureExtractor(int subMode);
 
+struct DownloadOptions {
+    // Stands for the site's download parameters for this run only (the
+    // command line's options); the settings stay untouched.
+    std::optional<DownParams> params;
+    // Instead of listing each album's pictures, download the lines of the
+    // album folder's failed.txt under their recorded names. A retry writes
+    // no "pic.orv" and no list file.
+    bool retryFailed = false;
+};
+
+// What became of a run.
+struct DownloadSummary {
+    bool started = false; // the save path checks passed
+    bool stopped = false; // a stop was asked
+    std::uint32_t albums = 0; // albums chosen
+    PictureCounts pictures;   // over all albums of the run
+    QStringList failedLists;  // the failed.txt files the run left
+    // "album: reason" for each album whose listing broke off on a page that
+    // could not be fetched.
+    QStringList brokenListings;
+};
+
 // The whole run, on its own thread: save path checks, album folders, the
 // per-album loop, the idle state at the end. Call with m_downState 1.
-// `params`, when given, stands for the site's download parameters for this
-// run only (the command line's options); the settings stay untouched.
-void RunDownload(TamblinCore &core, std::optional<DownParams> params = std::nullopt);
+DownloadSummary RunDownload(TamblinCore &core, const DownloadOptions &options = {});
 
 // The download button: with no run busy, sets m_downState to 1 and starts
 // RunDownload on a new thread, which the caller owns and joins; with a run

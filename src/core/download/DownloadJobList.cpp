@@ -11,6 +11,7 @@ void DownloadJobList::Clear()
     urls.clear();
     fileNames.clear();
     headers.clear();
+    listingError.clear();
     nameIndex.clear();
     nextNumber.clear();
     indexedNames = 0;

@@ -26,6 +26,9 @@ struct DownloadJobList {
     QStringList headers;
     // Folder of the current album, ending in the native separator.
     QString folder;
+    // Why the picture listing of the album broke off (a page that could not
+    // be fetched); empty when it ended as the album does.
+    QString listingError;
     // Receives the progress text and the end of each pool; none = no progress.
     WindowPort *progressWindow = nullptr;
     int progressControlId = 0;
@@ -42,8 +45,8 @@ struct DownloadJobList {
     QHash<QString, unsigned> nextNumber;
     qsizetype indexedNames = 0;
 
-    // Empties the three arrays and the name lookup; keeps the folder and the
-    // progress receiver.
+    // Empties the three arrays, the listing error and the name lookup; keeps
+    // the folder and the progress receiver.
     void Clear();
 
     // Where job `i` is written: its name when that is an absolute path,

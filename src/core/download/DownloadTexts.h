@@ -8,6 +8,8 @@ inline constexpr char16_t kCheckSavePath[] = u"请检测设置的保存路径是
 inline constexpr char16_t kDownloadingAlbum[] = u"正在下载第%1/%2个图集";
 inline constexpr char16_t kDownloadStarted[] = u"已开始下载图片";
 inline constexpr char16_t kDownloadFinished[] = u"下载完毕";
+// After 下载完毕, only when some pictures did not download.
+inline constexpr char16_t kPicturesFailed[] = u"%1张图片下载失败，见 failed.txt";
 inline constexpr char16_t kEllipsis[] = u"......";
 inline constexpr char16_t kBadListType[] = u"Error ListType Code.";
 inline constexpr char16_t kPoolThreadFailed[] = u"Create thread:DownPicFunc failed.";

@@ -22,10 +22,12 @@ struct DownloadJobList;
 inline constexpr int kTimeStampFallback = 0xFFFF;
 
 // Makes any text safe as one file or folder name, in place: decodes entities,
-// collapses blanks, drops separators, wildcards, control characters and
-// leading or trailing dots, and never leaves "." or "..". With `fallback`, a
-// name that ends up empty or 1000 characters or longer becomes a time stamp
-// (number kTimeStampFallback) or "pic<number>".
+// collapses blanks, drops separators, wildcards and control characters, and
+// never leaves "." or "..". Dots at either end are dropped before the last
+// trim, so a dot that stood behind a blank stays: ". .x" gives ".x" and
+// "a. *" gives "a.". With `fallback`, a name that ends up empty or 1000
+// characters or longer becomes a time stamp (number kTimeStampFallback) or
+// "pic<number>".
 void SanitizeName(QString &name, int number, bool fallback);
 
 // The most bytes a file system takes for one path component (file or folder

@@ -4,7 +4,14 @@
 #include "download/FileUtils.h"
 #include "text/TextUtils.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QTemporaryFile>
+
+#include <algorithm>
+#include <optional>
 
 #ifdef Q_OS_WIN
 #include <windows.h>
@@ -71,12 +78,19 @@ void AppendTitleLine(const DownloadJobList &jobs, const QString &albumName,
 void WriteLastFirstUrl(const QString &address, const QString &folder)
 {
     const QString path = folder + kRecordName;
-    QFile file(path);
-    // NewOnly: an existing record is never replaced.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+    if (QFileInfo::exists(path))
         return;
-    file.write(Utf16LeBytes(address));
-    file.close();
+    // Written whole beside the record, then moved into place without
+    // replacing one: a full disk leaves no short record that would stand
+    // for good.
+    QTemporaryFile temp(folder + u"pic.orv.XXXXXX"_s);
+    const QByteArray bytes = Utf16LeBytes(address);
+    if (!temp.open() || temp.write(bytes) != bytes.size() || !temp.flush())
+        return;
+    temp.close();
+    if (!temp.rename(path))
+        return;
+    temp.setAutoRemove(false);
 #ifdef Q_OS_WIN
     const std::wstring native = path.toStdWString();
     const DWORD attributes = GetFileAttributesW(native.c_str());
@@ -98,6 +112,82 @@ void ReadLastFirstUrl(QString &out, const QString &folder)
             break;
         out.append(QChar(unit));
     }
+}
+
+namespace {
+
+// A field of failed.txt: tabs and line breaks would split it.
+QString Field(QString text)
+{
+    for (QChar &c : text) {
+        if (c == u'\t' || c == u'\r' || c == u'\n')
+            c = u' ';
+    }
+    return text;
+}
+
+// The job's name as failed.txt keeps it: below the folder, '/' between
+// folders.
+QString RelativeName(const QString &name, const QString &folder)
+{
+    QString relative = name;
+    if (IsFullPath(name) && name.startsWith(folder))
+        relative = name.sliced(folder.size());
+    return QDir::fromNativeSeparators(relative);
+}
+
+// A recorded name as a job's name, when it stays below the folder: no
+// absolute path, no empty, "." or ".." part, no control character.
+std::optional<QString> JobName(const QString &recorded)
+{
+    if (recorded.isEmpty() || IsFullPath(recorded) || QDir::isAbsolutePath(recorded))
+        return std::nullopt;
+    for (const QString &part : recorded.split(u'/')) {
+        if (part.isEmpty() || part == u"."_s || part == u".."_s || part.contains(u'\\')
+            || std::any_of(part.begin(), part.end(), [](QChar c) { return c.unicode() < 0x20; }))
+            return std::nullopt;
+    }
+    return QDir::toNativeSeparators(recorded);
+}
+
+} // namespace
+
+QString FailedListPath(const QString &folder)
+{
+    return folder + QString::fromUtf16(kFailedListName);
+}
+
+QList<FailedPicture> ReadFailedList(const QString &folder)
+{
+    QList<FailedPicture> pictures;
+    QFile file(FailedListPath(folder));
+    if (!file.open(QIODevice::ReadOnly))
+        return pictures;
+    for (const QByteArray &line : file.readAll().split('\n')) {
+        const QStringList fields = QString::fromUtf8(line).remove(u'\r').split(u'\t');
+        if (fields.size() != 3 || fields[0].trimmed().isEmpty())
+            continue;
+        const std::optional<QString> name = JobName(fields[1]);
+        if (!name)
+            continue;
+        pictures.append({fields[0].trimmed(), *name, fields[2]});
+    }
+    return pictures;
+}
+
+bool WriteFailedList(const QString &folder, const QList<FailedPicture> &pictures)
+{
+    const QString path = FailedListPath(folder);
+    if (pictures.isEmpty())
+        return !QFileInfo::exists(path) || QFile::remove(path);
+    QByteArray text;
+    for (const FailedPicture &picture : pictures)
+        text += (Field(picture.url) + u'\t' + Field(RelativeName(picture.fileName, folder)) + u'\t'
+                 + Field(picture.reason) + u'\n').toUtf8();
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size())
+        return false;
+    return file.commit();
 }
 
 } // namespace tamblin

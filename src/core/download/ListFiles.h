@@ -1,10 +1,12 @@
 // The small files written into an album's folder beside the pictures: the
 // address list for an external download manager, the file of the pictures'
-// original titles, and "pic.orv", the record of the album's first picture
-// address that the rule skipping pictures downloaded before reads back.
+// original titles, "pic.orv", the record of the album's first picture
+// address that the rule skipping pictures downloaded before reads back, and
+// "failed.txt", the pictures that did not download.
 #pragma once
 
 #include <QString>
+#include <QList>
 #include <QStringList>
 
 namespace tamblin {
@@ -28,10 +30,33 @@ void AppendTitleLine(const DownloadJobList &jobs, const QString &albumName,
 
 // Records `address` as UTF-16LE in "<folder>pic.orv" unless that file
 // exists already: the record keeps the first address of the first completed
-// download into the folder. Hidden where the platform has the attribute.
+// download into the folder. Written through a temporary file, so the record
+// is whole or absent. Hidden where the platform has the attribute.
 void WriteLastFirstUrl(const QString &address, const QString &folder);
 
 // The recorded address, up to its first line feed; empty when there is none.
 void ReadLastFirstUrl(QString &out, const QString &folder);
+
+// "failed.txt" in an album folder lists the pictures that did not download:
+// one UTF-8 line each, the address, a tab, the file name (below the folder,
+// '/' between folders), a tab and the reason.
+inline constexpr char16_t kFailedListName[] = u"failed.txt";
+
+struct FailedPicture {
+    QString url;
+    QString fileName; // as a job names it: plain, or a full path in the folder
+    QString reason;
+    bool operator==(const FailedPicture &) const = default;
+};
+
+QString FailedListPath(const QString &folder);
+
+// The lines of the folder's list; lines that are not three fields, and names
+// that would leave the folder, are skipped. Empty when there is no list.
+QList<FailedPicture> ReadFailedList(const QString &folder);
+
+// Replaces the folder's list as a whole (never a half-written one), or
+// removes it when `pictures` is empty. False when that failed.
+bool WriteFailedList(const QString &folder, const QList<FailedPicture> &pictures);
 
 } // namespace tamblin

@@ -10,6 +10,7 @@
 #include <QDir>
 
 #include <algorithm>
+#include <optional>
 
 namespace tamblin {
 
@@ -43,6 +44,15 @@ QString FoldKey(QStringView text)
     return key;
 }
 
+// The lookup key of a job's name: the file it names below the album folder,
+// case folded, so "c.jpg" and "<album folder>c.jpg" are one file.
+QString NameKey(const DownloadJobList &jobs, const QString &name)
+{
+    if (!jobs.folder.isEmpty() && IsFullPath(name) && name.startsWith(jobs.folder))
+        return FoldKey(QStringView(name).sliced(jobs.folder.size()));
+    return FoldKey(name);
+}
+
 void RefreshNameIndex(DownloadJobList &jobs)
 {
     if (jobs.indexedNames == jobs.fileNames.size())
@@ -51,7 +61,7 @@ void RefreshNameIndex(DownloadJobList &jobs)
     jobs.nextNumber.clear();
     // Walk backwards so that the first job of a name is the one kept.
     for (qsizetype i = jobs.fileNames.size() - 1; i >= 0; --i)
-        jobs.nameIndex.insert(FoldKey(jobs.fileNames[i]), i);
+        jobs.nameIndex.insert(NameKey(jobs, jobs.fileNames[i]), i);
     jobs.indexedNames = jobs.fileNames.size();
 }
 
@@ -109,6 +119,22 @@ struct EscapeValues {
     QString position4;
 };
 
+// The escape values of a picture of `album` with `count` jobs before it.
+EscapeValues ValuesFor(const TamblinCore &core, const ST_PERLISTRECORD &album, qsizetype count)
+{
+    EscapeValues values;
+    values.albumName = album.name;
+    values.sequence = QString::number(count + 1);
+    values.position = QString::number(album.index + 1);
+    values.value1 = QString::number(album.value1);
+    values.value2 = QString::number(album.value2);
+    values.selected = QString::number(core.m_albums.selectedCount);
+    values.albums = QString::number(core.m_albums.Size());
+    values.userFolder = core.m_userFolder;
+    values.position4 = u"%1"_s.arg(album.index + 1, 4, 10, QChar(u'0'));
+    return values;
+}
+
 void ReplaceFileEscapes(QString &name, const EscapeValues &v)
 {
     name.replace(u"?1"_s, v.albumName);
@@ -162,6 +188,37 @@ bool LiesInside(const QString &path, const QString &folder)
         && !cleanPath.endsWith(u'/');
 }
 
+// A description naming a path inside the album folder: that path, each of
+// its components below the folder cleaned and fitted like any other name,
+// the file name cut so that the whole path keeps to `maxLength` units (the
+// folders are never cut). None when it does not lie inside, or nothing of it
+// is left once cleaned.
+std::optional<QString> InnerPath(const QString &description, const QString &albumFolder, qsizetype maxLength)
+{
+    if (!LiesInside(description, albumFolder))
+        return std::nullopt;
+    const QString clean = QDir::cleanPath(QDir::fromNativeSeparators(description));
+    QString folder = QDir::cleanPath(QDir::fromNativeSeparators(albumFolder));
+    if (!folder.endsWith(u'/'))
+        folder += u'/';
+    QStringList parts = clean.sliced(folder.size()).split(u'/', Qt::SkipEmptyParts);
+    for (QString &part : parts)
+        SanitizeName(part, 0, false);
+    parts.removeAll(QString());
+    if (parts.isEmpty())
+        return std::nullopt;
+    // The file name is fitted with its extension later, as any name is.
+    QString fileName = parts.takeLast();
+    QString path = albumFolder;
+    for (const QString &part : std::as_const(parts))
+        path += CutToUtf8Bytes(part, kMaxComponentBytes) + QDir::separator();
+    CutToLength(fileName, maxLength - path.size());
+    path += fileName;
+    if (!LiesInside(path, albumFolder))
+        return std::nullopt;
+    return path;
+}
+
 // The file name from the site's mode, before prefix, suffix and escapes.
 QString NameFromMode(const SiteRules &rules, const QString &address, const QString &description,
                      const QString &albumName, const QString &sequence)
@@ -195,7 +252,16 @@ const SiteRules &CurrentSiteRules(const TamblinCore &core)
 qsizetype FindFileName(DownloadJobList &jobs, const QString &name)
 {
     RefreshNameIndex(jobs);
-    return jobs.nameIndex.value(FoldKey(name), -1);
+    return jobs.nameIndex.value(NameKey(jobs, name), -1);
+}
+
+QString AlbumFolderFor(const TamblinCore &core, int albumIndex, const QString &base)
+{
+    const ST_PERLISTRECORD *album = core.m_albums.At(albumIndex);
+    if (!album)
+        return base;
+    const QString folderName = AlbumFolderName(CurrentSiteRules(core), ValuesFor(core, *album, 0));
+    return folderName.isEmpty() ? base : base + folderName + QDir::separator();
 }
 
 void AddPictureJob(TamblinCore &core, const QString &address, const QString &description,
@@ -207,30 +273,17 @@ void AddPictureJob(TamblinCore &core, const QString &address, const QString &des
         return;
     const SiteRules &rules = CurrentSiteRules(core);
     const qsizetype count = jobs.urls.size();
-
-    EscapeValues values;
-    values.albumName = album->name;
-    values.sequence = QString::number(count + 1);
-    values.position = QString::number(album->index + 1);
-    values.value1 = QString::number(album->value1);
-    values.value2 = QString::number(album->value2);
-    values.selected = QString::number(core.m_albums.selectedCount);
-    values.albums = QString::number(core.m_albums.Size());
-    values.userFolder = core.m_userFolder;
-    values.position4 = u"%1"_s.arg(album->index + 1, 4, 10, QChar(u'0'));
+    const EscapeValues values = ValuesFor(core, *album, count);
 
     // The album's folder is settled at its first picture; a description may
     // only name a full path inside it.
-    QString albumFolder = jobs.folder;
-    if (count == 0) {
-        const QString folderName = AlbumFolderName(rules, values);
-        if (!folderName.isEmpty())
-            albumFolder += folderName + QDir::separator();
-    }
+    const QString albumFolder = count == 0 ? AlbumFolderFor(core, albumIndex, jobs.folder) : jobs.folder;
 
     QString name;
-    if (LiesInside(description, albumFolder)) {
-        name = QDir::toNativeSeparators(QDir::cleanPath(QDir::fromNativeSeparators(description)));
+    // A full path is cut to length already, in its file name only.
+    const std::optional<QString> inner = InnerPath(description, albumFolder, kMaxPathLength);
+    if (inner) {
+        name = *inner;
     } else {
         name = rules.filePrefix.Get()
             + NameFromMode(rules, address, description, album->name, values.sequence)
@@ -247,7 +300,8 @@ void AddPictureJob(TamblinCore &core, const QString &address, const QString &des
         ReadLastFirstUrl(core.m_lastFirstUrl, jobs.folder);
     }
 
-    CutToLength(name, kMaxPathLength - jobs.folder.size());
+    if (!inner)
+        CutToLength(name, kMaxPathLength - jobs.folder.size());
 
     QString ext = u".jpg"_s;
     if (HasImageExtension(name)) {
@@ -283,7 +337,7 @@ void AddPictureJob(TamblinCore &core, const QString &address, const QString &des
     jobs.urls.append(address);
     jobs.fileNames.append(name);
     jobs.headers.append(headers);
-    const QString key = FoldKey(name);
+    const QString key = NameKey(jobs, name);
     if (!jobs.nameIndex.contains(key))
         jobs.nameIndex.insert(key, jobs.fileNames.size() - 1);
     jobs.indexedNames = jobs.fileNames.size();

@@ -24,9 +24,15 @@ struct SiteRules;
 void AddPictureJob(TamblinCore &core, const QString &address, const QString &description,
                    const QString &headers, int albumIndex);
 
-// Index of the first entry of jobs.fileNames that equals `name` when letter
-// case is ignored, or -1.
+// Index of the first entry of jobs.fileNames that names the same file as
+// `name` (a plain name and a full path below jobs.folder compare by the
+// file they name) when letter case is ignored, or -1.
 qsizetype FindFileName(DownloadJobList &jobs, const QString &name);
+
+// The folder album `albumIndex` gets below `base` (which ends in the
+// separator) by the current site's rules; `base` itself when its folder name
+// comes out empty.
+QString AlbumFolderFor(const TamblinCore &core, int albumIndex, const QString &base);
 
 // The naming rules in force for the core's current site (all-zero rules
 // when the site index has no slot).

@@ -4,6 +4,9 @@
 #include "download/DownloadJobList.h"
 #include "net/HttpClient.h"
 
+#include <QFile>
+#include <QUrl>
+
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
@@ -41,6 +44,11 @@ WorkerStarter g_startHook;
 std::mutex g_poolFolderMutex;
 QString g_poolFolder;
 
+// The running pool, or the last one; what PoolCounts and PoolResults read.
+struct PoolShared;
+std::mutex g_lastPoolMutex;
+std::shared_ptr<PoolShared> g_lastPool;
+
 // What the workers of one pool share with their supervisor. The workers hold
 // it by shared ownership, so a worker the supervisor abandoned still reports
 // into a live object after the supervisor has gone.
@@ -49,8 +57,33 @@ struct PoolShared {
     std::condition_variable changed;
     std::deque<std::uint32_t> endedSlots;
     std::uint32_t running = 0; // workers started and not yet ended
+    std::vector<PictureResult> results; // by job index, under the mutex
+    std::atomic<std::uint32_t> saved{0};
+    std::atomic<std::uint32_t> skipped{0};
+    std::atomic<std::uint32_t> failed{0};
     // Set when stragglers of a stopped pool have had their time.
     std::atomic<bool> cancel{false};
+
+    explicit PoolShared(std::uint32_t total) : results(total) {}
+
+    void Record(std::uint32_t job, PictureResult result)
+    {
+        switch (result.outcome) {
+        case PictureOutcome::Saved:
+            ++saved;
+            break;
+        case PictureOutcome::SkippedBySize:
+            ++skipped;
+            break;
+        case PictureOutcome::NotRun:
+        case PictureOutcome::Failed:
+            result.outcome = PictureOutcome::Failed;
+            ++failed;
+            break;
+        }
+        std::lock_guard lock(mutex);
+        results[job] = std::move(result);
+    }
 
     void Started()
     {
@@ -100,6 +133,26 @@ std::thread StartThread(std::uint32_t, std::function<void()> body)
     return std::thread(std::move(body));
 }
 
+QString HostOf(const QString &url)
+{
+    return QUrl(url.trimmed()).host();
+}
+
+// What the last fetch of a job did to its picture.
+PictureResult Judge(const PictureJob &job, const QString &url, const PictureFetch &got)
+{
+    if (got.ok && got.bytes > 0)
+        return {PictureOutcome::Saved, QString()};
+    if (got.ok) {
+        // An empty answer is no picture; its empty file goes.
+        QFile::remove(job.filePath);
+        return {PictureOutcome::Failed, u"empty answer from "_s + HostOf(url)};
+    }
+    if (got.error == FetchError::SizeLimit && (job.minKb != 0 || job.maxKb != 0))
+        return {PictureOutcome::SkippedBySize, got.errorText};
+    return {PictureOutcome::Failed, got.errorText.isEmpty() ? u"failed"_s : got.errorText};
+}
+
 } // namespace
 
 PictureJob MakePictureJob(const DownloadJobList &jobs, qsizetype index)
@@ -122,11 +175,15 @@ PictureJob MakePictureJob(const DownloadJobList &jobs, qsizetype index)
     return job;
 }
 
-std::int64_t FetchPicture(const UrlRequest &request)
+PictureFetch FetchPicture(const UrlRequest &request)
 {
     UrlSource source;
-    source.Fetch(request, kFetchKeepInCache | kFetchAllowCached);
-    return source.bodyBytes;
+    PictureFetch got;
+    got.ok = source.Fetch(request, kFetchKeepInCache | kFetchAllowCached);
+    got.bytes = source.bodyBytes;
+    got.error = source.error;
+    got.errorText = source.errorText;
+    return got;
 }
 
 void SetPictureFetcher(PictureFetcher fetch)
@@ -151,7 +208,7 @@ std::optional<std::thread> StartDownloadPool()
     }
 }
 
-void DownloadWorker(const PictureJob &job, const PictureFetcher &fetch)
+PictureResult DownloadWorker(const PictureJob &job, const PictureFetcher &fetch)
 {
     UrlRequest request(job.url, job.filePath, kConnectTimeoutMs);
     request.readTimeoutMs = job.timeoutSec * 1000;
@@ -159,10 +216,13 @@ void DownloadWorker(const PictureJob &job, const PictureFetcher &fetch)
     request.maxSizeKb = job.maxKb;
     request.minSizeKb = job.minKb;
     request.cancel = job.cancel;
-    if (fetch(request) > 0 || job.fallback.isEmpty())
-        return;
-    request.url = job.fallback;
-    fetch(request);
+    PictureFetch got = fetch(request);
+    const bool saved = got.ok && got.bytes > 0;
+    if (!saved && got.error != FetchError::Stopped && !job.fallback.isEmpty()) {
+        request.url = job.fallback;
+        got = fetch(request);
+    }
+    return Judge(job, request.url, got);
 }
 
 void DownPicFunc()
@@ -171,6 +231,11 @@ void DownPicFunc()
     const auto total = std::uint32_t(g_jobs.urls.size());
     g_jobsTotal = total;
     const std::uint32_t slotCount = std::min(std::max<std::uint32_t>(g_threadCount, 1), total);
+    auto shared = std::make_shared<PoolShared>(total);
+    {
+        std::lock_guard lock(g_lastPoolMutex);
+        g_lastPool = shared;
+    }
     if (slotCount == 0)
         return;
 
@@ -189,7 +254,6 @@ void DownPicFunc()
         start = g_startHook ? g_startHook : WorkerStarter(StartThread);
     }
 
-    auto shared = std::make_shared<PoolShared>();
     std::vector<std::thread> workers(slotCount);
     std::uint32_t next = 0;
 
@@ -201,15 +265,19 @@ void DownPicFunc()
         job.cancel = &shared->cancel;
         shared->Started();
         try {
-            workers[slot] = start(index, [shared, slot, job = std::move(job), fetch] {
+            workers[slot] = start(index, [shared, slot, index, job = std::move(job), fetch] {
+                PictureResult result;
                 try {
-                    DownloadWorker(job, fetch);
+                    result = DownloadWorker(job, fetch);
                 } catch (...) {
                     // A failed picture leaves no file and still counts as done.
+                    result = {PictureOutcome::Failed, u"internal error"_s};
                 }
+                shared->Record(index, std::move(result));
                 shared->Ended(slot);
             });
         } catch (...) {
+            shared->Record(index, {PictureOutcome::Failed, u"could not start a thread"_s});
             shared->Ended(slot);
         }
     };
@@ -252,6 +320,10 @@ void DownPicFunc()
             break;
     }
 
+    // Jobs a stop never handed out did not download.
+    for (std::uint32_t index = next; index < total; ++index)
+        shared->Record(index, {PictureOutcome::Failed, u"stopped"_s});
+
     {
         Abandoned left{shared, {}};
         for (std::thread &worker : workers) {
@@ -272,6 +344,35 @@ void DownPicFunc()
     g_poolRunning = false;
     std::lock_guard lock(g_poolFolderMutex);
     g_poolFolder.clear();
+}
+
+PictureCounts PoolCounts()
+{
+    std::shared_ptr<PoolShared> pool;
+    {
+        std::lock_guard lock(g_lastPoolMutex);
+        pool = g_lastPool;
+    }
+    PictureCounts counts;
+    if (pool) {
+        counts.saved = pool->saved;
+        counts.skipped = pool->skipped;
+        counts.failed = pool->failed;
+    }
+    return counts;
+}
+
+std::vector<PictureResult> PoolResults()
+{
+    std::shared_ptr<PoolShared> pool;
+    {
+        std::lock_guard lock(g_lastPoolMutex);
+        pool = g_lastPool;
+    }
+    if (!pool)
+        return {};
+    std::lock_guard lock(pool->mutex);
+    return pool->results;
 }
 
 QString PoolFolder()

@@ -13,6 +13,8 @@
 // run that started it, and gives up pictures that take too long.
 #pragma once
 
+#include "net/HttpClient.h"
+
 #include <QString>
 
 #include <atomic>
@@ -21,11 +23,11 @@
 #include <functional>
 #include <optional>
 #include <thread>
+#include <vector>
 
 namespace tamblin {
 
 struct DownloadJobList;
-struct UrlRequest;
 
 // Set by the download button to stop; cleared by StartDownloadPool.
 extern std::atomic<bool> g_stopDownload;
@@ -45,6 +47,34 @@ extern std::atomic<std::uint32_t> g_maxKb;
 extern std::atomic<std::uint32_t> g_threadCount;
 extern std::atomic<std::uint32_t> g_timeoutSec;
 
+// How a picture job ended.
+enum class PictureOutcome : std::uint8_t {
+    NotRun,        // the pool ended before the job ended (it counts as failed)
+    Saved,
+    SkippedBySize, // outside the run's size limits: a rule, not a failure
+    Failed,
+};
+
+struct PictureResult {
+    PictureOutcome outcome = PictureOutcome::NotRun;
+    QString reason; // why it failed or was skipped, naming the host
+};
+
+// Pictures of a pool by outcome.
+struct PictureCounts {
+    std::uint32_t saved = 0;
+    std::uint32_t skipped = 0;
+    std::uint32_t failed = 0;
+};
+
+// What one fetch of a picture did.
+struct PictureFetch {
+    bool ok = false;
+    std::int64_t bytes = 0; // body bytes received
+    FetchError error = FetchError::None;
+    QString errorText;
+};
+
 // One picture job as its worker holds it.
 struct PictureJob {
     QString url;
@@ -61,15 +91,14 @@ struct PictureJob {
 // Job `index` of `jobs` with the pool's current parameters.
 PictureJob MakePictureJob(const DownloadJobList &jobs, qsizetype index);
 
-// One fetch of a picture into request.filePath; returns the number of body
-// bytes received (0: nothing, so the fallback address is worth a try).
-using PictureFetcher = std::function<std::int64_t(const UrlRequest &request)>;
+// One fetch of a picture into request.filePath.
+using PictureFetcher = std::function<PictureFetch(const UrlRequest &request)>;
 // Starts the thread of job `jobIndex` running `body`; throws
 // std::system_error when it cannot.
 using WorkerStarter = std::function<std::thread(std::uint32_t jobIndex, std::function<void()> body)>;
 
 // The HTTP client's fetch with options kFetchKeepInCache | kFetchAllowCached.
-std::int64_t FetchPicture(const UrlRequest &request);
+PictureFetch FetchPicture(const UrlRequest &request);
 // Replace the fetch or the thread start of later pools; an empty function
 // restores FetchPicture or std::thread.
 void SetPictureFetcher(PictureFetcher fetch);
@@ -83,8 +112,19 @@ std::optional<std::thread> StartDownloadPool();
 void DownPicFunc();
 
 // Fetches one picture: the address, then the fallback when the first fetch
-// received nothing. Exceptions are the caller's to catch.
-void DownloadWorker(const PictureJob &job, const PictureFetcher &fetch);
+// did not save it (unless it was stopped). An answer without a byte is no
+// picture: it fails and leaves no file. Exceptions are the caller's to catch.
+PictureResult DownloadWorker(const PictureJob &job, const PictureFetcher &fetch);
+
+// The counts of the running pool, or of the last one once it has ended;
+// safe to call from any thread while it runs. A stopped pool's stragglers
+// add to its counts as they end.
+PictureCounts PoolCounts();
+
+// The outcome of each job of the last pool, by job index. Call after the
+// pool's thread has ended and JoinAbandonedWorkers has returned: jobs a stop
+// never started, and stragglers given up, are failed ("stopped").
+std::vector<PictureResult> PoolResults();
 
 // The album folder of the running pool, or empty when none runs; safe to
 // call from any thread (the window's open-folder button).

@@ -10,6 +10,7 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <cmath>
 
 namespace tamblin {
 
@@ -55,6 +56,51 @@ bool PathMatches(const QString &cookiePath, const QString &requestPath)
     return cookiePath.endsWith(u'/') || requestPath.at(cookiePath.size()) == u'/';
 }
 
+// "TRUE" or "FALSE" in any case.
+std::optional<bool> ReadFlag(const QByteArray &field)
+{
+    const QByteArray flag = field.trimmed().toUpper();
+    if (flag == "TRUE")
+        return true;
+    if (flag == "FALSE")
+        return false;
+    return std::nullopt;
+}
+
+bool HasControl(const QString &text, bool tabAllowed = false)
+{
+    return std::any_of(text.begin(), text.end(), [tabAllowed](QChar c) {
+        return (c.unicode() < 0x20 && !(tabAllowed && c == u'\t')) || c.unicode() == 0x7F;
+    });
+}
+
+// A control character would go out as it stands inside the cookie header
+// line (a bare CR splits it); such a cookie is never stored. A value may
+// hold a tab, as browsers allow.
+bool IsStorable(const Cookie &cookie)
+{
+    return !cookie.domain.isEmpty() && !HasControl(cookie.domain) && !HasControl(cookie.path)
+        && !HasControl(cookie.name) && !HasControl(cookie.value, true);
+}
+
+// Expiry seconds from a file or from libcurl, which caps a huge Max-Age at
+// 2^63-1: read as a double that is 2^63, beyond what an int64 holds.
+std::int64_t ClampExpiry(double seconds)
+{
+    if (!(seconds > 0))
+        return 0;
+    return seconds >= double(kMaxCookieExpiry) ? kMaxCookieExpiry : std::int64_t(seconds);
+}
+
+// The lines of a cookies.txt text; a UTF-8 byte-order mark before the first
+// one is no part of it.
+QList<QByteArray> FileLines(QByteArrayView text)
+{
+    if (text.startsWith("\xEF\xBB\xBF"))
+        text = text.sliced(3);
+    return text.toByteArray().split('\n');
+}
+
 QString DefaultFilePath()
 {
     if (qEnvironmentVariableIsSet("TAMBLIN_COOKIE_FILE"))
@@ -73,6 +119,9 @@ std::optional<Cookie> ParseCookieLine(QByteArrayView line)
 {
     while (!line.isEmpty() && (line.back() == '\r' || line.back() == '\n'))
         line.chop(1);
+    // Blanks before a "#" still make a comment, not a cookie of domain "#a".
+    while (!line.isEmpty() && line.front() == ' ')
+        line = line.sliced(1);
     Cookie cookie;
     if (line.startsWith(kHttpOnlyPrefix)) {
         cookie.httpOnly = true;
@@ -87,23 +136,29 @@ std::optional<Cookie> ParseCookieLine(QByteArrayView line)
     const bool dotted = domain.startsWith('.');
     if (dotted)
         domain.remove(0, 1);
-    if (domain.isEmpty())
+    if (domain.isEmpty() || domain.contains('#') || domain.contains(' '))
+        return std::nullopt;
+    const std::optional<bool> subdomains = ReadFlag(fields[1]);
+    const std::optional<bool> secure = ReadFlag(fields[3]);
+    if (!subdomains || !secure)
         return std::nullopt;
     cookie.domain = QString::fromUtf8(domain);
-    cookie.hostOnly = !dotted && fields[1].trimmed().toUpper() != "TRUE";
+    cookie.hostOnly = !dotted && !*subdomains;
     cookie.path = QString::fromUtf8(fields[2]);
     if (!cookie.path.startsWith(u'/'))
         cookie.path = u"/"_s;
-    cookie.secure = fields[3].trimmed().toUpper() == "TRUE";
+    cookie.secure = *secure;
     // Some exporters write fractional seconds.
     bool ok = false;
     const double expires = fields[4].trimmed().toDouble(&ok);
-    if (!ok)
+    if (!ok || std::isnan(expires))
         return std::nullopt;
-    cookie.expires = expires > 0 ? std::int64_t(expires) : 0;
+    cookie.expires = ClampExpiry(expires);
     cookie.name = QString::fromUtf8(fields[5]);
     if (fields.size() > 6)
         cookie.value = QString::fromUtf8(fields.mid(6).join('\t'));
+    if (!IsStorable(cookie))
+        return std::nullopt;
     return cookie;
 }
 
@@ -163,7 +218,7 @@ void CookieStore::LoadLocked()
         return;
     const QByteArray text = file.readAll();
     const std::int64_t now = Now();
-    for (const QByteArray &line : text.split('\n')) {
+    for (const QByteArray &line : FileLines(text)) {
         if (std::optional<Cookie> cookie = ParseCookieLine(line); cookie && !Expired(*cookie, now))
             PutLocked(*cookie);
     }
@@ -189,6 +244,8 @@ void CookieStore::SaveLocked()
 
 bool CookieStore::PutLocked(const Cookie &cookie)
 {
+    if (!IsStorable(cookie))
+        return false;
     if (Expired(cookie, Now()))
         return RemoveLocked(cookie);
     for (Cookie &held : m_cookies) {
@@ -309,7 +366,7 @@ int CookieStore::ImportText(QByteArrayView text)
     const std::int64_t now = Now();
     int taken = 0;
     bool changed = false;
-    for (const QByteArray &line : text.toByteArray().split('\n')) {
+    for (const QByteArray &line : FileLines(text)) {
         std::optional<Cookie> cookie = ParseCookieLine(line);
         if (!cookie || Expired(*cookie, now))
             continue;

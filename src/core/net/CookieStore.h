@@ -35,8 +35,14 @@ struct Cookie {
     bool operator==(const Cookie &other) const = default;
 };
 
+// Latest expiry kept (the end of the year 9999); later ones are clamped to it.
+inline constexpr std::int64_t kMaxCookieExpiry = 253402300799;
+
 // One line of a cookies.txt file ("#HttpOnly_" lines included); nothing for
-// comments, blank lines and lines that are not cookies.
+// comments, blank lines and lines that are not well-formed cookies (six or
+// more tab-separated fields, TRUE or FALSE flags, a number for the expiry,
+// no control character in any field; the value takes the fields from the
+// seventh on, tabs included).
 std::optional<Cookie> ParseCookieLine(QByteArrayView line);
 // The cookies.txt line of a cookie, without a line end.
 QByteArray CookieLine(const Cookie &cookie);
@@ -56,7 +62,8 @@ public:
     QString FilePath();
 
     // Adds or replaces the cookie with the same name, domain and path; a
-    // cookie that has already expired removes it instead.
+    // cookie that has already expired removes it instead. A cookie with a
+    // control character in a field is not taken.
     void AddCookie(const Cookie &cookie);
     // True when a cookie was removed.
     bool RemoveCookie(const QString &domain, const QString &path, const QString &name);

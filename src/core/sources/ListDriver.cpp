@@ -9,6 +9,7 @@
 #include "sources/SiteTable.h"
 #include "sources/SourceSupport.h"
 #include "sources/Weibo.h"
+#include "text/TextUtils.h"
 
 #include <QDir>
 
@@ -55,12 +56,13 @@ void GetListFunc(TamblinCore &core)
     core.m_listState.compare_exchange_strong(idle, 1);
     window.SetListBusyUi();
 
-    if (!address.contains(u"http://")) {
+    if (!HasWebScheme(address)) {
         window.ShowMessage(StoredText(kTextBadAddress));
     } else {
         // The sub-source box of site 0 would choose the sub-mode here, but
         // m_listType is always Sina and the Sina dispatch below sets it.
         if (core.m_listType == kSiteSina) {
+            TakeFetchFailure(); // what an earlier run left
             if (address.indexOf(u"/s/") >= 1) {
                 core.m_subMode = kSubModeSinaBlog;
                 // The extractor appends "_<page>.html" itself.
@@ -73,7 +75,7 @@ void GetListFunc(TamblinCore &core)
                 core.m_subMode = kSubModeSinaPhoto;
                 ListSinaPhotoAlbums(core, address);
             }
-            if (core.m_albums.Size() == 0)
+            if (core.m_albums.Size() == 0 && !window.ExplainNoAlbums(core.m_subMode, TakeFetchFailure()))
                 window.ShowMessage(QString::fromUtf16(texts::kLoginHint));
         }
     }

@@ -24,17 +24,15 @@ void ListSinaBlogArticles(TamblinCore &core, const QString &address)
     ST_PERLISTRECORD article;
     QStringList pieces;
     QString page;
-    std::size_t previousPageHash = 0;
+    PageWalkGuard guard(core);
     bool more = true;
     for (int pageNumber = 1; more; ++pageNumber) {
         if (!FetchText(source, request, address + u'_' + QString::number(pageNumber) + u".html"_s, page))
             break;
-        // A service that answers every page number with the same page (and
-        // its next-page link) would otherwise be walked for ever.
-        const std::size_t pageHash = qHash(page);
-        if (pageNumber > 1 && pageHash == previousPageHash)
+        // A service that answers page numbers with pages it sent before (and
+        // their next-page link) would otherwise be walked for ever.
+        if (!guard.Admit(page))
             break;
-        previousPageHash = pageHash;
         if (!page.contains(u"\">下一页"))
             more = false; // the last page, still read
 
@@ -80,8 +78,10 @@ void ListSinaBlogPictures(TamblinCore &core, int albumIndex)
     // Only the article body remains of the page.
     request.beginMarker = QByteArrayLiteral("class=\"articalContent");
     request.endMarker = QByteArrayLiteral("class=\"shareUp\">");
-    if (!source.Fetch(request, 0))
+    if (!source.Fetch(request, 0)) {
+        ListingBrokeOff(source);
         return;
+    }
     // No UTF-8 flag: blog pages are GBK.
     const QString body = TakeText(source, kTextInflate);
     if (body.isEmpty())

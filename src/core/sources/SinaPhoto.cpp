@@ -68,21 +68,21 @@ void ListSinaPhotoPictures(TamblinCore &core, int albumIndex)
     UrlSource source;
     UrlRequest request = PageRequest();
     QStringList pieces;
-    std::size_t previousPageHash = 0;
+    PageWalkGuard guard(core);
     bool more = true;
     for (int page = 1; more; ++page) {
         request.url = albumUrl + u"/page"_s + QString::number(page);
-        if (!source.Fetch(request, 0))
+        if (!source.Fetch(request, 0)) {
+            ListingBrokeOff(source);
             return;
+        }
         const QString text = TakeText(source, kTextInflate | kTextUtf8);
         if (text.isEmpty())
             break;
-        // A service answering every page number with the same page and its
-        // next-page link would otherwise be walked for ever.
-        const std::size_t pageHash = qHash(text);
-        if (page > 1 && pageHash == previousPageHash)
+        // A service answering page numbers with pages it sent before (and
+        // their next-page link) would otherwise be walked for ever.
+        if (!guard.Admit(text))
             break;
-        previousPageHash = pageHash;
         if (!text.contains(u"\">下一页"))
             more = false; // the last page, still read
 

@@ -2,6 +2,7 @@
 
 #include "app/TamblinCore.h"
 #include "sources/ListTexts.h"
+#include "text/TextUtils.h"
 
 #include <array>
 
@@ -52,7 +53,7 @@ bool HasFragment(QStringView address, QStringView fragment)
 SiteRecognition RecognizeSite(QStringView address, int currentSite)
 {
     SiteRecognition result;
-    if (!address.contains(u"http://"))
+    if (!HasWebScheme(address))
         return result;
     result.changed = true;
     result.site = currentSite;

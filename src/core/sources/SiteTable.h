@@ -37,7 +37,7 @@ bool HasFragment(QStringView address, QStringView fragment);
 
 // What typing an address does to the source selector.
 struct SiteRecognition {
-    bool changed = false; // false: the address holds no "http://"; change nothing
+    bool changed = false; // false: the address holds no "http://" or "https://"; change nothing
     int site = kSiteSina; // the selector's new index
     int subSource = -1;   // for site 0: the entry to select after OnSourceChanged, or -1
 };

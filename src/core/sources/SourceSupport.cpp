@@ -1,16 +1,21 @@
 #include "sources/SourceSupport.h"
 
 #include "app/TamblinCore.h"
+#include "app/WindowPort.h"
 #include "download/DownloadDriver.h"
+#include "download/DownloadJobList.h"
 #include "sources/Endpoints.h"
 #include "sources/SinaBlog.h"
 #include "sources/SinaPhoto.h"
 #include "sources/Weibo.h"
 
+#include <QCryptographicHash>
+
 #include <algorithm>
 #include <chrono>
 #include <limits>
 #include <thread>
+#include <utility>
 
 namespace tamblin {
 
@@ -48,12 +53,20 @@ UrlRequest PageRequest(const QString &extraHeaders)
     return request;
 }
 
+namespace {
+
+thread_local QString t_fetchFailure;
+
+} // namespace
+
 bool FetchText(UrlSource &source, UrlRequest &request, const QString &url, QString &text)
 {
     request.url = url;
     text.clear();
-    if (!source.Fetch(request, 0))
+    if (!source.Fetch(request, 0)) {
+        t_fetchFailure = source.errorText;
         return false;
+    }
     text = TakeText(source, kTextInflate | kTextUtf8);
     return !text.isEmpty();
 }
@@ -96,6 +109,35 @@ bool PauseUnlessStopped(const TamblinCore &core, int ms)
         std::this_thread::sleep_for(std::min<steady_clock::duration>(milliseconds(50), end - steady_clock::now()));
     }
     return !DownStopAsked(core);
+}
+
+QString TakeFetchFailure()
+{
+    return std::exchange(t_fetchFailure, QString());
+}
+
+void ListingBrokeOff(const UrlSource &source)
+{
+    g_jobs.listingError = source.errorText.isEmpty() ? u"a page could not be fetched"_s : source.errorText;
+}
+
+bool PageWalkGuard::CountPage()
+{
+    if (++m_pages <= kMaxWalkPages)
+        return true;
+    if (m_pages == kMaxWalkPages + 1 && m_core.m_window)
+        m_core.m_window->ShowMessage(u"已读取%1页，不再读取后面的页"_s.arg(kMaxWalkPages));
+    return false;
+}
+
+bool PageWalkGuard::Repeats(QStringView page)
+{
+    const QByteArray digest = QCryptographicHash::hash(
+        QByteArrayView(reinterpret_cast<const char *>(page.utf16()), page.size() * 2), QCryptographicHash::Sha256);
+    if (m_seen.contains(digest))
+        return true;
+    m_seen.insert(digest);
+    return false;
 }
 
 void RegisterPictureExtractors()

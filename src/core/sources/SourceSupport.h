@@ -6,6 +6,8 @@
 
 #include "net/HttpClient.h"
 
+#include <QByteArray>
+#include <QSet>
 #include <QString>
 #include <QStringView>
 
@@ -54,5 +56,37 @@ bool PauseUnlessStopped(const TamblinCore &core, int ms);
 // Registers the picture extractors of the three rooms with the download
 // driver; front ends call it once at start-up.
 void RegisterPictureExtractors();
+
+// Why the last page fetch of FetchText on this thread failed; taking it
+// clears it. The list driver tells a network failure from an empty list by it.
+QString TakeFetchFailure();
+
+// A picture listing ends on a page that could not be fetched: the driver
+// learns why (download thread only).
+void ListingBrokeOff(const UrlSource &source);
+
+// Most pages one walk reads (an album's pictures, a blog's article list).
+inline constexpr int kMaxWalkPages = 100000;
+
+// Ends a page walk that comes back to a page it has seen: a service that
+// repeats a page, or cycles through a few, would otherwise be walked for
+// ever with the job list growing. Pages are compared by a digest of their
+// text. A walk also ends after kMaxWalkPages pages, with a message.
+class PageWalkGuard {
+public:
+    explicit PageWalkGuard(const TamblinCore &core) : m_core(core) {}
+
+    // Counts one more page; false once the bound is passed.
+    bool CountPage();
+    // True when `page` was seen before in this walk; otherwise remembers it.
+    bool Repeats(QStringView page);
+    // Both: true when the walk goes on with `page`.
+    bool Admit(QStringView page) { return CountPage() && !Repeats(page); }
+
+private:
+    const TamblinCore &m_core;
+    QSet<QByteArray> m_seen;
+    int m_pages = 0;
+};
 
 } // namespace tamblin

@@ -108,11 +108,15 @@ void ListWeiboPictures(TamblinCore &core, int albumIndex)
     QStringEncoder toUtf16(QStringEncoder::Utf16LE);
 
     QStringList pieces;
-    std::size_t previousPageHash = 0;
+    PageWalkGuard guard(core);
     bool retriedEmpty = false;
     for (std::uint32_t page = 1;; ++page) {
         request.url = albumUrl + QString::number(page) + u"&_rnd="_s + RandomFraction();
-        if (!source.Fetch(request, 0))
+        if (!source.Fetch(request, 0)) {
+            ListingBrokeOff(source);
+            return;
+        }
+        if (!guard.CountPage())
             return;
         const QString text = TakeText(source, kTextInflate | kTextUtf8);
         const QByteArray dump = toUtf16.encode(text);
@@ -136,12 +140,10 @@ void ListWeiboPictures(TamblinCore &core, int albumIndex)
             }
             continue;
         }
-        // A service repeating one page of photos for every page number
+        // A service answering page numbers with photo pages it sent before
         // would otherwise never end the album.
-        const std::size_t pageHash = qHash(text);
-        if (page > 1 && pageHash == previousPageHash)
+        if (guard.Repeats(text))
             break;
-        previousPageHash = pageHash;
 
         for (qsizetype i = 1; i < pieces.size(); ++i) {
             QStringView piece(pieces[i]);

@@ -3,11 +3,13 @@
 #include <unicode/ucnv.h>
 
 #include <QDateTime>
+#include <QSet>
 
 #include <atomic>
 #include <cstdio>
 #include <ctime>
 #include <memory>
+#include <vector>
 
 namespace tamblin {
 
@@ -97,13 +99,58 @@ int SplitString(QStringList &pieces, QStringView text, QStringView separator)
 
 QString StripTags(const QString &text)
 {
-    QString result = text;
-    QStringView scan(text);
-    for (QString tag = GetBetween(scan, u"<", u">", kAdvance); !tag.isEmpty();
-         tag = GetBetween(scan, u"<", u">", kAdvance)) {
-        result.remove(QString(u'<' + tag + u'>'));
+    // One pass: each "<...>" (a "<" to the next ">") is dropped as it is met,
+    // until a "<" without a ">" after it or an empty "<>". Past an empty pair,
+    // only tags already dropped before it are dropped. A tag whose text holds
+    // another "<" goes whole; one ending in "<>" stops the walk after it.
+    const QStringView in(text);
+    QString out;
+    out.reserve(in.size());
+    std::vector<QStringView> dropped;
+    qsizetype from = 0;
+    qsizetype close = -1; // the first ">" at or after the current position
+    bool stopped = false;
+    while (!stopped) {
+        const qsizetype open = in.indexOf(u'<', from);
+        if (open < 0)
+            break;
+        if (close <= open)
+            close = in.indexOf(u'>', open + 1);
+        if (close < 0 || close == open + 1) {
+            stopped = close >= 0;
+            out.append(in.sliced(from, open - from));
+            from = open;
+            break;
+        }
+        out.append(in.sliced(from, open - from));
+        dropped.push_back(in.sliced(open + 1, close - open - 1));
+        stopped = in[close - 1] == u'<';
+        from = close + 1;
     }
-    return result;
+    if (stopped && !dropped.empty()) {
+        // Past the stop: a "<" nearest before each ">" opens the only
+        // candidate, so every character is looked at a bounded number of times.
+        const QSet<QStringView> known(dropped.begin(), dropped.end());
+        qsizetype open = -1;
+        for (qsizetype at = from; at < in.size(); ++at) {
+            if (in[at] == u'<') {
+                open = at;
+            } else if (in[at] == u'>' && open >= 0) {
+                if (known.contains(in.sliced(open + 1, at - open - 1))) {
+                    out.append(in.sliced(from, open - from));
+                    from = at + 1;
+                }
+                open = -1;
+            }
+        }
+    }
+    out.append(in.sliced(from));
+    return out;
+}
+
+bool HasWebScheme(QStringView text)
+{
+    return text.contains(u"http://", Qt::CaseInsensitive) || text.contains(u"https://", Qt::CaseInsensitive);
 }
 
 QString JsonUnescape(QStringView text)

@@ -36,9 +36,13 @@ int SplitString(QStringList &pieces, QStringView text, QStringView separator);
 // pattern occurs nowhere.
 int CountOccurrences(QStringView text, QStringView pattern);
 
-// Removes "<tag>" texts until the first "<" without a ">" after it, or the first
-// empty "<>" pair; tags after that point stay.
+// Removes "<tag>" texts (a "<" to the next ">") until the first "<" without a
+// ">" after it, or the first empty "<>" pair; after that point only tags equal
+// to one removed before go. One pass over the text.
 QString StripTags(const QString &text);
+
+// True when `text` holds "http://" or "https://", the scheme in any case.
+bool HasWebScheme(QStringView text);
 
 // Decodes "\uXXXX" escapes into single UTF-16 units; nothing else.
 QString JsonUnescape(QStringView text);
