@@ -56,6 +56,8 @@ public:
     void AddHistoryItem(int which, const QString &text) override;
     void ClearHistoryItems(int which) override;
     void OpenFolder(const QString &path) override;
+    // No login browser here: says in one line how to bring a login along.
+    bool OpenLogin(const QString &startUrl) override;
 
     // The row of an album as the grid shows it: number, name, count text and
     // remark, separated by tabs.

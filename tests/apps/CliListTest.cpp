@@ -108,6 +108,9 @@ TEST(Cli, NothingFoundExitsWithOneAndTheLoginHint)
     EXPECT_TRUE(result.errLines.contains(
         u"没有获取到相册，请在登录菜单里登录新浪(微博)帐号后重试,登录时勾上下次自动登录"_s));
     EXPECT_TRUE(result.errLines.contains(u"获取相册列表完成，共0个"_s));
+    // The web client's endpoints say a login is needed: one line says how.
+    EXPECT_EQ(result.errLines.filter(u"needs a Weibo login"_s).size(), 1);
+    EXPECT_TRUE(result.errLines.filter(u"needs a Weibo login"_s).value(0).contains(u"--cookies FILE"_s));
 }
 
 TEST(Cli, CookiesFileLogsTheWeiboRequestsIn)
@@ -128,10 +131,10 @@ TEST(Cli, CookiesFileLogsTheWeiboRequestsIn)
     const QJsonArray albums = json.value(u"albums"_s).toArray();
     ASSERT_EQ(albums.size(), 1);
     EXPECT_EQ(albums.at(0).toObject().value(u"albumUrl"_s).toString(),
-              u"http://photo.weibo.com/photos/get_all?uid=2000000001&album_id=3550001&count=32&type=3&page="_s);
+              u"https://photo.weibo.com/photos/get_all?uid=2000000001&album_id=3550001&count=32&type=3&page="_s);
     EXPECT_EQ(albums.at(0).toObject().value(u"count"_s).toInt(), 120);
     // Only the Weibo cookie goes to Weibo.
-    EXPECT_EQ(service.RequestHeader(u"http://weibo.com/u/2000000001"_s, u"cookie"_s),
+    EXPECT_EQ(service.RequestHeader(u"https://weibo.com/u/2000000001"_s, u"cookie"_s),
               std::optional<QString>(u"SUB=cli-login"_s));
 
     const CliResult missing = RunCli({u"list"_s, u"--cookies"_s, start.File(u"none.txt"_s), u"http://weibo.com/u/2000000001"_s},

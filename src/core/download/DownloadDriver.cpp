@@ -217,6 +217,7 @@ void RunDownload(TamblinCore &core, std::optional<DownParams> params)
             const ST_PERLISTRECORD *album = core.m_albums.At(albumIndex);
             const QString name = album ? album->name : QString();
             WriteThunderList(g_jobs.folder + FitFileName(name + u".lst"_s), g_jobs.urls);
+            WriteAria2List(g_jobs.folder + FitFileName(name + u".aria2.txt"_s), g_jobs);
             continue;
         }
         DownloadAlbum(core, run.flags);

@@ -4,7 +4,9 @@
 #include "download/FileUtils.h"
 #include "text/TextUtils.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #ifdef Q_OS_WIN
 #include <windows.h>
@@ -42,6 +44,51 @@ bool WriteThunderList(const QString &path, const QStringList &urls)
     for (const QString &url : urls) {
         bytes += WideToGbk(url);
         bytes += "\r\n";
+    }
+    return file.write(bytes) == bytes.size();
+}
+
+namespace {
+
+// One value of an aria2 input line: a line break or tab would start another
+// entry or option.
+QByteArray Aria2Value(QString text)
+{
+    text.remove(u'\r');
+    text.remove(u'\n');
+    text.remove(u'\t');
+    return text.toUtf8();
+}
+
+} // namespace
+
+bool WriteAria2List(const QString &path, const DownloadJobList &jobs)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    QByteArray bytes;
+    for (qsizetype i = 0; i < jobs.urls.size(); ++i) {
+        const QString &address = jobs.urls[i];
+        const qsizetype split = address.indexOf(u"\r\n");
+        bytes += Aria2Value(address.left(split));
+        if (split >= 0)
+            bytes += '\t' + Aria2Value(address.mid(split + 2));
+        bytes += '\n';
+        const QString name = jobs.fileNames.value(i);
+        if (IsFullPath(name)) {
+            const QFileInfo where(name);
+            bytes += "  dir=" + Aria2Value(QDir::toNativeSeparators(where.path())) + '\n';
+            bytes += "  out=" + Aria2Value(where.fileName()) + '\n';
+        } else {
+            bytes += "  out=" + Aria2Value(name) + '\n';
+        }
+        for (const QString &line : jobs.RequestHeaders(i).split(u"\r\n"_s, Qt::SkipEmptyParts)) {
+            if (line.startsWith(u"Referer:"_s, Qt::CaseInsensitive))
+                bytes += "  referer=" + Aria2Value(line.mid(8).trimmed()) + '\n';
+            else
+                bytes += "  header=" + Aria2Value(line) + '\n';
+        }
     }
     return file.write(bytes) == bytes.size();
 }

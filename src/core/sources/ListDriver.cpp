@@ -39,6 +39,7 @@ void GetListFunc(TamblinCore &core)
     WindowPort &window = *core.m_window;
 
     core.ReadExtensionSettings();
+    TakeSourceFailure(); // a note of an earlier run on this thread
     core.m_listType = kSiteSina;
     core.m_userFolder.clear();
     core.m_subFolder.clear();
@@ -55,7 +56,8 @@ void GetListFunc(TamblinCore &core)
     core.m_listState.compare_exchange_strong(idle, 1);
     window.SetListBusyUi();
 
-    if (!address.contains(u"http://")) {
+    // Today's service pages are https; both schemes are fetched as given.
+    if (!HasWebScheme(address)) {
         window.ShowMessage(StoredText(kTextBadAddress));
     } else {
         // The sub-source box of site 0 would choose the sub-mode here, but
@@ -73,8 +75,12 @@ void GetListFunc(TamblinCore &core)
                 core.m_subMode = kSubModeSinaPhoto;
                 ListSinaPhotoAlbums(core, address);
             }
-            if (core.m_albums.Size() == 0)
-                window.ShowMessage(QString::fromUtf16(texts::kLoginHint));
+            // A failure the user must act on (a certificate, a service that
+            // keeps refusing) says so instead of suggesting a login.
+            if (core.m_albums.Size() == 0) {
+                const QString failure = TakeSourceFailure();
+                window.ShowMessage(failure.isEmpty() ? QString::fromUtf16(texts::kLoginHint) : failure);
+            }
         }
     }
 

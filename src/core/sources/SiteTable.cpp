@@ -49,10 +49,15 @@ bool HasFragment(QStringView address, QStringView fragment)
     return !fragment.isEmpty() && address.indexOf(fragment) >= 1;
 }
 
+bool HasWebScheme(QStringView address)
+{
+    return address.contains(u"http://") || address.contains(u"https://");
+}
+
 SiteRecognition RecognizeSite(QStringView address, int currentSite)
 {
     SiteRecognition result;
-    if (!address.contains(u"http://"))
+    if (!HasWebScheme(address))
         return result;
     result.changed = true;
     result.site = currentSite;

@@ -35,9 +35,13 @@ std::span<const QStringView> SiteFragments(int site);
 // is how every address test of the sources is made.
 bool HasFragment(QStringView address, QStringView fragment);
 
+// The address holds "http://" or "https://": the only addresses a list run
+// and the site recognition take.
+bool HasWebScheme(QStringView address);
+
 // What typing an address does to the source selector.
 struct SiteRecognition {
-    bool changed = false; // false: the address holds no "http://"; change nothing
+    bool changed = false; // false: the address holds no "http://" or "https://"; change nothing
     int site = kSiteSina; // the selector's new index
     int subSource = -1;   // for site 0: the entry to select after OnSourceChanged, or -1
 };
