@@ -707,13 +707,12 @@ class TestAuthority:
         self.contexts = {}
         self.serial = 1
         self.ca = self.make_authority("ca", "Tamblin fake service test CA")
-        self.stranger = self.make_authority("stranger", "An authority nobody trusts")
-        self.leaf_key = self.path("leaf.key")
-        self.openssl("genpkey", "-algorithm", "EC", "-pkeyopt", "ec_paramgen_curve:P-256", "-out", self.leaf_key)
-        self.leaf_csr = self.path("leaf.csr")
-        self.openssl("req", "-new", "-key", self.leaf_key, "-subj", "/CN=fake service", "-out", self.leaf_csr)
-        # What clients trust: CURL_CA_BUNDLE=<folder>/ca.pem.
+        # What clients trust: CURL_CA_BUNDLE=<folder>/ca.pem. The rest is
+        # made on first use, so that a service nobody tunnels to starts fast.
         shutil.copyfile(self.ca[1], self.path("ca.pem"))
+        self.stranger = None
+        self.leaf_key = None
+        self.leaf_csr = None
 
     def path(self, name):
         return os.path.join(self.folder, name)
@@ -739,6 +738,13 @@ class TestAuthority:
             return context
 
     def make_context(self, host, kind):
+        if self.leaf_key is None:
+            key, csr = self.path("leaf.key"), self.path("leaf.csr")
+            self.openssl("req", "-new", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes",
+                         "-keyout", key, "-subj", "/CN=fake service", "-out", csr)
+            self.leaf_key, self.leaf_csr = key, csr
+        if kind == "untrusted" and self.stranger is None:
+            self.stranger = self.make_authority("stranger", "An authority nobody trusts")
         self.serial += 1
         cert = self.path("host%d.crt" % self.serial)
         extensions = self.path("host%d.ext" % self.serial)
