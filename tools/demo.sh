@@ -44,12 +44,14 @@ run() {
   "$cli" list "$@" || echo "(exit status $?)"
 }
 
-echo "Fake Sina service on 127.0.0.1:$port (http_proxy=$http_proxy)"
+echo "Fake Sina service on 127.0.0.1:$port (http_proxy and https_proxy=$http_proxy, CURL_CA_BUNDLE=$CURL_CA_BUNDLE)"
 run http://photo.blog.sina.com.cn/u/1234567890
 run http://blog.sina.com.cn/s/articlelist_1234567890_0_1.html
 run http://weibo.com/u/2000000001
 run --cookies "$work/cookies.txt" http://weibo.com/u/2000000001
 run --json http://weibo.com/u/2000000001
+# A user whose album service answers 502: the albums of the image wall.
+run --cookies "$work/cookies.txt" https://weibo.com/u/2000000002
 
 download() {
   echo
@@ -57,10 +59,11 @@ download() {
   "$cli" download "$@" || echo "(exit status $?)"
 }
 
-# The second album of the Sina photo user, then the Weibo avatar album, into
-# one save folder; the album rows and status lines go to standard error.
+# The second album of the Sina photo user, the Weibo avatar album and an
+# album of a Weibo image wall, into one save folder; the album rows and status lines go to standard error.
 download http://photo.blog.sina.com.cn/u/1234567890 --albums 2 --save "$work/pictures"
 download --cookies "$work/cookies.txt" http://weibo.com/u/2000000001 --albums 2 --threads 3
+download --cookies "$work/cookies.txt" https://weibo.com/u/2000000002 --albums 1 --threads 3
 echo
 echo "Files written below the save folder:"
 (cd "$work/pictures" && find . -type f -printf '%10s  %p\n' | sort -k2)

@@ -128,6 +128,14 @@ void ConsoleWindow::SetItemText(int controlId, const QString &text)
     WriteLine(m_messages, text);
 }
 
+bool ConsoleWindow::OpenLogin(const QString &startUrl)
+{
+    std::lock_guard lock(m_mutex);
+    WriteLine(m_messages, u"tamblin-cli: this needs a Weibo login: log in at %1 in a browser, export its cookies "
+                          u"as cookies.txt and pass them with --cookies FILE"_s.arg(startUrl));
+    return false;
+}
+
 void ConsoleWindow::ShowMessage(const QString &text)
 {
     std::lock_guard lock(m_mutex);

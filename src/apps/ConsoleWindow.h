@@ -59,6 +59,8 @@ public:
     // A terminal cannot log in: says what failed, or points a Weibo run at
     // --cookies.
     bool ExplainNoAlbums(int subMode, const QString &fetchFailure) override;
+    // No login browser here: says in one line how to bring a login along.
+    bool OpenLogin(const QString &startUrl) override;
 
     // The row of an album as the grid shows it: number, name, count text and
     // remark, separated by tabs.

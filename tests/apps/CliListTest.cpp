@@ -124,6 +124,10 @@ TEST(Cli, NothingFoundSaysWhyInTermsOfTheCommandLine)
         // The window's login hint is no advice for a terminal.
         EXPECT_FALSE(err.contains(u"登录菜单"_s));
     }
+    // The Weibo web client's endpoints say a login is needed: one line says
+    // how to bring one.
+    const CliResult weibo = RunCli({u"list"_s, u"http://weibo.com/u/2000000001"_s}, start.Path());
+    EXPECT_EQ(weibo.errLines.filter(u"needs a Weibo login"_s).size(), 1);
 }
 
 TEST(Cli, CookiesFileLogsTheWeiboRequestsIn)
@@ -145,10 +149,10 @@ TEST(Cli, CookiesFileLogsTheWeiboRequestsIn)
     const QJsonArray albums = json.value(u"albums"_s).toArray();
     ASSERT_EQ(albums.size(), 1);
     EXPECT_EQ(albums.at(0).toObject().value(u"albumUrl"_s).toString(),
-              u"http://photo.weibo.com/photos/get_all?uid=2000000001&album_id=3550001&count=32&type=3&page="_s);
+              u"https://photo.weibo.com/photos/get_all?uid=2000000001&album_id=3550001&count=32&type=3&page="_s);
     EXPECT_EQ(albums.at(0).toObject().value(u"count"_s).toInt(), 120);
     // Only the Weibo cookie goes to Weibo.
-    EXPECT_EQ(service.RequestHeader(u"http://weibo.com/u/2000000001"_s, u"cookie"_s),
+    EXPECT_EQ(service.RequestHeader(u"https://weibo.com/u/2000000001"_s, u"cookie"_s),
               std::optional<QString>(u"SUB=cli-login"_s));
 
     const CliResult missing = RunCli({u"list"_s, u"--cookies"_s, start.File(u"none.txt"_s), u"http://weibo.com/u/2000000001"_s},

@@ -184,12 +184,16 @@ TEST_F(DriverTest, ListOnlyWritesTheListAndFetchesNothing)
 
     Run();
 
-    EXPECT_EQ(Entries(Folder(u"相册"_s)), (QStringList{u"相册.lst"_s, u"相册.txt"_s}));
+    EXPECT_EQ(Entries(Folder(u"相册"_s)), (QStringList{u"相册.aria2.txt"_s, u"相册.lst"_s, u"相册.txt"_s}));
     QFile list(Folder(u"相册"_s) + u"相册.lst"_s);
     ASSERT_TRUE(list.open(QIODevice::ReadOnly));
     const QByteArray expected = (Picture(10, 0, u"lo1"_s) + u"\r\n"_s + Picture(20, 0, u"lo2"_s)
                                  + u"\r\nhttp://fallback/x\r\n"_s + Picture(30, 0, u"lo3"_s) + u"\r\n"_s).toLatin1();
     EXPECT_EQ(list.readAll(), expected);
+    // The aria2 list keeps a fallback as a second source of the same file.
+    QFile aria2(Folder(u"相册"_s) + u"相册.aria2.txt"_s);
+    ASSERT_TRUE(aria2.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(aria2.readAll().contains((Picture(20, 0, u"lo2"_s) + u"\thttp://fallback/x\n  out="_s).toUtf8()));
     EXPECT_TRUE(fetches->Started().isEmpty());
     EXPECT_EQ(Hits(u"lo1"_s), 0);
     EXPECT_EQ(window.Events().last(), u"OpenFolder:"_s + Folder(u"相册"_s));
@@ -396,7 +400,7 @@ TEST_F(DriverTest, OptionBitsAreReadForEachAlbum)
     Run();
 
     EXPECT_EQ(Entries(Folder(u"A"_s)), (QStringList{u"1.jpg"_s, u"pic.orv"_s}));
-    EXPECT_EQ(Entries(Folder(u"B"_s)), QStringList{u"B.lst"_s});
+    EXPECT_EQ(Entries(Folder(u"B"_s)), (QStringList{u"B.aria2.txt"_s, u"B.lst"_s}));
 }
 
 TEST_F(DriverTest, ButtonStartsAndStopsARun)

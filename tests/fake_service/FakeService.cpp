@@ -44,7 +44,8 @@ FakeService::FakeService(const QByteArray &dataJson)
 
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_process.start(u"python3"_s, {ScriptPath(), u"--data"_s, dataPath, u"--port"_s, u"0"_s,
-                                   u"--log"_s, m_dir.filePath(u"requests.jsonl"_s), u"--exit-with-stdin"_s});
+                                   u"--log"_s, m_dir.filePath(u"requests.jsonl"_s), u"--tls-dir"_s,
+                                   m_dir.filePath(u"tls"_s), u"--exit-with-stdin"_s});
     if (!m_process.waitForStarted(10000))
         return;
     // The service prints its port once it listens.
@@ -58,9 +59,13 @@ FakeService::FakeService(const QByteArray &dataJson)
     m_port = quint16(port);
 
     m_savedProxy = SaveEnv("http_proxy");
+    m_savedHttpsProxy = SaveEnv("https_proxy");
+    m_savedCaBundle = SaveEnv("CURL_CA_BUNDLE");
     m_savedNoProxy = SaveEnv("no_proxy");
     m_savedNoProxyUpper = SaveEnv("NO_PROXY");
     qputenv("http_proxy", ProxyUrl().toUtf8());
+    qputenv("https_proxy", ProxyUrl().toUtf8());
+    qputenv("CURL_CA_BUNDLE", QFile::encodeName(CaBundlePath()));
     qunsetenv("no_proxy");
     qunsetenv("NO_PROXY");
 }
@@ -69,6 +74,8 @@ FakeService::~FakeService()
 {
     if (m_port != 0) {
         RestoreEnv("http_proxy", m_savedProxy);
+        RestoreEnv("https_proxy", m_savedHttpsProxy);
+        RestoreEnv("CURL_CA_BUNDLE", m_savedCaBundle);
         RestoreEnv("no_proxy", m_savedNoProxy);
         RestoreEnv("NO_PROXY", m_savedNoProxyUpper);
     }
@@ -81,6 +88,11 @@ FakeService::~FakeService()
 QString FakeService::ProxyUrl() const
 {
     return u"http://127.0.0.1:%1"_s.arg(m_port);
+}
+
+QString FakeService::CaBundlePath() const
+{
+    return m_dir.filePath(u"tls/ca.pem"_s);
 }
 
 QJsonArray FakeService::Requests() const
@@ -100,8 +112,10 @@ QJsonArray FakeService::Requests() const
 QStringList FakeService::RequestedUrls() const
 {
     QStringList urls;
-    for (const QJsonValue &request : Requests())
-        urls.append(request.toObject().value(u"url"_s).toString());
+    for (const QJsonValue &request : Requests()) {
+        if (request.toObject().value(u"method"_s).toString() != u"CONNECT"_s)
+            urls.append(request.toObject().value(u"url"_s).toString());
+    }
     return urls;
 }
 

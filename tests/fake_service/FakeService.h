@@ -1,7 +1,8 @@
 // Starts the fake Sina service (tests/fake_service/fake_service.py) on a
-// loopback port for one test and points http_proxy at it, so that requests
-// to the real host names reach it. The previous proxy settings come back
-// when it is destroyed.
+// loopback port for one test and points http_proxy and https_proxy at it, so
+// that requests to the real host names reach it, and CURL_CA_BUNDLE at the
+// test authority it made, so that its https answers verify. The previous
+// settings come back when it is destroyed.
 #pragma once
 
 #include <QByteArray>
@@ -29,10 +30,14 @@ public:
     QString ProxyUrl() const;
     // A folder beside the data file, for files the data names ("body_file").
     QString DataDir() const { return m_dir.path(); }
+    // The certificate of the service's test authority.
+    QString CaBundlePath() const;
 
     // Every request the service saw, in order: {"method", "url", "headers"
     // as [[name, value], ...]}.
+    // A CONNECT is logged with "host:port" as its url.
     QJsonArray Requests() const;
+    // The addresses asked for, CONNECT tunnels left out.
     QStringList RequestedUrls() const;
     // The value of header `name` (case-insensitive) of the first request of
     // `url`; nullopt when the request or the header is missing.
@@ -45,6 +50,8 @@ private:
     QProcess m_process;
     quint16 m_port = 0;
     std::optional<QByteArray> m_savedProxy;
+    std::optional<QByteArray> m_savedHttpsProxy;
+    std::optional<QByteArray> m_savedCaBundle;
     std::optional<QByteArray> m_savedNoProxy;
     std::optional<QByteArray> m_savedNoProxyUpper;
 };

@@ -2,27 +2,38 @@
 """A stand-in for the Sina photo service, the Sina blog, Weibo and the Weibo
 photo service, for tests and the offline demo.
 
-It is an HTTP proxy that never forwards: clients point http_proxy at it and
-keep the real host names, so the program's real request path is exercised.
+It is an HTTP proxy that never forwards: clients point http_proxy (and
+https_proxy) at it and keep the real host names, so the program's real request
+path is exercised. CONNECT tunnels end here: TLS is terminated under a test
+certificate authority made at start (openssl), which clients trust through
+CURL_CA_BUNDLE.
 Everything it serves comes from a JSON data file (see README.md beside this
 file). Standard library only.
 
-    fake_service.py --data demo.json [--port 0] [--log requests.jsonl]
+    fake_service.py --data demo.json [--port 0] [--log requests.jsonl] [--tls-dir DIR]
 
-It prints the port it listens on as one line on stdout once it is ready.
+It prints the port it listens on as one line on stdout once it is ready; the
+authority's certificate is then in DIR/ca.pem.
 """
 
 import argparse
 import base64
 import gzip
+import hashlib
 import html
 import json
 import os
+import shutil
+import socketserver
+import ssl
+import subprocess
 import sys
+import tempfile
 import threading
 import time
 import struct
 import urllib.parse
+import warnings
 import zlib
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
@@ -81,6 +92,17 @@ class Data:
             generate = int(user.get("generate_albums", 0))
             if generate:
                 user["albums"] = generated_weibo_albums(user, generate)
+        # Today's picture hosts refuse a picture request without a Referer.
+        self.picture_referer = bool(self.raw.get("picture_referer", True))
+        self.tls = self.raw.get("tls", {})
+        add_image_wall_pictures(self)
+
+    def tls_kind(self, host):
+        """How the host's TLS misbehaves, if it does (the "tls" key)."""
+        for kind in ("expired", "untrusted", "tls10_only"):
+            if host in self.tls.get(kind, []):
+                return kind
+        return "good"
 
     def find(self, items, key, value):
         for item in items:
@@ -316,6 +338,146 @@ def weibo_photo_list(user, album, page, count):
 
 
 # ---------------------------------------------------------------------------
+# What the Weibo web client reads today (weibo.com/ajax/profile/...): the
+# owner's profile, the image wall with its albums, an album's pictures; the
+# failures of the old album service; and the login pages a client is sent to.
+
+LOGIN_HOSTS = ("passport.weibo.com", "login.sina.com.cn")
+LOGIN_URL = "https://passport.weibo.com/sso/signin?entry=miniblog"
+ALBUM_SERVICE_FAULTS = ("502", "login_redirect", "ok_minus_100", "not_json", "empty")
+
+
+def wall_pid(salt, i):
+    """A picture id as Weibo writes them: 32 letters and digits."""
+    return hashlib.md5(("%s-%d" % (salt, i)).encode()).hexdigest()
+
+
+def pid_picture_url(pid):
+    """The large picture of a pid, by the web client's rule: host ww when the
+    10th character is w, else wx; number 1 + (CRC-32 & 3); gif when the 22nd
+    character is g."""
+    host = "ww" if len(pid) > 9 and pid[9] == "w" else "wx"
+    ext = "gif" if len(pid) > 21 and pid[21] == "g" else "jpg"
+    return "https://%s%d.sinaimg.cn/large/%s.%s" % (host, 1 + (zlib.crc32(pid.encode()) & 3), pid, ext)
+
+
+def wall_items(spec, salt):
+    """Items of the wall or of one of its albums: "pictures" (pids, or
+    objects written as they stand, so fields can be missing or odd), then
+    "generate" N made-up pids (listed, never served)."""
+    items = []
+    for entry in spec.get("pictures", []):
+        items.append(dict(entry) if isinstance(entry, dict)
+                     else {"pid": entry, "mid": "49%014d" % len(items), "type": "pic"})
+    for i in range(int(spec.get("generate", 0))):
+        items.append({"pid": wall_pid(salt, i), "mid": "48%014d" % i, "type": "pic"})
+    return items
+
+
+def add_image_wall_pictures(data):
+    """Every listed pid of every wall is served at the address its rule
+    gives (over https), unless "pictures" names that address already."""
+    for user in data.weibo_users:
+        wall = user.get("image_wall")
+        if not wall:
+            continue
+        size = int(wall.get("picture_size", 2048))
+        wall["_items"] = wall_items(wall, user["uid"])
+        for album in wall.get("albums", []):
+            album["_items"] = wall_items(album, album.get("containerid", ""))
+        for spec in [wall] + wall.get("albums", []):
+            for entry in spec.get("pictures", []):
+                pid = entry.get("pid") if isinstance(entry, dict) else entry
+                if isinstance(pid, str) and pid.isalnum():
+                    url = pid_picture_url(pid)
+                    data.pictures.setdefault(url, {"format": "gif" if url.endswith(".gif") else "jpeg",
+                                                   "size": size})
+
+
+def json_answer(value, status=200):
+    return Answer(json.dumps(value, ensure_ascii=False, separators=(",", ":")),
+                  "application/json; charset=utf-8", status)
+
+
+def cookie_value(headers, name):
+    for pair in (headers.get("Cookie") or "").split(";"):
+        key, _, value = pair.strip().partition("=")
+        if key == name:
+            return value
+    return None
+
+
+def wall_page(items, per_page, cursor, end_cursor, stuck):
+    """One page from `cursor` (an offset; "" and 0 start) and the next
+    cursor: `end_cursor` after the last page. A stuck wall answers every
+    cursor with the first page and the same next cursor."""
+    offset = int(cursor) if str(cursor).isdigit() else 0
+    if stuck:
+        return items[:per_page], 1
+    chunk = items[offset:offset + per_page]
+    more = offset + per_page < len(items)
+    return chunk, (offset + per_page if more else end_cursor)
+
+
+def weibo_ajax(data, path, q, headers):
+    user = None
+    for candidate in data.weibo_users:
+        if (q("uid") and str(candidate["uid"]) == q("uid")) or (q("custom") and candidate.get("custom") == q("custom")):
+            user = candidate
+            break
+    if user is None:
+        return json_answer({"ok": 0, "errno": "20003", "msg": "用户不存在"})
+    if user.get("needs_login", True) and not has_login(data, headers.get("Cookie")):
+        return json_answer({"ok": -100, "url": LOGIN_URL})
+    # The web client echoes the XSRF-TOKEN cookie in a header; without it
+    # the endpoints refuse.
+    token = cookie_value(headers, "XSRF-TOKEN")
+    if token is not None and headers.get("X-XSRF-TOKEN") != token:
+        return json_answer({"ok": 0, "errno": "100006", "msg": "xsrf token"}, 403)
+    uid = str(user["uid"])
+    wall = user.get("image_wall", {})
+    if path == "/ajax/profile/info":
+        return json_answer({"ok": 1, "data": {"user": {"id": int(uid) if uid.isdigit() else uid, "idstr": uid,
+                                                       "screen_name": user.get("nickname", "")}}})
+    if path == "/ajax/profile/getImageWall":
+        cursor = q("sinceid", "0")
+        chunk, next_cursor = wall_page(wall.get("_items", []), int(wall.get("per_page", 30)), cursor, 0,
+                                       wall.get("stuck_since_id", False))
+        answer = {"list": chunk, "since_id": next_cursor}
+        if cursor in ("", "0"):
+            answer["album_list"] = [{key: album[key] for key in ("pic_title", "containerid", "pic") if key in album}
+                                    for album in wall.get("albums", [])]
+        return json_answer({"ok": 1, "data": answer})
+    if path == "/ajax/profile/getAlbumDetail":
+        album = data.find(wall.get("albums", []), "containerid", q("containerid"))
+        if album is None:
+            return json_answer({"ok": 0, "errno": "100001", "msg": "相册不存在"})
+        # Album cursors are text, as "<offset>|<n>"; "0" after the last page.
+        cursor = q("since_id", "0").partition("|")[0]
+        chunk, next_cursor = wall_page(album.get("_items", []), int(album.get("per_page", 30)), cursor, 0,
+                                       album.get("stuck_since_id", False))
+        return json_answer({"ok": 1, "data": {"list": chunk,
+                                              "since_id": "%s|%d" % (next_cursor, len(chunk)) if next_cursor else "0"}})
+    return json_answer({"ok": 0, "errno": "10001", "msg": "unknown endpoint"}, 404)
+
+
+def album_service_fault(user):
+    """The ways the old album service fails today ("album_service")."""
+    fault = user.get("album_service")
+    if fault == "502":
+        return Answer("<html><body>502 Bad Gateway</body></html>", status=502)
+    if fault == "login_redirect":
+        return Answer("", status=302, headers={"Location": LOGIN_URL})
+    if fault == "ok_minus_100":
+        return json_answer({"ok": -100, "url": LOGIN_URL})
+    if fault == "not_json":
+        return Answer("<html><body>系统繁忙，请稍后再试</body></html>")
+    if fault == "empty":
+        return Answer('{"result":true,"data":{"total":0,"album_list":[]},"code":0}', "application/json; charset=utf-8")
+    return None
+
+
+# ---------------------------------------------------------------------------
 # Pictures: real JPEG, PNG and GIF files of a chosen size. Each is a tiny
 # valid image whose filler lives where decoders skip it (a JPEG comment
 # segment, a PNG text chunk, a GIF comment extension).
@@ -410,6 +572,22 @@ def has_login(data, cookie_header):
     return data.login_cookie in pairs
 
 
+def same_data_url(data, url):
+    """The same data over https as over http: an https address the data
+    does not name itself stands for its http twin."""
+    if url.startswith("https://") and url not in data.pages and url not in data.pictures:
+        plain = "http://" + url[len("https://"):]
+        if plain in data.pages or plain in data.pictures:
+            return plain
+    return url
+
+
+def from_sina_page(referer):
+    """The picture hosts serve pages of the Sina and Weibo sites only."""
+    host = (urllib.parse.urlsplit(referer or "").hostname or "").lower()
+    return any(host == site or host.endswith("." + site) for site in ("weibo.com", "sina.com.cn"))
+
+
 def route(data, url, headers):
     parts = urllib.parse.urlsplit(url)
     host = (parts.hostname or "").lower()
@@ -457,6 +635,11 @@ def route(data, url, headers):
                     return Answer(blog_article_page(blog, article).encode("gbk", "replace"), gbk)
         return Answer(*NOT_FOUND)
 
+    if host in (WEIBO_HOST, "www." + WEIBO_HOST) and path.startswith("/ajax/"):
+        return weibo_ajax(data, path, q, headers)
+    if host in LOGIN_HOSTS:
+        return Answer(weibo_login_page())
+
     if host in (WEIBO_HOST, "www." + WEIBO_HOST):
         for user in data.weibo_users:
             user_paths = [user.get("path", "/u/%s" % user["uid"])] + user.get("aliases", [])
@@ -469,6 +652,9 @@ def route(data, url, headers):
     if host == WEIBO_PHOTO_HOST:
         user = data.find(data.weibo_users, "uid", q("uid"))
         if path == "/albums/get_all":
+            fault = album_service_fault(user) if user is not None else None
+            if fault is not None:
+                return fault
             if user is None or (user.get("needs_login", True) and not has_login(data, headers.get("Cookie"))):
                 return Answer('{"result":false,"code":"A00004","msg":"need login"}', "application/json; charset=utf-8")
             key = ("weibo_album_list", id(user))
@@ -533,6 +719,80 @@ def compressed(data, body):
 
 
 # ---------------------------------------------------------------------------
+# TLS: a test certificate authority made at start, and a certificate for any
+# host a client tunnels to, signed on first use. The "tls" key of the data
+# makes chosen hosts misbehave: "expired" (a certificate past its end),
+# "untrusted" (signed by an authority nobody trusts), "tls10_only".
+
+
+class TestAuthority:
+    def __init__(self, folder):
+        self.folder = folder
+        self.lock = threading.Lock()
+        self.contexts = {}
+        self.serial = 1
+        self.ca = self.make_authority("ca", "Tamblin fake service test CA")
+        # What clients trust: CURL_CA_BUNDLE=<folder>/ca.pem. The rest is
+        # made on first use, so that a service nobody tunnels to starts fast.
+        shutil.copyfile(self.ca[1], self.path("ca.pem"))
+        self.stranger = None
+        self.leaf_key = None
+        self.leaf_csr = None
+
+    def path(self, name):
+        return os.path.join(self.folder, name)
+
+    def openssl(self, *args):
+        subprocess.run(("openssl",) + args, check=True, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+
+    def make_authority(self, name, subject):
+        key, cert = self.path(name + ".key"), self.path(name + ".crt")
+        self.openssl("req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes",
+                     "-keyout", key, "-out", cert, "-subj", "/CN=" + subject, "-days", "30",
+                     "-addext", "basicConstraints=critical,CA:TRUE",
+                     "-addext", "keyUsage=critical,keyCertSign,cRLSign")
+        return key, cert
+
+    def context(self, host, kind):
+        with self.lock:
+            context = self.contexts.get((host, kind))
+            if context is None:
+                context = self.make_context(host, kind)
+                self.contexts[(host, kind)] = context
+            return context
+
+    def make_context(self, host, kind):
+        if self.leaf_key is None:
+            key, csr = self.path("leaf.key"), self.path("leaf.csr")
+            self.openssl("req", "-new", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes",
+                         "-keyout", key, "-subj", "/CN=fake service", "-out", csr)
+            self.leaf_key, self.leaf_csr = key, csr
+        if kind == "untrusted" and self.stranger is None:
+            self.stranger = self.make_authority("stranger", "An authority nobody trusts")
+        self.serial += 1
+        cert = self.path("host%d.crt" % self.serial)
+        extensions = self.path("host%d.ext" % self.serial)
+        name = ("IP:" if host.replace(".", "").isdigit() or ":" in host else "DNS:") + host
+        with open(extensions, "w") as f:
+            f.write("subjectAltName=%s\nbasicConstraints=CA:FALSE\nextendedKeyUsage=serverAuth\n" % name)
+        issuer = self.stranger if kind == "untrusted" else self.ca
+        # -days -1: the certificate ended a day before it began.
+        self.openssl("x509", "-req", "-in", self.leaf_csr, "-CA", issuer[1], "-CAkey", issuer[0],
+                     "-set_serial", str(self.serial), "-days", "-1" if kind == "expired" else "30",
+                     "-extfile", extensions, "-out", cert)
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        if kind == "tls10_only":
+            with warnings.catch_warnings():
+                warnings.simplefilter("ignore", DeprecationWarning)  # that is the point
+                context.minimum_version = ssl.TLSVersion.TLSv1
+                context.maximum_version = ssl.TLSVersion.TLSv1
+            context.set_ciphers("DEFAULT:@SECLEVEL=0")
+        context.load_cert_chain(cert, self.leaf_key)
+        return context
+
+
+# ---------------------------------------------------------------------------
 # The proxy front
 
 
@@ -544,15 +804,23 @@ class Handler(BaseHTTPRequestHandler):
     def log_message(self, fmt, *args):  # quiet: the request log says what happened
         pass
 
+    tunnel = None  # the TLS socket of a CONNECT tunnel
+    tunnel_authority = ""
+
     def absolute_url(self):
         if self.path.startswith("http://") or self.path.startswith("https://"):
             return self.path
+        if self.tunnel is not None:
+            return "https://%s%s" % (self.tunnel_authority, self.path)
         return "http://%s%s" % (self.headers.get("Host", "localhost"), self.path)
 
     def fault_for(self, url):
         data = self.server.data
+        # An http prefix matches the same address over https too.
+        twin = "http://" + url[len("https://"):] if url.startswith("https://") else url
         for index, fault in enumerate(data.faults):
-            if url.startswith(fault.get("match", "\0")):
+            match = fault.get("match", "\0")
+            if url.startswith(match) or twin.startswith(match):
                 with data.lock:
                     hits = data.fault_hits.get(index, 0)
                     data.fault_hits[index] = hits + 1
@@ -563,20 +831,29 @@ class Handler(BaseHTTPRequestHandler):
 
     def do_GET(self):
         data = self.server.data
-        url = self.absolute_url()
-        self.server.log_request_line(self.command, url, self.headers)
-        fault = self.fault_for(url) or {}
+        logged_url = self.absolute_url()
+        self.server.log_request_line(self.command, logged_url, self.headers)
+        url = same_data_url(data, logged_url)
+        fault = self.fault_for(logged_url) or {}
         if fault.get("delay"):
             time.sleep(float(fault["delay"]))
         if fault.get("close"):
             self.close_connection = True
             return
-        if url in data.pictures and data.pictures[url].get("hostile"):
+        if url in data.pictures and data.picture_referer and not from_sina_page(self.headers.get("Referer")):
+            answer = Answer("<html><body>403 Forbidden</body></html>", status=403)
+        elif url in data.pictures and data.pictures[url].get("hostile"):
             self.hostile_picture(data.pictures[url])
             return
-        answer = route(data, url, self.headers)
+        else:
+            answer = route(data, url, self.headers)
         if "status" in fault:
             answer.status = int(fault["status"])
+        # Rate-limit answers: their own body ("100005") and headers
+        # ("Retry-After").
+        if "body" in fault:
+            answer.body = fault["body"].encode("utf-8")
+        answer.headers = dict(answer.headers, **fault.get("headers", {}))
         body = answer.body
         if fault.get("empty"):
             body = b""
@@ -655,25 +932,59 @@ class Handler(BaseHTTPRequestHandler):
             pass
 
     def do_CONNECT(self):
-        # The program speaks plain HTTP to these services.
+        """A tunnel to host:port ends here: TLS under the test authority,
+        then the same answers as over plain HTTP, as https addresses."""
         self.server.log_request_line(self.command, self.path, self.headers)
-        self.send_error(405, "CONNECT not supported")
+        authority = self.server.authority
+        host, _, port = self.path.rpartition(":")
+        host = host.strip("[]").lower()
+        if authority is None or not host or not port.isdigit():
+            self.send_error(502, "no tunnel to " + self.path)
+            return
+        try:
+            context = authority.context(host, self.server.data.tls_kind(host))
+        except (subprocess.CalledProcessError, ssl.SSLError, OSError) as error:
+            self.send_error(502, "no certificate for %s: %s" % (host, error))
+            return
+        self.send_response(200, "Connection established")
+        self.end_headers()
+        try:
+            tunnel = context.wrap_socket(self.connection, server_side=True)
+        except (ssl.SSLError, OSError):
+            # The client refused the certificate or the protocol.
+            self.close_connection = True
+            return
+        self.rfile.close()
+        self.tunnel = tunnel
+        self.tunnel_authority = host if port == "443" else "%s:%s" % (host, port)
+        self.connection = tunnel
+        self.rfile = tunnel.makefile("rb", self.rbufsize)
+        self.wfile = socketserver._SocketWriter(tunnel)
+        self.close_connection = False
+
+    def finish(self):
+        try:
+            super().finish()
+        finally:
+            if self.tunnel is not None:
+                self.tunnel.close()
 
 
 class Server(ThreadingHTTPServer):
     daemon_threads = True
     allow_reuse_address = True
 
-    def __init__(self, address, data, log_path):
+    def __init__(self, address, data, log_path, authority=None):
         super().__init__(address, Handler)
         self.data = data
+        self.authority = authority
         self.log_lock = threading.Lock()
         self.log_file = open(log_path, "a", encoding="utf-8") if log_path else None
 
     def log_request_line(self, method, url, headers):
         if not self.log_file:
             return
-        record = {"method": method, "url": url,
+        record = {"method": method, "url": url, "time": round(time.time(), 3),
                   "headers": [[k, v] for k, v in headers.items()]}
         with self.log_lock:
             self.log_file.write(json.dumps(record, ensure_ascii=False) + "\n")
@@ -686,18 +997,29 @@ def main():
     parser.add_argument("--port", type=int, default=0, help="port on 127.0.0.1 (0: any free port)")
     parser.add_argument("--bind", default="127.0.0.1")
     parser.add_argument("--log", help="append one JSON line per request to this file")
+    parser.add_argument("--tls-dir", help="folder for the test authority (ca.pem is what clients trust); "
+                                          "default: a temporary folder removed at the end")
     parser.add_argument("--exit-with-stdin", action="store_true",
                         help="end when standard input closes (when the process that started it ends)")
     args = parser.parse_args()
+    tls_dir = args.tls_dir or tempfile.mkdtemp(prefix="fake-service-tls-")
+    os.makedirs(tls_dir, exist_ok=True)
     if args.exit_with_stdin:
         def watch():
             while sys.stdin.buffer.read(4096):
                 pass
+            if not args.tls_dir:
+                shutil.rmtree(tls_dir, ignore_errors=True)
             os._exit(0)
         threading.Thread(target=watch, daemon=True).start()
 
     data = Data(args.data)
-    server = Server((args.bind, args.port), data, args.log)
+    try:
+        authority = TestAuthority(tls_dir)
+    except (OSError, subprocess.CalledProcessError) as error:
+        print("fake_service: no TLS (openssl failed: %s)" % error, file=sys.stderr)
+        authority = None
+    server = Server((args.bind, args.port), data, args.log, authority)
     print(server.server_address[1], flush=True)
     try:
         server.serve_forever(poll_interval=0.2)
@@ -705,6 +1027,8 @@ def main():
         pass
     finally:
         server.server_close()
+        if not args.tls_dir:
+            shutil.rmtree(tls_dir, ignore_errors=True)
 
 
 if __name__ == "__main__":

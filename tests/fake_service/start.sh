@@ -2,12 +2,13 @@
 #
 #   start_fake_service DATA WORK   # DATA: the service's data file; WORK: a
 #                                  # scratch folder for its port file
-# Starts the service on a free loopback port, points http_proxy at it and sets
+# Starts the service on a free loopback port, points http_proxy and https_proxy
+# at it, CURL_CA_BUNDLE at its test authority (WORK/tls/ca.pem), and sets
 # `port` and `service_pid`; the caller kills service_pid when done.
 start_fake_service() {
   local data=$1 work=$2 here _
   here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-  python3 "$here/fake_service.py" --data "$data" >"$work/port" &
+  python3 "$here/fake_service.py" --data "$data" --tls-dir "$work/tls" >"$work/port" &
   service_pid=$!
   for _ in $(seq 100); do
     [ -s "$work/port" ] && break
@@ -15,6 +16,7 @@ start_fake_service() {
   done
   port=$(head -n1 "$work/port")
   [ -n "$port" ] || { echo "the fake service did not start" >&2; return 1; }
-  export http_proxy=http://127.0.0.1:$port
+  export http_proxy=http://127.0.0.1:$port https_proxy=http://127.0.0.1:$port
+  export CURL_CA_BUNDLE=$work/tls/ca.pem
   unset no_proxy NO_PROXY
 }

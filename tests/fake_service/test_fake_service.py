@@ -5,6 +5,7 @@ import gzip
 import http.client
 import json
 import os
+import ssl
 import subprocess
 import sys
 import tempfile
@@ -18,6 +19,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 
 DATA = {
     "login_cookie": "SUB=ok",
+    "picture_referer": False,
     "sina_photo_users": [{"uid": "1", "title": "相册", "albums": [
         {"name": "一/二", "pic_cnt": 3}, {"name": "b", "key_order": ["big_url", "category"]}]}],
     "sina_blogs": [{"uid": "5", "title": "博客", "per_page": 1, "articles": [{"id": "x", "title": "甲"}, {"id": "y", "title": "乙"}]}],
@@ -149,6 +151,40 @@ class FakeServiceTest(unittest.TestCase):
             records = [json.loads(line) for line in f]
         record = [r for r in records if r["url"] == "http://weibo.com/u/9"][-1]
         self.assertIn(["cookie", ""], [[k.lower(), v] for k, v in record["headers"]])
+
+
+class TlsAndRefererTest(unittest.TestCase):
+    """The same data over a CONNECT tunnel under the test authority, and
+    pictures refused without a Referer."""
+
+    def test_https_tunnel_wall_and_referer(self):
+        with tempfile.TemporaryDirectory() as folder:
+            path = os.path.join(folder, "data.json")
+            with open(path, "w", encoding="utf-8") as f:
+                json.dump({"weibo_users": [{"uid": "7", "needs_login": False, "image_wall": {"pictures": ["abc"]}}],
+                           "pictures": {"http://ww1.sinaimg.cn/large/a.jpg": {"size": 500}}}, f)
+            proc = subprocess.Popen([sys.executable, os.path.join(HERE, "fake_service.py"), "--data", path,
+                                     "--tls-dir", os.path.join(folder, "tls")], stdout=subprocess.PIPE, text=True)
+            try:
+                proxy = "http://127.0.0.1:%d" % int(proc.stdout.readline())
+                context = ssl.create_default_context(cafile=os.path.join(folder, "tls", "ca.pem"))
+                opener = urllib.request.build_opener(urllib.request.ProxyHandler({"https": proxy}),
+                                                     urllib.request.HTTPSHandler(context=context))
+                with opener.open("https://weibo.com/ajax/profile/getImageWall?uid=7&sinceid=0", timeout=20) as answer:
+                    self.assertEqual(json.load(answer)["data"]["list"][0]["pid"], "abc")
+                # The http picture over https, with and without a Referer.
+                request = urllib.request.Request("https://ww1.sinaimg.cn/large/a.jpg",
+                                                 headers={"Referer": "https://weibo.com/"})
+                with opener.open(request, timeout=20) as answer:
+                    self.assertEqual(len(answer.read()), 500)
+                with self.assertRaises(urllib.error.HTTPError) as refused:
+                    opener.open("https://ww1.sinaimg.cn/large/a.jpg", timeout=20)
+                self.assertEqual(refused.exception.code, 403)
+                refused.exception.close()
+            finally:
+                proc.kill()
+                proc.wait()
+                proc.stdout.close()
 
 
 if __name__ == "__main__":

@@ -237,9 +237,9 @@ TEST(DownloadRun, WeiboAlbumsArePagedByThirtyTwoWithOneRetryOfAnEmptyPage)
     }
     EXPECT_EQ(pages, (QStringList{u"1"_s, u"2"_s, u"2"_s, u"3"_s, u"4"_s}));
 
-    // The Referer goes with the photo lists only; the 180-pixel form holds
-    // the owner id.
-    const QString referer = u"http://photo.weibo.com/2000000001/talbum/index?from=profile_wb"_s;
+    // The photo lists carry the album page as their Referer, the pictures
+    // the Weibo page; the 180-pixel form holds the owner id.
+    const QString referer = u"https://photo.weibo.com/2000000001/talbum/index?from=profile_wb"_s;
     for (const QString &url : service.RequestedUrls()) {
         if (url.contains(u"/photos/get_all"_s)) {
             EXPECT_EQ(service.RequestHeader(url, u"Referer"_s), std::optional<QString>(referer));
@@ -247,7 +247,7 @@ TEST(DownloadRun, WeiboAlbumsArePagedByThirtyTwoWithOneRetryOfAnEmptyPage)
     }
     const QString small = u"http://ww2.sinaimg.cn/2000000001/180/n1.jpg"_s;
     EXPECT_TRUE(service.RequestedUrls().contains(small));
-    EXPECT_EQ(service.RequestHeader(small, u"Referer"_s), std::nullopt);
+    EXPECT_EQ(service.RequestHeader(small, u"Referer"_s), std::optional<QString>(u"https://weibo.com/"_s));
     EXPECT_TRUE(service.RequestedUrls().contains(u"http://ww3.sinaimg.cn/large/n3.jpg"_s));
 
     // The last answer is kept as UTF-16 with a byte-order mark.
@@ -373,8 +373,8 @@ TEST(DownloadRun, ListOnlyModeWritesGbkListsAndTheTitleFileButFetchesNoPicture)
     run.Rules().flags = kListOnly | kWriteTitles;
     run.ListAndDownload(kSinaUser);
 
-    EXPECT_EQ(run.SavedTree(), (QStringList{u"小明的相册/"_s, u"小明的相册/西湖/"_s, u"小明的相册/西湖/西湖.lst"_s,
-                                            u"小明的相册/西湖/西湖.txt"_s}));
+    EXPECT_EQ(run.SavedTree(), (QStringList{u"小明的相册/"_s, u"小明的相册/西湖/"_s, u"小明的相册/西湖/西湖.aria2.txt"_s,
+                                            u"小明的相册/西湖/西湖.lst"_s, u"小明的相册/西湖/西湖.txt"_s}));
     const QString album = u"小明的相册/西湖/"_s;
     QByteArray expected;
     for (const QString &name : {u"p1"_s, u"p2"_s, u"c3"_s, u"p4"_s, u"p5"_s})

@@ -167,6 +167,15 @@ TEST(ListRun, AddressClassificationAndItsMessages)
     EXPECT_EQ(ftp.window->LastText(kIdAlbumFrame), u"相册列表(共0个)"_s);
     EXPECT_TRUE(ftp.window->Events().contains(u"ListIdle"_s));
     EXPECT_EQ(ftp.core.m_subMode, kSubModeNone);
+
+    // Neither http:// nor https://: the stored text, no extractor, zero
+    // albums counted.
+    ListRun bare;
+    bare.Run(u"weibo.com/u/1"_s);
+    EXPECT_EQ(bare.window->Messages(), QStringList{needHttp});
+    EXPECT_EQ(bare.window->LastText(kIdAlbumFrame), u"相册列表(共0个)"_s);
+    EXPECT_TRUE(bare.window->Events().contains(u"ListIdle"_s));
+    EXPECT_EQ(bare.core.m_subMode, kSubModeNone);
     EXPECT_TRUE(service.RequestedUrls().isEmpty());
 
     // The scheme in capitals is the same scheme.
@@ -219,18 +228,18 @@ TEST(ListRun, WeiboAlbumsInEachOwnerIdForm)
         ASSERT_EQ(run.core.m_albums.Size(), 3);
         EXPECT_EQ(run.Album(0).name, u"微博配图"_s);
         EXPECT_EQ(run.Album(0).albumUrl,
-                  u"http://photo.weibo.com/photos/get_all?uid=2000000001&album_id=3550001&count=32&type=3&page="_s);
+                  u"https://photo.weibo.com/photos/get_all?uid=2000000001&album_id=3550001&count=32&type=3&page="_s);
         EXPECT_EQ(run.Album(0).coverUrl, u"http://ww1.sinaimg.cn/thumb300/a1.jpg"_s);
         EXPECT_EQ(run.Album(0).count, 120);
         // The caption before the type field is not found; the album is still
         // added, named by the time stamp fallback.
         EXPECT_TRUE(QRegularExpression(u"^\\d{14}$"_s).match(run.Album(1).name).hasMatch()) << run.Album(1).name.toStdString();
         EXPECT_EQ(run.Album(1).albumUrl,
-                  u"http://photo.weibo.com/photos/get_all?uid=2000000001&album_id=3550002&count=32&type=5&page="_s);
+                  u"https://photo.weibo.com/photos/get_all?uid=2000000001&album_id=3550002&count=32&type=5&page="_s);
         EXPECT_EQ(run.Album(2).name, u"微博配图 (1)"_s);
         EXPECT_EQ(run.Album(2).count, 37);
 
-        EXPECT_EQ(service.RequestHeader(u"http://weibo.com/u/2000000001"_s, u"Accept-Encoding"_s),
+        EXPECT_EQ(service.RequestHeader(u"https://weibo.com/u/2000000001"_s, u"Accept-Encoding"_s),
                   std::optional<QString>(u"gzip, deflate"_s));
     }
 }
@@ -244,8 +253,8 @@ TEST(ListRun, WeiboSendsItsCookieLineEvenWithoutALogin)
     ASSERT_EQ(run.core.m_albums.Size(), 3);
     // No cookie in the store: both requests still carry "cookie: " with
     // nothing after it.
-    EXPECT_EQ(service.RequestHeader(u"http://weibo.com/u/2000000001"_s, u"cookie"_s), std::optional<QString>(QString()));
-    EXPECT_EQ(service.RequestHeader(u"http://photo.weibo.com/albums/get_all?uid=2000000001&count=65535"_s, u"cookie"_s),
+    EXPECT_EQ(service.RequestHeader(u"https://weibo.com/u/2000000001"_s, u"cookie"_s), std::optional<QString>(QString()));
+    EXPECT_EQ(service.RequestHeader(u"https://photo.weibo.com/albums/get_all?uid=2000000001&count=65535"_s, u"cookie"_s),
               std::optional<QString>(QString()));
 }
 
@@ -268,7 +277,7 @@ TEST(ListRun, WeiboWithTheLoginCookieOfTheStore)
     EXPECT_EQ(run.Names(), QStringList{u"c"_s});
     EXPECT_EQ(run.core.m_userFolder, u"登录用户"_s + kSep);
     // Both requests carry the cookie string of the Weibo site root.
-    EXPECT_EQ(service.RequestHeader(u"http://photo.weibo.com/albums/get_all?uid=6&count=65535"_s, u"cookie"_s),
+    EXPECT_EQ(service.RequestHeader(u"https://photo.weibo.com/albums/get_all?uid=6&count=65535"_s, u"cookie"_s),
               std::optional<QString>(u"SUB=logged-in"_s));
 }
 
@@ -281,8 +290,10 @@ TEST(ListRun, WeiboLoginPageGivesTheLoginHint)
     EXPECT_EQ(run.core.m_albums.Size(), 0);
     EXPECT_EQ(run.window->Messages(), QStringList{kLoginHint});
     EXPECT_EQ(run.core.m_ownerUid, QString());
-    // No owner id: no album request.
-    EXPECT_EQ(service.RequestedUrls(), QStringList{u"http://weibo.com/u/5"_s});
+    // No owner id: no album-service request; the web client's endpoints
+    // answer that a login is needed, and this window has no login browser.
+    EXPECT_EQ(service.RequestedUrls(),
+              (QStringList{u"https://weibo.com/u/5"_s, u"https://weibo.com/ajax/profile/info?uid=5"_s}));
     // Nothing found, nothing kept.
     EXPECT_EQ(run.core.m_settings.addressHistory[0].Get(), QString());
 }

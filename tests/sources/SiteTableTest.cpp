@@ -19,6 +19,7 @@ TEST(RecognizeSite, PicksTheFirstSiteWhoseFragmentFollowsTheFirstCharacter)
     // the selector.
     EXPECT_EQ(RecognizeSite(u"https://item.taobao.com/x", 4).site, 11);
     EXPECT_EQ(RecognizeSite(u"HTTP://item.taobao.com/x", 4).site, 11);
+    EXPECT_EQ(RecognizeSite(u"https://weibo.com/u/1", 7).site, kSiteSina);
     EXPECT_FALSE(RecognizeSite(u"weibo.com/u/1", 7).changed);
 
     const SiteRecognition weibo = RecognizeSite(u"http://weibo.com/u/1", 7);
@@ -86,11 +87,25 @@ TEST(Endpoints, BuildTheServiceAddressesOnTheRealHosts)
 {
     EXPECT_EQ(endpoints::SinaCategoryListUrl(u"123"_s),
               u"http://photo.blog.sina.com.cn/services/ctg_list_ctg.php?format=gsonv&uid=123"_s);
-    EXPECT_EQ(endpoints::WeiboAlbumListUrl(u"9"_s), u"http://photo.weibo.com/albums/get_all?uid=9&count=65535"_s);
+    EXPECT_EQ(endpoints::WeiboAlbumListUrl(u"9"_s), u"https://photo.weibo.com/albums/get_all?uid=9&count=65535"_s);
     // An id holding a placeholder is not expanded a second time.
     EXPECT_EQ(endpoints::WeiboPhotoListPrefix(u"9"_s, u"%3"_s, u"3"_s),
-              u"http://photo.weibo.com/photos/get_all?uid=9&album_id=%3&count=32&type=3&page="_s);
-    EXPECT_EQ(endpoints::WeiboSiteRootUrl(), u"http://weibo.com/"_s);
+              u"https://photo.weibo.com/photos/get_all?uid=9&album_id=%3&count=32&type=3&page="_s);
+    EXPECT_EQ(endpoints::WeiboSiteRootUrl(), u"https://weibo.com/"_s);
+
+    // Only the Weibo hosts themselves are asked over https at once.
+    const struct {
+        QString address;
+        QString asked;
+    } kUpgrades[] = {
+        {u"http://weibo.com/u/1"_s, u"https://weibo.com/u/1"_s},
+        {u" HTTP://photo.weibo.com/x"_s, u"https://photo.weibo.com/x"_s},
+        {u"http://notweibo.com/u/1"_s, u"http://notweibo.com/u/1"_s},
+        {u"http://example.org/?weibo.com"_s, u"http://example.org/?weibo.com"_s},
+        {u"https://weibo.com/u/1"_s, u"https://weibo.com/u/1"_s},
+    };
+    for (const auto &c : kUpgrades)
+        EXPECT_EQ(endpoints::WeiboOverHttps(c.address), c.asked);
 }
 
 } // namespace

@@ -1,6 +1,8 @@
 // main() of every test program: the environment first, then GoogleTest.
 #include <gtest/gtest.h>
 
+#include "sources/SourceSupport.h"
+
 #include <QByteArray>
 #include <QtGlobal>
 
@@ -21,6 +23,9 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     QApplication::setApplicationDisplayName(QStringLiteral("Tamblin"));
 #endif
+    // The services' pacing and back-off waits take no time unless a test
+    // sets its own scale.
+    tamblin::SetServiceWaitScale(0.0);
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -8,6 +8,8 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <algorithm>
+
 namespace tamblin {
 
 using namespace Qt::StringLiterals;
@@ -125,11 +127,14 @@ void TamblinCore::ReadExtensionSettings()
     m_qqV3Encoding = 0;
     m_taobaoPriceInName = 0;
     m_taobaoPriceAdjust = 0;
+    m_weiboPaceMs = kWeiboPaceDefaultMs;
 
     const QString path = m_appDir + u"下载器扩展设置.ini"_s;
     if (!QFileInfo::exists(path))
         return;
     const CIni ini(path);
+    // Milliseconds; a value past a minute is a typo, not a wish to wait.
+    m_weiboPaceMs = std::clamp(ini.GetInt(u"微博"_s, u"请求间隔毫秒"_s, kWeiboPaceDefaultMs), 0, 60000);
     m_qqV2Encoding = TextOption(ini.GetString(u"QQ空间"_s, u"V2编码"_s, u"ANSI"_s));
     m_qqV3Encoding = TextOption(ini.GetString(u"QQ空间"_s, u"V3编码"_s, u"ANSI"_s));
     m_qqSourceNameWay = std::uint8_t(ini.GetInt(u"QQ空间"_s, u"取原始名方式"_s, 1));

@@ -42,6 +42,10 @@ public:
     std::uint8_t m_qqSourceNameWay = 1;
     std::int32_t m_taobaoPriceInName = 0;
     std::int32_t m_taobaoPriceAdjust = 0;
+    // Least time between two page requests to the Weibo hosts, which answer
+    // a faster client with rate-limit errors; 0 turns pacing off.
+    std::int32_t m_weiboPaceMs = kWeiboPaceDefaultMs;
+    static constexpr std::int32_t kWeiboPaceDefaultMs = 1000;
 
     std::uint8_t m_previewMode = 0;
     const std::uint8_t m_previewColumns = 6;

@@ -9,6 +9,7 @@
 #include "download/FileUtils.h"
 #include "download/ListFiles.h"
 #include "download/NamingRules.h"
+#include "sources/SourceSupport.h"
 
 #include <QDir>
 #include <QSet>
@@ -103,6 +104,8 @@ QString PrimaryAddress(const QString &address)
 void LoadFailedJobs(TamblinCore &core, int albumIndex, const QString &base)
 {
     g_jobs.folder = AlbumFolderFor(core, albumIndex, base);
+    // The picture hosts want the Referer the album's listing would have set.
+    g_jobs.referer = PictureReferer(core.m_subMode);
     for (const FailedPicture &picture : ReadFailedList(g_jobs.folder)) {
         g_jobs.urls.append(picture.url);
         g_jobs.fileNames.append(picture.fileName);
@@ -282,6 +285,7 @@ DownloadSummary RunDownload(TamblinCore &core, const DownloadOptions &options)
             const ST_PERLISTRECORD *album = core.m_albums.At(albumIndex);
             const QString name = album ? album->name : QString();
             WriteThunderList(g_jobs.folder + FitFileName(name + u".lst"_s), g_jobs.urls);
+            WriteAria2List(g_jobs.folder + FitFileName(name + u".aria2.txt"_s), g_jobs);
             continue;
         }
         DownloadAlbum(core, flags, options, summary);

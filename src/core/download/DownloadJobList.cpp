@@ -4,6 +4,8 @@
 
 namespace tamblin {
 
+using namespace Qt::StringLiterals;
+
 DownloadJobList g_jobs;
 
 void DownloadJobList::Clear()
@@ -12,6 +14,7 @@ void DownloadJobList::Clear()
     fileNames.clear();
     headers.clear();
     listingError.clear();
+    referer.clear();
     nameIndex.clear();
     nextNumber.clear();
     indexedNames = 0;
@@ -23,6 +26,16 @@ QString DownloadJobList::FilePath(qsizetype i) const
     if (IsFullPath(name))
         return name;
     return folder + name;
+}
+
+QString DownloadJobList::RequestHeaders(qsizetype i) const
+{
+    QString lines = headers.isEmpty() ? QString() : headers.at(i);
+    if (referer.isEmpty() || lines.contains(u"Referer:", Qt::CaseInsensitive))
+        return lines;
+    if (!lines.isEmpty() && !lines.endsWith(u"\r\n"))
+        lines += u"\r\n"_s;
+    return lines + u"Referer: "_s + referer;
 }
 
 } // namespace tamblin

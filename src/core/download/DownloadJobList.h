@@ -29,6 +29,10 @@ struct DownloadJobList {
     // Why the picture listing of the album broke off (a page that could not
     // be fetched); empty when it ended as the album does.
     QString listingError;
+    // The Referer of the album's pictures (the page they are shown on), set
+    // by the picture extractor; the picture hosts refuse requests without
+    // one. Empty: none is sent.
+    QString referer;
     // Receives the progress text and the end of each pool; none = no progress.
     WindowPort *progressWindow = nullptr;
     int progressControlId = 0;
@@ -45,13 +49,16 @@ struct DownloadJobList {
     QHash<QString, unsigned> nextNumber;
     qsizetype indexedNames = 0;
 
-    // Empties the three arrays, the listing error and the name lookup; keeps
-    // the folder and the progress receiver.
+    // Empties the three arrays, the listing error, the Referer and the name
+    // lookup; keeps the folder and the progress receiver.
     void Clear();
 
     // Where job `i` is written: its name when that is an absolute path,
     // otherwise `folder` followed by the name.
     QString FilePath(qsizetype i) const;
+    // The header lines of job `i`'s request: its own, then the album's
+    // Referer unless they name one.
+    QString RequestHeaders(qsizetype i) const;
 };
 
 // The one job list of the program.

@@ -53,6 +53,51 @@ bool WriteThunderList(const QString &path, const QStringList &urls)
     return file.write(bytes) == bytes.size();
 }
 
+namespace {
+
+// One value of an aria2 input line: a line break or tab would start another
+// entry or option.
+QByteArray Aria2Value(QString text)
+{
+    text.remove(u'\r');
+    text.remove(u'\n');
+    text.remove(u'\t');
+    return text.toUtf8();
+}
+
+} // namespace
+
+bool WriteAria2List(const QString &path, const DownloadJobList &jobs)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    QByteArray bytes;
+    for (qsizetype i = 0; i < jobs.urls.size(); ++i) {
+        const QString &address = jobs.urls[i];
+        const qsizetype split = address.indexOf(u"\r\n");
+        bytes += Aria2Value(address.left(split));
+        if (split >= 0)
+            bytes += '\t' + Aria2Value(address.mid(split + 2));
+        bytes += '\n';
+        const QString name = jobs.fileNames.value(i);
+        if (IsFullPath(name)) {
+            const QFileInfo where(name);
+            bytes += "  dir=" + Aria2Value(QDir::toNativeSeparators(where.path())) + '\n';
+            bytes += "  out=" + Aria2Value(where.fileName()) + '\n';
+        } else {
+            bytes += "  out=" + Aria2Value(name) + '\n';
+        }
+        for (const QString &line : jobs.RequestHeaders(i).split(u"\r\n"_s, Qt::SkipEmptyParts)) {
+            if (line.startsWith(u"Referer:"_s, Qt::CaseInsensitive))
+                bytes += "  referer=" + Aria2Value(line.mid(8).trimmed()) + '\n';
+            else
+                bytes += "  header=" + Aria2Value(line) + '\n';
+        }
+    }
+    return file.write(bytes) == bytes.size();
+}
+
 QString TitleFilePath(const DownloadJobList &jobs, const QString &albumName)
 {
     return jobs.folder + FitFileName(albumName + u".txt"_s);

@@ -18,6 +18,15 @@ struct DownloadJobList;
 // lines. Returns false (and writes nothing) when the file cannot be created.
 bool WriteThunderList(const QString &path, const QStringList &urls);
 
+// Writes the jobs of `jobs` as an input file of the aria2 download manager
+// (UTF-8): per job its address (and its fallback, tab-separated), then
+// indented "out=" with the file name the pool would have used ("dir=" too
+// when that name is a full path), "referer=" with the Referer the pool would
+// have sent and "header=" per other header line. So an external manager
+// fetches what the program would, where it would. Returns false when the
+// file cannot be created.
+bool WriteAria2List(const QString &path, const DownloadJobList &jobs);
+
 // The album's title file, "<folder><album name>.txt".
 QString TitleFilePath(const DownloadJobList &jobs, const QString &albumName);
 

@@ -166,8 +166,7 @@ PictureJob MakePictureJob(const DownloadJobList &jobs, qsizetype index)
     } else {
         job.url = address;
     }
-    if (!jobs.headers.isEmpty())
-        job.headers = jobs.headers.at(index);
+    job.headers = jobs.RequestHeaders(index);
     job.filePath = jobs.FilePath(index);
     job.minKb = g_minKb;
     job.maxKb = g_maxKb;

@@ -189,6 +189,9 @@ struct Exchange {
         block += "\r\n";
         finalHeaders = true;
         source.status = int(code);
+        const char *effective = nullptr;
+        if (curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective)
+            source.finalUrl = QString::fromUtf8(effective);
         source.responseHeaders = QString::fromLatin1(block);
         source.gzipped = block.contains("gzip");
         QString rest = source.responseHeaders;
@@ -551,6 +554,7 @@ bool UrlSource::FetchOnce(const UrlRequest &request, int options)
     body.clear();
     bodyBytes = 0;
     status = 0;
+    finalUrl.clear();
     error = FetchError::None;
     errorText.clear();
     beginMarker = request.beginMarker;

@@ -115,6 +115,9 @@ public:
     // Text mode keeps an answer whatever its status (a 404 page is a page);
     // file mode fails on 400 and above and leaves no file.
     int status = 0;
+    // Address of that answer, after redirects (a login page, say); empty when
+    // none came.
+    QString finalUrl;
     // Why the last exchange failed, and the same in words for people: the
     // host and what went wrong ("HTTP 404 from h", "certificate of h did
     // not verify: ...").

@@ -1,5 +1,9 @@
 #include "sources/Endpoints.h"
 
+#include <QUrl>
+
+#include <zlib.h>
+
 namespace tamblin::endpoints {
 
 using namespace Qt::StringLiterals;
@@ -11,6 +15,25 @@ QString HttpUrl(QStringView host, const QString &pathAndQuery)
     return u"http://"_s + host.toString() + pathAndQuery;
 }
 
+QString HttpsUrl(QStringView host, const QString &pathAndQuery)
+{
+    return u"https://"_s + host.toString() + pathAndQuery;
+}
+
+// A query value as it goes into an address.
+QString QueryValue(const QString &value)
+{
+    return QString::fromLatin1(QUrl::toPercentEncoding(value));
+}
+
+QString HostOf(const QString &url)
+{
+    return QUrl(url.trimmed()).host().toLower();
+}
+
+const QString kImageWallPath = u"/ajax/profile/getImageWall?"_s;
+const QString kAlbumDetailPath = u"/ajax/profile/getAlbumDetail?"_s;
+
 } // namespace
 
 QString SinaCategoryListUrl(const QString &uid)
@@ -20,25 +43,91 @@ QString SinaCategoryListUrl(const QString &uid)
 
 QString WeiboSiteRootUrl()
 {
-    return HttpUrl(kWeiboHost, u"/"_s);
+    return HttpsUrl(kWeiboHost, u"/"_s);
+}
+
+QString WeiboLoginUrl()
+{
+    return HttpsUrl(kWeiboHost, u"/login.php"_s);
 }
 
 QString WeiboAlbumListUrl(const QString &uid)
 {
-    return HttpUrl(kWeiboPhotoHost, u"/albums/get_all?uid=%1&count=65535"_s.arg(uid));
+    return HttpsUrl(kWeiboPhotoHost, u"/albums/get_all?uid=%1&count=65535"_s.arg(uid));
 }
 
 QString WeiboPhotoListPrefix(const QString &uid, const QString &albumId, const QString &type)
 {
     // Multi-argument arg() substitutes all three at once, so a "%1" inside
     // an id is never taken for a placeholder.
-    return HttpUrl(kWeiboPhotoHost,
-                   u"/photos/get_all?uid=%1&album_id=%2&count=32&type=%3&page="_s.arg(uid, albumId, type));
+    return HttpsUrl(kWeiboPhotoHost,
+                    u"/photos/get_all?uid=%1&album_id=%2&count=32&type=%3&page="_s.arg(uid, albumId, type));
 }
 
 QString WeiboAlbumsReferer(const QString &uid)
 {
-    return HttpUrl(kWeiboPhotoHost, u"/%1/talbum/index?from=profile_wb"_s.arg(uid));
+    return HttpsUrl(kWeiboPhotoHost, u"/%1/talbum/index?from=profile_wb"_s.arg(uid));
+}
+
+QString WeiboProfileInfoUrl(const QString &uid, const QString &custom)
+{
+    if (uid.isEmpty())
+        return HttpsUrl(kWeiboHost, u"/ajax/profile/info?custom="_s + QueryValue(custom));
+    return HttpsUrl(kWeiboHost, u"/ajax/profile/info?uid="_s + QueryValue(uid));
+}
+
+QString WeiboImageWallPrefix(const QString &uid)
+{
+    return HttpsUrl(kWeiboHost, kImageWallPath + u"uid="_s + QueryValue(uid) + u"&has_album=true&sinceid="_s);
+}
+
+QString WeiboAlbumDetailPrefix(const QString &uid, const QString &containerId)
+{
+    return HttpsUrl(kWeiboHost, kAlbumDetailPath + u"uid="_s + QueryValue(uid) + u"&containerid="_s
+                                    + QueryValue(containerId) + u"&since_id="_s);
+}
+
+bool IsWeiboWallAlbum(const QString &albumUrl)
+{
+    const QString base = HttpsUrl(kWeiboHost, QString());
+    return albumUrl.startsWith(base + kImageWallPath) || albumUrl.startsWith(base + kAlbumDetailPath);
+}
+
+QString WeiboUserPageUrl(const QString &uid, const QString &custom)
+{
+    if (uid.isEmpty())
+        return HttpsUrl(kWeiboHost, u"/"_s + QueryValue(custom));
+    return HttpsUrl(kWeiboHost, u"/u/"_s + QueryValue(uid));
+}
+
+QString WeiboPictureUrl(QStringView pid)
+{
+    const QByteArray bytes = pid.toUtf8();
+    const uLong crc = crc32(0L, reinterpret_cast<const Bytef *>(bytes.constData()), uInt(bytes.size()));
+    const QString host = pid.size() > 9 && pid[9] == u'w' ? u"ww"_s : u"wx"_s;
+    const QString ext = pid.size() > 21 && pid[21] == u'g' ? u"gif"_s : u"jpg"_s;
+    return u"https://%1%2.sinaimg.cn/large/%3.%4"_s.arg(host).arg(1 + (crc & 3)).arg(pid, ext);
+}
+
+bool IsWeiboHost(const QString &url)
+{
+    const QString host = HostOf(url);
+    return host == kWeiboHost || host.endsWith(u'.' + kWeiboHost.toString());
+}
+
+bool IsLoginPage(const QString &url)
+{
+    const QString host = HostOf(url);
+    return host == u"passport.weibo.com"_s || host == u"login.sina.com.cn"_s || host == u"passport.sina.cn"_s
+        || (host == kWeiboHost && QUrl(url).path().startsWith(u"/login"_s));
+}
+
+QString WeiboOverHttps(const QString &address)
+{
+    const QString trimmed = address.trimmed();
+    if (!trimmed.startsWith(u"http://"_s, Qt::CaseInsensitive) || !IsWeiboHost(trimmed))
+        return address;
+    return u"https://"_s + trimmed.sliced(7);
 }
 
 } // namespace tamblin::endpoints

@@ -1,6 +1,10 @@
 // The real hosts of the Sina and Weibo services and every address the album
 // sources build on them. Nothing else in the program spells a service host:
 // tests reach the same names through an HTTP proxy.
+//
+// The Weibo hosts are spoken to over https only: they redirect plain http
+// there, and a login's cookies must not travel in clear text. The Sina photo
+// host serves plain http only.
 #pragma once
 
 #include <QString>
@@ -16,16 +20,50 @@ inline constexpr QStringView kWeiboPhotoHost = u"photo.weibo.com";
 // The header line every request of the album sources carries.
 inline constexpr QStringView kAcceptEncoding = u"Accept-Encoding: gzip, deflate";
 
+// The Referer a browser sends for a picture shown on a page of each service;
+// the picture hosts refuse requests without one.
+inline constexpr QStringView kWeiboPageReferer = u"https://weibo.com/";
+inline constexpr QStringView kSinaBlogPageReferer = u"https://blog.sina.com.cn/";
+inline constexpr QStringView kSinaPhotoPageReferer = u"http://photo.blog.sina.com.cn/";
+
 // The category (album) list of a Sina photo user, as JSON-like text.
 QString SinaCategoryListUrl(const QString &uid);
 // The Weibo site root, whose cookies are the user's login.
 QString WeiboSiteRootUrl();
+// Where a Weibo login starts.
+QString WeiboLoginUrl();
 // All albums of a Weibo user in one answer.
 QString WeiboAlbumListUrl(const QString &uid);
 // The photo-list request of one Weibo album without its page number: it
 // ends in "page=".
 QString WeiboPhotoListPrefix(const QString &uid, const QString &albumId, const QString &type);
-// The Referer of the photo-list requests of a Weibo user.
+// The Referer of the album-service requests of a Weibo user.
 QString WeiboAlbumsReferer(const QString &uid);
+
+// What the Weibo web client reads today (weibo.com/ajax/profile/...). The
+// owner's profile by numeric id, or by the name of a personal address when
+// `uid` is empty.
+QString WeiboProfileInfoUrl(const QString &uid, const QString &custom);
+// The image wall without its cursor: it ends in "sinceid=".
+QString WeiboImageWallPrefix(const QString &uid);
+// One album of the image wall without its cursor: it ends in "since_id=".
+QString WeiboAlbumDetailPrefix(const QString &uid, const QString &containerId);
+// True for the two prefixes above: the album goes through the image wall.
+bool IsWeiboWallAlbum(const QString &albumUrl);
+// The user's page, which the web client's requests name as their Referer:
+// "https://weibo.com/u/<uid>", or the personal address for a name.
+QString WeiboUserPageUrl(const QString &uid, const QString &custom);
+// The large picture of a picture id: https://<h><n>.sinaimg.cn/large/<pid>.<ext>
+// with h "ww" when the 10th character is 'w', else "wx"; n = 1 + (CRC-32 of
+// the id & 3); ext "gif" when the 22nd character is 'g', else "jpg".
+QString WeiboPictureUrl(QStringView pid);
+
+// An address on weibo.com or one of its sub-domains.
+bool IsWeiboHost(const QString &url);
+// An address of a login page, where the services send a visitor without a
+// valid login.
+bool IsLoginPage(const QString &url);
+// A plain-http address on a Weibo host as https; anything else unchanged.
+QString WeiboOverHttps(const QString &address);
 
 } // namespace tamblin::endpoints

@@ -40,6 +40,7 @@ void GetListFunc(TamblinCore &core)
     WindowPort &window = *core.m_window;
 
     core.ReadExtensionSettings();
+    TakeSourceFailure(); // a note of an earlier run on this thread
     core.m_listType = kSiteSina;
     core.m_userFolder.clear();
     core.m_subFolder.clear();
@@ -75,8 +76,15 @@ void GetListFunc(TamblinCore &core)
                 core.m_subMode = kSubModeSinaPhoto;
                 ListSinaPhotoAlbums(core, address);
             }
-            if (core.m_albums.Size() == 0 && !window.ExplainNoAlbums(core.m_subMode, TakeFetchFailure()))
-                window.ShowMessage(QString::fromUtf16(texts::kLoginHint));
+            // A failure the user must act on (a certificate, a service that
+            // keeps refusing, the network) says so instead of suggesting a
+            // login; a terminal words it its own way.
+            if (core.m_albums.Size() == 0) {
+                const QString noted = TakeSourceFailure();
+                const QString fetchFailure = TakeFetchFailure();
+                if (!window.ExplainNoAlbums(core.m_subMode, noted.isEmpty() ? fetchFailure : noted))
+                    window.ShowMessage(noted.isEmpty() ? QString::fromUtf16(texts::kLoginHint) : noted);
+            }
         }
     }
 

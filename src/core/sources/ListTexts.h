@@ -23,6 +23,14 @@ inline constexpr char16_t kListBusy[] = u"正在获取相册列表，请稍等..
 inline constexpr char16_t kGetAlbumsButton[] = u"获取相册";
 inline constexpr char16_t kStopGettingButton[] = u"终止获取";
 
+// Today's services: rate limits, certificates, the Weibo image wall.
+inline constexpr char16_t kRateLimitWait[] = u"请求过于频繁，%1秒后重试";
+inline constexpr char16_t kRateLimitRetrying[] = u"请求过于频繁，正在重试";
+inline constexpr char16_t kRateLimitGaveUp[] = u"%1 请求过于频繁（HTTP %2），重试%3次后仍被拒绝，请稍后再试";
+inline constexpr char16_t kSecureConnectFailed[] = u"无法建立安全连接：%1";
+inline constexpr char16_t kWeiboError[] = u"微博返回错误：%1（%2）";
+inline constexpr char16_t kWholeImageWall[] = u"全部图片";
+
 } // namespace texts
 
 } // namespace tamblin

@@ -1,6 +1,7 @@
 #include "sources/SinaBlog.h"
 
 #include "app/TamblinCore.h"
+#include "download/DownloadJobList.h"
 #include "download/NamingRules.h"
 #include "sources/Endpoints.h"
 #include "sources/SourceSupport.h"
@@ -27,7 +28,7 @@ void ListSinaBlogArticles(TamblinCore &core, const QString &address)
     PageWalkGuard guard(core);
     bool more = true;
     for (int pageNumber = 1; more; ++pageNumber) {
-        if (!FetchText(source, request, address + u'_' + QString::number(pageNumber) + u".html"_s, page))
+        if (!FetchText(core, source, request, address + u'_' + QString::number(pageNumber) + u".html"_s, page))
             break;
         // A service that answers page numbers with pages it sent before (and
         // their next-page link) would otherwise be walked for ever.
@@ -71,6 +72,7 @@ void ListSinaBlogPictures(TamblinCore &core, int albumIndex)
     if (!album)
         return;
     const QString articleName = album->name;
+    g_jobs.referer = PictureReferer(kSubModeSinaBlog);
 
     UrlSource source;
     UrlRequest request = PageRequest();
@@ -78,8 +80,8 @@ void ListSinaBlogPictures(TamblinCore &core, int albumIndex)
     // Only the article body remains of the page.
     request.beginMarker = QByteArrayLiteral("class=\"articalContent");
     request.endMarker = QByteArrayLiteral("class=\"shareUp\">");
-    if (!source.Fetch(request, 0)) {
-        ListingBrokeOff(source);
+    if (!FetchPage(core, source, request)) {
+        ListingBrokeOff(core, source);
         return;
     }
     // No UTF-8 flag: blog pages are GBK.

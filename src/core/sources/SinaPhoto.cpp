@@ -1,6 +1,7 @@
 #include "sources/SinaPhoto.h"
 
 #include "app/TamblinCore.h"
+#include "download/DownloadJobList.h"
 #include "download/NamingRules.h"
 #include "sources/Endpoints.h"
 #include "sources/SourceSupport.h"
@@ -19,7 +20,7 @@ void ListSinaPhotoAlbums(TamblinCore &core, const QString &address)
     UrlRequest request = PageRequest();
 
     QString page;
-    if (!FetchText(source, request, address, page))
+    if (!FetchText(core, source, request, address, page))
         return;
     // The owner id is the first "articlelist_" after the title, so the
     // search goes on where the title marker ended.
@@ -29,7 +30,7 @@ void ListSinaPhotoAlbums(TamblinCore &core, const QString &address)
     page.clear();
 
     QString json;
-    if (!FetchText(source, request, endpoints::SinaCategoryListUrl(core.m_ownerUid), json))
+    if (!FetchText(core, source, request, endpoints::SinaCategoryListUrl(core.m_ownerUid), json))
         return;
     QStringList pieces;
     if (SplitString(pieces, json, u"\"category\":\"") < 1)
@@ -65,6 +66,8 @@ void ListSinaPhotoPictures(TamblinCore &core, int albumIndex)
         return;
     const QString albumUrl = album->albumUrl;
 
+    g_jobs.referer = PictureReferer(kSubModeSinaPhoto);
+
     UrlSource source;
     UrlRequest request = PageRequest();
     QStringList pieces;
@@ -72,8 +75,8 @@ void ListSinaPhotoPictures(TamblinCore &core, int albumIndex)
     bool more = true;
     for (int page = 1; more; ++page) {
         request.url = albumUrl + u"/page"_s + QString::number(page);
-        if (!source.Fetch(request, 0)) {
-            ListingBrokeOff(source);
+        if (!FetchPage(core, source, request)) {
+            ListingBrokeOff(core, source);
             return;
         }
         const QString text = TakeText(source, kTextInflate | kTextUtf8);

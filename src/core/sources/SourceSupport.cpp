@@ -5,15 +5,23 @@
 #include "download/DownloadDriver.h"
 #include "download/DownloadJobList.h"
 #include "sources/Endpoints.h"
+#include "sources/ListTexts.h"
 #include "sources/SinaBlog.h"
 #include "sources/SinaPhoto.h"
 #include "sources/Weibo.h"
 
 #include <QCryptographicHash>
+#include <QDateTime>
+#include <QRandomGenerator>
+#include <QUrl>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <cmath>
+#include <functional>
 #include <limits>
+#include <mutex>
 #include <thread>
 #include <utility>
 
@@ -25,7 +33,111 @@ namespace {
 
 constexpr std::uint32_t kPageTimeoutMs = 20000;
 
+using Clock = std::chrono::steady_clock;
+
+constexpr std::int64_t kRateLimitFirstWaitMs = 5000;
+constexpr std::int64_t kRateLimitLongestWaitMs = 5 * 60 * 1000;
+// A 5xx page is asked again as an empty Weibo page is: after 3 s, then
+// after 1.5 s.
+constexpr std::int64_t kServerErrorWaitsMs[] = {3000, 1500};
+
+std::atomic<double> g_waitScale{1.0};
+
+// The Weibo hosts see at most one page request per pace interval from the
+// whole program.
+std::mutex g_paceMutex;
+Clock::time_point g_nextWeiboRequest{};
+
+thread_local QString t_sourceFailure;
+
+std::chrono::duration<double, std::milli> Scaled(std::int64_t ms)
+{
+    return std::chrono::duration<double, std::milli>(double(ms) * std::max(0.0, g_waitScale.load()));
+}
+
+// Waits until `end` in short slices; `tick` is told the unscaled seconds
+// left each time they change. False when the run was asked to stop.
+bool WaitUntil(const TamblinCore &core, Clock::time_point end, const std::function<void(int)> &tick = {})
+{
+    const double scale = g_waitScale.load();
+    int shown = -1;
+    for (;;) {
+        if (RunStopAsked(core))
+            return false;
+        const auto now = Clock::now();
+        if (now >= end)
+            return true;
+        if (tick) {
+            const double leftMs = std::chrono::duration<double, std::milli>(end - now).count();
+            const int seconds = scale > 0 ? int(std::ceil(leftMs / scale / 1000.0)) : 0;
+            if (seconds != shown) {
+                tick(seconds);
+                shown = seconds;
+            }
+        }
+        std::this_thread::sleep_for(std::min<Clock::duration>(std::chrono::milliseconds(50), end - now));
+    }
+}
+
+bool WaitScaled(const TamblinCore &core, std::int64_t ms, const std::function<void(int)> &tick = {})
+{
+    return WaitUntil(core, Clock::now() + std::chrono::duration_cast<Clock::duration>(Scaled(ms)), tick);
+}
+
+bool PaceWeiboRequest(const TamblinCore &core, const QString &url)
+{
+    const std::int32_t paceMs = core.m_weiboPaceMs;
+    if (paceMs <= 0 || !endpoints::IsWeiboHost(url))
+        return true;
+    Clock::time_point start;
+    {
+        std::lock_guard lock(g_paceMutex);
+        start = std::max(Clock::now(), g_nextWeiboRequest);
+        g_nextWeiboRequest = start + std::chrono::duration_cast<Clock::duration>(Scaled(paceMs));
+    }
+    return WaitUntil(core, start);
+}
+
+// The line that says how long a wait lasts: the picture line while a
+// download runs, else the main status line.
+void WaitText(const TamblinCore &core, const QString &text)
+{
+    if (core.m_window)
+        core.m_window->SetItemText(core.m_downState != 0 ? kIdStatusPicture : kIdStatusMain, text);
+}
+
+void Fail(const TamblinCore &core, const QString &note)
+{
+    NoteSourceFailure(note);
+    WaitText(core, note);
+}
+
+// The value of header `name` in a raw header block, or null.
+QString HeaderValue(const QString &block, QStringView name)
+{
+    for (QStringView line : QStringView(block).split(u"\r\n")) {
+        const qsizetype colon = line.indexOf(u':');
+        if (colon > 0 && line.first(colon).trimmed().compare(name, Qt::CaseInsensitive) == 0)
+            return line.sliced(colon + 1).trimmed().toString();
+    }
+    return {};
+}
+
 } // namespace
+
+QString PictureReferer(int subMode)
+{
+    switch (subMode) {
+    case kSubModeSinaPhoto:
+        return endpoints::kSinaPhotoPageReferer.toString();
+    case kSubModeSinaBlog:
+        return endpoints::kSinaBlogPageReferer.toString();
+    case kSubModeWeibo:
+        return endpoints::kWeiboPageReferer.toString();
+    default:
+        return {};
+    }
+}
 
 std::int32_t ReadDecimal(QStringView text)
 {
@@ -59,16 +171,110 @@ thread_local QString t_fetchFailure;
 
 } // namespace
 
-bool FetchText(UrlSource &source, UrlRequest &request, const QString &url, QString &text)
+bool FetchText(const TamblinCore &core, UrlSource &source, UrlRequest &request, const QString &url,
+               QString &text)
 {
     request.url = url;
     text.clear();
-    if (!source.Fetch(request, 0)) {
+    if (!FetchPage(core, source, request)) {
         t_fetchFailure = source.errorText;
         return false;
     }
     text = TakeText(source, kTextInflate | kTextUtf8);
     return !text.isEmpty();
+}
+
+bool IsRateLimited(const UrlSource &source)
+{
+    switch (source.status) {
+    case 418:
+    case 429:
+    case 432:
+        return true;
+    case 403: {
+        const QString text = source.GetText(kTextInflate | kTextUtf8);
+        return text.contains(u"100005") || text.contains(u"请求过于频繁");
+    }
+    default:
+        return false;
+    }
+}
+
+std::int64_t RateLimitWaitMs(int retry, const QString &responseHeaders)
+{
+    const QString retryAfter = HeaderValue(responseHeaders, u"Retry-After");
+    if (!retryAfter.isEmpty()) {
+        bool isNumber = false;
+        std::int64_t seconds = retryAfter.toLongLong(&isNumber);
+        if (!isNumber) {
+            const QDateTime when = QDateTime::fromString(retryAfter, Qt::RFC2822Date);
+            seconds = when.isValid() ? QDateTime::currentDateTimeUtc().secsTo(when) : -1;
+        }
+        if (seconds >= 0)
+            return std::min(seconds * 1000, kRateLimitLongestWaitMs);
+    }
+    const std::int64_t doubled = kRateLimitFirstWaitMs << std::clamp(retry, 0, 20);
+    const double jitter = 0.8 + 0.4 * QRandomGenerator::global()->generateDouble();
+    return std::min(std::int64_t(double(std::min(doubled, kRateLimitLongestWaitMs)) * jitter),
+                    kRateLimitLongestWaitMs);
+}
+
+bool FetchPage(const TamblinCore &core, UrlSource &source, const UrlRequest &request, int options)
+{
+    int rateLimited = 0;
+    std::size_t serverErrors = 0;
+    for (;;) {
+        if (!PaceWeiboRequest(core, request.url))
+            return false;
+        if (!source.Fetch(request, options)) {
+            if (source.error == FetchError::Certificate)
+                Fail(core, QString::fromUtf16(texts::kSecureConnectFailed).arg(source.errorText));
+            return false;
+        }
+        if (IsRateLimited(source)) {
+            const QString host = QUrl(request.url.trimmed()).host();
+            if (rateLimited == kRateLimitRetries) {
+                Fail(core, QString::fromUtf16(texts::kRateLimitGaveUp).arg(host).arg(source.status).arg(rateLimited));
+                return false;
+            }
+            const std::int64_t waitMs = RateLimitWaitMs(rateLimited++, source.responseHeaders);
+            const bool waited = WaitScaled(core, waitMs, [&core](int seconds) {
+                WaitText(core, QString::fromUtf16(texts::kRateLimitWait).arg(seconds));
+            });
+            if (!waited)
+                return false;
+            WaitText(core, QString::fromUtf16(texts::kRateLimitRetrying));
+            continue;
+        }
+        if (source.status == 502 || source.status == 503 || source.status == 504) {
+            if (serverErrors == std::size(kServerErrorWaitsMs))
+                return false;
+            if (!WaitScaled(core, kServerErrorWaitsMs[serverErrors++]))
+                return false;
+            continue;
+        }
+        return true;
+    }
+}
+
+void SetServiceWaitScale(double scale)
+{
+    g_waitScale = scale;
+}
+
+void NoteSourceFailure(const QString &text)
+{
+    t_sourceFailure = text;
+}
+
+QString TakeSourceFailure()
+{
+    return std::exchange(t_sourceFailure, QString());
+}
+
+bool SourceFailureNoted()
+{
+    return !t_sourceFailure.isEmpty();
 }
 
 QString TakeText(UrlSource &source, int options)
@@ -99,6 +305,11 @@ bool ListingEnds(const TamblinCore &core)
     return state == 2 || state == 3;
 }
 
+bool RunStopAsked(const TamblinCore &core)
+{
+    return ListStopAsked(core) || DownStopAsked(core);
+}
+
 bool PauseUnlessStopped(const TamblinCore &core, int ms)
 {
     using namespace std::chrono;
@@ -116,9 +327,15 @@ QString TakeFetchFailure()
     return std::exchange(t_fetchFailure, QString());
 }
 
-void ListingBrokeOff(const UrlSource &source)
+void ListingBrokeOff(const TamblinCore &core, const UrlSource &source)
 {
-    g_jobs.listingError = source.errorText.isEmpty() ? u"a page could not be fetched"_s : source.errorText;
+    // A stop is not a broken listing; the run reports the stop.
+    if (RunStopAsked(core))
+        return;
+    QString why = TakeSourceFailure();
+    if (why.isEmpty())
+        why = source.errorText;
+    g_jobs.listingError = why.isEmpty() ? u"a page could not be fetched"_s : why;
 }
 
 bool PageWalkGuard::CountPage()

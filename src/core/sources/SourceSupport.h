@@ -1,7 +1,11 @@
 // What the service rooms (SinaPhoto, SinaBlog, Weibo) share: the sub-modes,
-// the request every page fetch starts from, and the stop checks of the list
-// and download runs. Extractors report nothing themselves: a failed or empty
-// answer ends the walk and the driver reports an empty result.
+// the request every page fetch starts from, the manners today's services
+// expect of page requests (pacing, patience with rate limits, the Referer of
+// pictures), and the stop checks of the list and download runs. Extractors
+// report nothing themselves: a failed or empty answer ends the walk and the
+// driver reports an empty result; only failures a user must act on (a
+// certificate that does not verify, a service that keeps refusing) leave a
+// note for the driver.
 #pragma once
 
 #include "net/HttpClient.h"
@@ -23,6 +27,10 @@ inline constexpr int kSubModeSinaPhoto = 0;
 inline constexpr int kSubModeSinaBlog = 1;
 inline constexpr int kSubModeWeibo = 2;
 
+// The Referer of the pictures (and cover pictures) of a sub-mode: the page a
+// browser would have shown them on. Empty for an unknown sub-mode.
+QString PictureReferer(int subMode);
+
 // A number as the services write it: leading blanks, an optional sign, then
 // decimal digits up to the first other character; 0 when there are none.
 // Values beyond the 32-bit range are clamped.
@@ -32,9 +40,46 @@ std::int32_t ReadDecimal(QStringView text);
 // encoding header line, then `extraHeaders` (each starting with CR LF).
 UrlRequest PageRequest(const QString &extraHeaders = QString());
 
-// Fetches `url` and decodes it (inflated, UTF-8 unless the answer names GBK);
-// false when the fetch fails or the text is empty.
-bool FetchText(UrlSource &source, UrlRequest &request, const QString &url, QString &text);
+// One page or API request with the manners of FetchPage, then decoded
+// (inflated, UTF-8 unless the answer names GBK); false when the fetch fails or
+// the text is empty.
+bool FetchText(const TamblinCore &core, UrlSource &source, UrlRequest &request, const QString &url,
+               QString &text);
+
+// Fetches `request` (UrlSource::Fetch with `options`) as today's services
+// want it:
+// - requests to the Weibo hosts are paced, at least m_weiboPaceMs apart;
+// - a rate-limit answer (HTTP 418, 429, 432, or 403 whose body holds
+//   "100005" or "请求过于频繁") is asked again after a back-off of 5 s,
+//   doubling up to 5 minutes, with jitter, or after its Retry-After; the
+//   status line counts the wait down; after kRateLimitRetries the fetch
+//   fails with a note;
+// - a 502, 503 or 504 is asked again after 3 s and once more after 1.5 s,
+//   as an empty Weibo page is, then the fetch fails;
+// - a certificate that does not verify (or TLS that cannot be agreed) fails
+//   with a note naming the host.
+// A stop of the run ends every wait at once and fails the fetch.
+bool FetchPage(const TamblinCore &core, UrlSource &source, const UrlRequest &request, int options = 0);
+
+inline constexpr int kRateLimitRetries = 6;
+
+// Whether the answer in `source` is a rate-limit answer.
+bool IsRateLimited(const UrlSource &source);
+// The wait before retry `retry` (0 for the first) after a rate-limit answer
+// whose headers are `responseHeaders`, in milliseconds before scaling:
+// Retry-After (seconds or an HTTP date) when present, else 5 s doubled per
+// retry with a jitter of up to a fifth either way; never above 5 minutes.
+std::int64_t RateLimitWaitMs(int retry, const QString &responseHeaders);
+
+// Every wait of FetchPage is multiplied by `scale` (tests shrink them; the
+// texts still show the unscaled seconds). 1 by default.
+void SetServiceWaitScale(double scale);
+
+// The failure a user must act on that the last page requests of this thread
+// met ("" when none), and taking it (which clears it).
+void NoteSourceFailure(const QString &text);
+QString TakeSourceFailure();
+bool SourceFailureNoted();
 
 // Text of the last answer; the raw body is dropped so a large page is not
 // held twice.
@@ -52,6 +97,8 @@ bool ListingEnds(const TamblinCore &core);
 // Waits `ms`, in short slices so that a download stop asked meanwhile is
 // seen; false when it was.
 bool PauseUnlessStopped(const TamblinCore &core, int ms);
+// The run the extractor serves, list or download, was asked to stop.
+bool RunStopAsked(const TamblinCore &core);
 
 // Registers the picture extractors of the three rooms with the download
 // driver; front ends call it once at start-up.
@@ -62,8 +109,8 @@ void RegisterPictureExtractors();
 QString TakeFetchFailure();
 
 // A picture listing ends on a page that could not be fetched: the driver
-// learns why (download thread only).
-void ListingBrokeOff(const UrlSource &source);
+// learns why (download thread only), the noted failure first.
+void ListingBrokeOff(const TamblinCore &core, const UrlSource &source);
 
 // Most pages one walk reads (an album's pictures, a blog's article list).
 inline constexpr int kMaxWalkPages = 100000;

@@ -1,0 +1,384 @@
+// What today's services want, end to end through the fake service over
+// https: the Referer of pictures, the login kept off plain http, patience
+// with rate limits, pacing, the Weibo image wall when the album service
+// fails, and clear failures for certificates and hostile answers.
+#include "DownloadRun.h"
+#include "FakeService.h"
+
+#include "download/ListFiles.h"
+#include "download/NamingRules.h"
+#include "net/CookieStore.h"
+#include "sources/ListTexts.h"
+
+#include <QJsonArray>
+#include <QJsonObject>
+
+#include <gtest/gtest.h>
+
+#include <QDateTime>
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+using namespace Qt::StringLiterals;
+
+namespace tamblin::test {
+namespace {
+
+// Picture ids and the addresses their rule gives (host ww when the 10th
+// character is w, number 1 + CRC-32 & 3, gif when the 22nd is g).
+const QString kPidGif = u"006AbCdEfwly1h0000000g00000aa"_s; // https://ww2.sinaimg.cn/large/<pid>.gif
+const QString kPidLive = u"006AbCdEfxly1h000000000live01"_s; // https://wx3.sinaimg.cn/large/<pid>.jpg
+const QString kPidAlbum1 = u"006AbCdEfxly1h0000000000alb01"_s; // wx2, jpg
+const QString kPidAlbum2 = u"006AbCdEfxly1h0000000000alb02"_s; // wx4, jpg
+
+Cookie MakeCookie(const QString &domain, const QString &name, const QString &value, bool secure = false)
+{
+    Cookie cookie;
+    cookie.domain = domain;
+    cookie.hostOnly = false;
+    cookie.name = name;
+    cookie.value = value;
+    cookie.secure = secure;
+    return cookie;
+}
+
+void LogIn()
+{
+    CookieStore::Instance().AddCookie(MakeCookie(u"weibo.com"_s, u"SUB"_s, u"login"_s));
+}
+
+QString HeaderOf(const QJsonObject &request, const QString &name)
+{
+    for (const QJsonValue &header : request.value(u"headers"_s).toArray()) {
+        const QJsonArray pair = header.toArray();
+        if (pair.at(0).toString().compare(name, Qt::CaseInsensitive) == 0)
+            return pair.at(1).toString();
+    }
+    return {};
+}
+
+// The requests of the log whose address contains `part`.
+QList<QJsonObject> RequestsTo(const FakeService &service, const QString &part)
+{
+    QList<QJsonObject> found;
+    for (const QJsonValue &value : service.Requests()) {
+        const QJsonObject request = value.toObject();
+        if (request.value(u"method"_s).toString() == u"GET"_s && request.value(u"url"_s).toString().contains(part))
+            found.append(request);
+    }
+    return found;
+}
+
+// A Weibo user with an image wall: two wall pictures (a GIF and a Live
+// Photo) and hostile entries, one album of two pictures on two pages.
+QByteArray WallUser(const QString &extra = QString())
+{
+    return uR"j({"login_cookie": "SUB=login",
+      "weibo_users": [{"uid": "77", "nickname": "墙主", "custom": "qiang"%1,
+        "image_wall": {"per_page": 3,
+          "pictures": ["%2", {"pid": "%3", "mid": "2", "type": "livephoto"},
+                       "../../../etc/passwd", "a.b", {"mid": "9"}, {"pid": 12345, "type": "pic"}],
+          "albums": [{"pic_title": "自拍", "containerid": "107803_77_1", "pic": "%4", "per_page": 1,
+                      "pictures": ["%4", "%5"]},
+                     {"pic_title": "无编号"}]}}]})j"_s
+        .arg(extra, kPidGif, kPidLive, kPidAlbum1, kPidAlbum2)
+        .toUtf8();
+}
+
+class TodayServices : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        CookieStore::Instance().SetFilePath(QString());
+        CookieStore::Instance().Clear();
+        SetServiceWaitScale(0.0);
+    }
+    void TearDown() override
+    {
+        CookieStore::Instance().Clear();
+        SetServiceWaitScale(0.0);
+    }
+};
+
+TEST_F(TodayServices, EachSubModeSendsItsRefererAndTheLoginStaysOnHttps)
+{
+    FakeService service(uR"j({"login_cookie": "SUB=login",
+      "sina_photo_users": [{"uid": "1", "title": "相册主", "albums": [{"name": "西湖", "ctg_id": "1",
+        "photos": [{"src": "http://static.photo.sina.com.cn/small/p1", "title": "桥"}]}]}],
+      "sina_blogs": [{"uid": "2", "title": "博主", "articles": [{"id": "a1", "title": "游记",
+        "pictures": ["http://s1.sinaimg.cn/middle/b1"]}]}],
+      "weibo_users": [{"uid": "3", "nickname": "微博主", "albums": [{"album_id": "31", "caption": "头像",
+        "photo_list": [{"photo_id": "1", "caption": "一", "original_pic": "https://wx1.sinaimg.cn/large/w1.jpg"}]}]}],
+      "pictures": {"http://static.photo.sina.com.cn/orignal/p1": {"size": 3000},
+                   "http://s1.sinaimg.cn/orignal/b1": {"size": 3000},
+                   "https://wx1.sinaimg.cn/large/w1.jpg": {"size": 3000}}})j"_s.toUtf8());
+    ASSERT_TRUE(service.IsRunning());
+
+    const struct {
+        QString address;
+        QString pictureHost;
+        QString referer;
+        QString file;
+    } kCases[] = {
+        {u"http://photo.blog.sina.com.cn/u/1"_s, u"static.photo.sina.com.cn"_s, u"http://photo.blog.sina.com.cn/"_s,
+         u"相册主/西湖/桥.jpg"_s},
+        {u"https://blog.sina.com.cn/s/articlelist_2_0_1.html"_s, u"s1.sinaimg.cn"_s, u"https://blog.sina.com.cn/"_s,
+         u"博主/游记/游记.jpg"_s},
+        // Typed as plain http: asked over https, where the login may go.
+        {u"http://weibo.com/u/3"_s, u"wx1.sinaimg.cn"_s, u"https://weibo.com/"_s, u"微博主/头像/一.jpg"_s},
+    };
+    for (const auto &c : kCases) {
+        SCOPED_TRACE(c.address.toStdString());
+        DownloadRun run;
+        LogIn();
+        // Login browsers keep Secure cookies too; they must reach https only.
+        CookieStore::Instance().AddCookie(MakeCookie(u"weibo.com"_s, u"SSO"_s, u"secure"_s, true));
+        CookieStore::Instance().AddCookie(MakeCookie(u"sina.com.cn"_s, u"SSO"_s, u"secure"_s, true));
+        run.ListAndDownload(c.address);
+        EXPECT_TRUE(run.SavedTree().contains(c.file)) << run.SavedTree().join(u' ').toStdString();
+        const QList<QJsonObject> pictures = RequestsTo(service, c.pictureHost);
+        ASSERT_EQ(pictures.size(), 1);
+        EXPECT_EQ(HeaderOf(pictures[0], u"Referer"_s), c.referer);
+        EXPECT_EQ(HeaderOf(pictures[0], u"Cookie"_s), QString());
+    }
+
+    // The Weibo requests went over https with the whole login, Secure
+    // cookies included; nothing over plain http carried a cookie.
+    EXPECT_TRUE(RequestsTo(service, u"http://weibo.com"_s).isEmpty());
+    EXPECT_EQ(HeaderOf(RequestsTo(service, u"https://weibo.com/u/3"_s).value(0), u"cookie"_s),
+              u"SUB=login; SSO=secure"_s);
+    const QJsonObject albumList = RequestsTo(service, u"https://photo.weibo.com/albums/get_all"_s).value(0);
+    EXPECT_EQ(HeaderOf(albumList, u"cookie"_s), u"SUB=login; SSO=secure"_s);
+    EXPECT_EQ(HeaderOf(albumList, u"Referer"_s), u"https://photo.weibo.com/3/talbum/index?from=profile_wb"_s);
+    for (const QJsonObject &request : RequestsTo(service, u"http://"_s))
+        EXPECT_EQ(HeaderOf(request, u"Cookie"_s), QString()) << request.value(u"url"_s).toString().toStdString();
+}
+
+TEST_F(TodayServices, TheListOnlyModeWritesAnAria2ListWithNamesAndReferer)
+{
+    FakeService service(WallUser(u", \"needs_login\": false"_s));
+    ASSERT_TRUE(service.IsRunning());
+    DownloadRun run;
+    run.Rules().flags = kListOnly;
+    run.ListAndDownload(u"https://weibo.com/u/77"_s, {0});
+    const QString folder = run.save + u"墙主"_s + kSep + u"自拍"_s + kSep;
+    const QString expected = u"https://wx2.sinaimg.cn/large/%1.jpg\n  out=%1.jpg\n  referer=https://weibo.com/\n"
+                             u"https://wx4.sinaimg.cn/large/%2.jpg\n  out=%2.jpg\n  referer=https://weibo.com/\n"_s
+                                 .arg(kPidAlbum1, kPidAlbum2);
+    QFile aria2(folder + u"自拍.aria2.txt"_s);
+    ASSERT_TRUE(aria2.open(QIODevice::ReadOnly));
+    EXPECT_EQ(QString::fromUtf8(aria2.readAll()), expected);
+    EXPECT_TRUE(RequestsTo(service, u"sinaimg.cn"_s).isEmpty());
+}
+
+TEST_F(TodayServices, AFailingAlbumServiceFallsBackToTheImageWall)
+{
+    // Every way the old album service fails leads to the same albums.
+    for (const QString &fault : {u"502"_s, u"login_redirect"_s, u"ok_minus_100"_s, u"not_json"_s, u"empty"_s}) {
+        SCOPED_TRACE(fault.toStdString());
+        FakeService service(WallUser(u", \"album_service\": \"%1\""_s.arg(fault)));
+        ASSERT_TRUE(service.IsRunning());
+        DownloadRun run;
+        LogIn();
+        CookieStore::Instance().AddCookie(MakeCookie(u"weibo.com"_s, u"XSRF-TOKEN"_s, u"tok"_s));
+        run.Run(u"https://weibo.com/u/77"_s);
+        // The album without a container id is left out.
+        ASSERT_EQ(run.Names(), (QStringList{u"自拍"_s, u"全部图片"_s}))
+            << run.window->Messages().join(u'|').toStdString();
+        EXPECT_EQ(run.Album(0).count, -1);
+        EXPECT_EQ(run.Album(0).coverUrl, u"https://wx2.sinaimg.cn/large/%1.jpg"_s.arg(kPidAlbum1));
+        EXPECT_TRUE(run.window->Messages().isEmpty());
+        const QJsonObject wall = RequestsTo(service, u"/ajax/profile/getImageWall"_s).value(0);
+        EXPECT_EQ(HeaderOf(wall, u"Referer"_s), u"https://weibo.com/u/77"_s);
+        EXPECT_EQ(HeaderOf(wall, u"X-Requested-With"_s), u"XMLHttpRequest"_s);
+        EXPECT_EQ(HeaderOf(wall, u"Accept"_s), u"application/json, text/plain, */*"_s);
+        EXPECT_EQ(HeaderOf(wall, u"X-XSRF-TOKEN"_s), u"tok"_s);
+        EXPECT_TRUE(HeaderOf(wall, u"Cookie"_s).contains(u"SUB=login"_s));
+        if (fault != u"502"_s)
+            continue;
+
+        // Both albums download through the same route: the album over its
+        // two cursor pages, the wall keeping only real picture ids; a Live
+        // Photo gives its still.
+        run.Download();
+        EXPECT_TRUE(run.window->Messages().isEmpty()) << run.window->Messages().join(u'|').toStdString();
+        const QStringList tree = run.SavedTree();
+        for (const QString &file : {u"墙主/自拍/%1.jpg"_s.arg(kPidAlbum1), u"墙主/自拍/%1.jpg"_s.arg(kPidAlbum2),
+                                    u"墙主/全部图片/%1.gif"_s.arg(kPidGif), u"墙主/全部图片/%1.jpg"_s.arg(kPidLive)})
+            EXPECT_TRUE(tree.contains(file)) << file.toStdString() << " in " << tree.join(u' ').toStdString();
+        EXPECT_EQ(RequestsTo(service, u"sinaimg.cn"_s).size(), 4);
+        for (const QJsonObject &picture : RequestsTo(service, u"sinaimg.cn"_s))
+            EXPECT_EQ(HeaderOf(picture, u"Referer"_s), u"https://weibo.com/"_s);
+        EXPECT_EQ(RequestsTo(service, u"getAlbumDetail"_s).size(), 2);
+    }
+}
+
+// Logs in when the window is asked to, as a user in the login browser would.
+class LoginWindow : public RecordingWindow {
+public:
+    QStringList logins;
+    bool OpenLogin(const QString &startUrl) override
+    {
+        logins.append(startUrl);
+        LogIn();
+        return true;
+    }
+};
+
+TEST_F(TodayServices, ALoginIsOfferedOnceThenTheListGoesOn)
+{
+    // A personal address whose page (a visitor page) names no owner.
+    FakeService service(WallUser());
+    ASSERT_TRUE(service.IsRunning());
+    LoginWindow window;
+    ListRun run(&window);
+    run.Run(u"https://weibo.com/qiang"_s);
+    EXPECT_EQ(window.logins, QStringList{u"https://weibo.com/login.php"_s});
+    EXPECT_EQ(run.Names(), (QStringList{u"自拍"_s, u"全部图片"_s}));
+    EXPECT_EQ(run.core.m_ownerUid, u"77"_s);
+    EXPECT_EQ(run.core.m_userFolder, u"墙主"_s + kSep);
+    EXPECT_EQ(RequestsTo(service, u"/ajax/profile/info?custom=qiang"_s).size(), 2);
+
+    // Without a login browser the run ends with the login hint, asked once.
+    RecordingWindow plain;
+    ListRun again(&plain);
+    CookieStore::Instance().Clear();
+    again.Run(u"https://weibo.com/u/77"_s);
+    EXPECT_EQ(plain.Messages(), QStringList{kLoginHint});
+}
+
+TEST_F(TodayServices, RateLimitsAreWaitedOutBoundedAndEndedByAStop)
+{
+    FakeService service(uR"j({"sina_photo_users": [{"uid": "1", "title": "t", "albums": [{"name": "a"}]}],
+      "weibo_users": [{"uid": "4", "nickname": "n", "needs_login": false, "albums": [{"album_id": "1", "caption": "c"}]}],
+      "faults": [{"match": "http://photo.blog.sina.com.cn/u/1", "status": 432, "headers": {"Retry-After": "2"}, "times": 1},
+                 {"match": "http://photo.blog.sina.com.cn/services/", "status": 403, "body": "{\"errno\":\"100005\"}", "times": 1},
+                 {"match": "https://weibo.com/u/4", "status": 418},
+                 {"match": "https://weibo.com/u/5", "status": 503, "times": 2}]})j"_s.toUtf8());
+    ASSERT_TRUE(service.IsRunning());
+    SetServiceWaitScale(0.01);
+
+    // A 432 and a 403 naming 100005: each waited out, the status line
+    // counting down, then the list comes.
+    ListRun limited;
+    limited.Run(u"http://photo.blog.sina.com.cn/u/1"_s);
+    EXPECT_EQ(limited.Names(), QStringList{u"a"_s});
+    const QStringList texts = limited.window->Texts(kIdStatusMain);
+    EXPECT_TRUE(texts.contains(u"请求过于频繁，2秒后重试"_s)) << texts.join(u'|').toStdString();
+    EXPECT_EQ(RequestsTo(service, u"photo.blog.sina.com.cn"_s).size(), 4);
+
+    // A 418 that never ends: a bounded number of retries, then a message
+    // naming the host instead of the login hint.
+    ListRun endless;
+    endless.Run(u"https://weibo.com/u/4"_s);
+    EXPECT_EQ(RequestsTo(service, u"https://weibo.com/u/4"_s).size(), kRateLimitRetries + 1);
+    EXPECT_EQ(endless.window->Messages(),
+              QStringList{QString::fromUtf16(texts::kRateLimitGaveUp).arg(u"weibo.com"_s).arg(418).arg(kRateLimitRetries)});
+
+    // A 503 page is asked again.
+    ListRun flaky;
+    flaky.Run(u"https://weibo.com/u/5"_s);
+    EXPECT_EQ(RequestsTo(service, u"https://weibo.com/u/5"_s).size(), 3);
+
+    // A stop during a long wait ends it at once.
+    SetServiceWaitScale(1.0);
+    ListRun stopped;
+    std::thread stopper([&stopped] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(600));
+        stopped.core.m_listState = 2;
+    });
+    const auto started = std::chrono::steady_clock::now();
+    stopped.Run(u"https://weibo.com/u/4"_s);
+    stopper.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(4));
+    EXPECT_TRUE(stopped.window->LastText(kIdStatusMain).startsWith(u"获取相册列表完成"_s));
+}
+
+TEST_F(TodayServices, WeiboPageRequestsArePacedAsTheIniFileSays)
+{
+    FakeService service(WallUser(u", \"needs_login\": false, \"album_service\": \"empty\""_s));
+    ASSERT_TRUE(service.IsRunning());
+    SetServiceWaitScale(1.0);
+    ListRun run;
+    run.dir.Write(u"下载器扩展设置.ini"_s, "[微博]\r\n请求间隔毫秒=700\r\n");
+    run.Run(u"https://weibo.com/u/77"_s);
+    ASSERT_EQ(run.Names(), (QStringList{u"自拍"_s, u"全部图片"_s}));
+    // The user page, the album list, the profile, the wall. The service logs
+    // a request once its tunnel is up, so the first ones (whose certificate
+    // the service makes first) arrive late; the last two are comparable.
+    const QList<QJsonObject> requests = RequestsTo(service, u"weibo.com"_s);
+    ASSERT_EQ(requests.size(), 4);
+    EXPECT_GE(requests[3].value(u"time"_s).toDouble() - requests[2].value(u"time"_s).toDouble(), 0.65);
+}
+
+TEST_F(TodayServices, ACertificateThatDoesNotVerifyFailsWithTheHostNamed)
+{
+    for (const QString &kind : {u"expired"_s, u"untrusted"_s, u"tls10_only"_s}) {
+        SCOPED_TRACE(kind.toStdString());
+        FakeService service(uR"j({"tls": {"%1": ["weibo.com"]},
+          "weibo_users": [{"uid": "4", "nickname": "n", "needs_login": false, "albums": [{"album_id": "1"}]}]})j"_s
+                                .arg(kind)
+                                .toUtf8());
+        ASSERT_TRUE(service.IsRunning());
+        ListRun run;
+        run.Run(u"https://weibo.com/u/4"_s);
+        EXPECT_EQ(run.core.m_albums.Size(), 0);
+        const QStringList messages = run.window->Messages();
+        ASSERT_EQ(messages.size(), 1);
+        EXPECT_TRUE(messages[0].startsWith(u"无法建立安全连接：the certificate of weibo.com did not verify"_s))
+            << messages[0].toStdString();
+        // No second route, no plain-http retry.
+        EXPECT_TRUE(RequestsTo(service, u"weibo.com"_s).isEmpty());
+    }
+}
+
+TEST_F(TodayServices, HostileImageWallAnswersEndCleanly)
+{
+    FakeService service(uR"j({"weibo_users": [
+      {"uid": "81", "nickname": "卡住", "needs_login": false, "album_service": "empty",
+       "image_wall": {"per_page": 2, "stuck_since_id": true, "pictures": ["%1", "%2"]}},
+      {"uid": "82", "nickname": "巨量", "needs_login": false, "album_service": "empty",
+       "image_wall": {"per_page": 100000, "generate": 100000}}]})j"_s
+                            .arg(kPidAlbum1, kPidAlbum2)
+                            .toUtf8());
+    ASSERT_TRUE(service.IsRunning());
+
+    // A cursor that never changes: the repeated page ends the walk.
+    DownloadRun stuck;
+    stuck.ListAndDownload(u"https://weibo.com/u/81"_s);
+    EXPECT_EQ(stuck.Names(), QStringList{u"全部图片"_s});
+    EXPECT_EQ(RequestsTo(service, u"getImageWall?uid=81"_s).size(), 3);
+    EXPECT_EQ(stuck.SavedTree().filter(u".jpg"_s).size(), 2);
+
+    // 100,000 pictures in one answer, written as lists only.
+    DownloadRun huge;
+    huge.Rules().flags = kListOnly;
+    huge.ListAndDownload(u"https://weibo.com/u/82"_s);
+    QFile list(huge.save + u"巨量"_s + kSep + u"全部图片"_s + kSep + u"全部图片.lst"_s);
+    ASSERT_TRUE(list.open(QIODevice::ReadOnly));
+    EXPECT_EQ(list.readAll().count("\r\n"), 100000);
+
+    // An error object (no such user): its message, not the login hint.
+    ListRun missing;
+    missing.Run(u"https://weibo.com/u/83"_s);
+    EXPECT_EQ(missing.window->Messages(), QStringList{u"微博返回错误：用户不存在（20003）"_s});
+}
+
+TEST(RateLimitWait, RetryAfterWinsAndTheBackOffDoublesUpToFiveMinutes)
+{
+    EXPECT_EQ(RateLimitWaitMs(0, u"HTTP/1.1 432\r\nRetry-After: 7\r\n\r\n"_s), 7000);
+    EXPECT_EQ(RateLimitWaitMs(3, u"HTTP/1.1 429\r\nretry-after: 100000\r\n\r\n"_s), 300000);
+    const QString date = QDateTime::currentDateTimeUtc().addSecs(60).toString(Qt::RFC2822Date);
+    EXPECT_NEAR(double(RateLimitWaitMs(0, u"HTTP/1.1 429\r\nRetry-After: "_s + date + u"\r\n\r\n"_s)), 60000, 2000);
+    for (int retry = 0; retry < 8; ++retry) {
+        const double expected = std::min(5000.0 * (1 << retry), 300000.0);
+        const double wait = double(RateLimitWaitMs(retry, u"HTTP/1.1 432\r\n\r\n"_s));
+        EXPECT_GE(wait, expected * 0.8) << retry;
+        EXPECT_LE(wait, std::min(expected * 1.2, 300000.0)) << retry;
+    }
+}
+
+} // namespace
+} // namespace tamblin::test
