@@ -37,6 +37,15 @@ protected:
         return request;
     }
 
+    // Offsets every 1,000 bytes below `size`: a body sent in pieces.
+    static QString Pieces(int size)
+    {
+        QStringList at;
+        for (int offset = 1000; offset < size; offset += 1000)
+            at << QString::number(offset);
+        return at.join(u',');
+    }
+
     void RunPool()
     {
         std::optional<std::thread> pool = StartDownloadPool();
@@ -95,9 +104,6 @@ TEST_F(ConnectionTest, AConnectionLeftMidAnswerIsNeverReused)
     // goes on sending the rest, which the next exchange would read as its
     // answer if it got that connection.
     const std::atomic<bool> stopped{true};
-    QString pieces = u"1000"_s;
-    for (int at = 2000; at < 40000; at += 1000)
-        pieces += u',' + QString::number(at);
     const struct {
         const char *what;
         QString path;
@@ -107,7 +113,7 @@ TEST_F(ConnectionTest, AConnectionLeftMidAnswerIsNeverReused)
         {"end marker", u"/body?text=abc%3Ce%3Erest&pieces=6&gap=300"_s,
          [](UrlRequest &r) { r.endMarker = "<e>"; }, FetchError::None},
         {"announced size", u"/body?size=50000"_s, [](UrlRequest &r) { r.maxSizeKb = 10; }, FetchError::SizeLimit},
-        {"size while reading", u"/body?size=40000&chunked=1&gap=100&pieces="_s + pieces,
+        {"size while reading", u"/body?size=40000&chunked=1&gap=100&pieces="_s + Pieces(40000),
          [](UrlRequest &r) { r.maxSizeKb = 10; }, FetchError::SizeLimit},
         {"time-out", u"/body?size=100&hold=1500"_s, [](UrlRequest &r) { r.readTimeoutMs = 400; },
          FetchError::TimedOut},
@@ -149,11 +155,8 @@ TEST_F(ConnectionTest, AStopEndsPicturesOnKeptConnectionsAndLeavesNoPartialFile)
     RunPool();
     g_jobs.Clear();
     g_jobs.folder = dir.Path();
-    QString pieces = u"1000"_s;
-    for (int at = 2000; at < 100000; at += 1000)
-        pieces += u',' + QString::number(at);
     for (int i = 0; i < 5; ++i)
-        AddJob(Url(u"/body?size=100000&keep=1&gap=1000&pieces="_s + pieces), u"slow%1.jpg"_s.arg(i));
+        AddJob(Url(u"/body?size=100000&keep=1&gap=1000&pieces="_s + Pieces(100000)), u"slow%1.jpg"_s.arg(i));
     SetStragglerGrace(std::chrono::milliseconds(300));
     std::optional<std::thread> pool = StartDownloadPool();
     ASSERT_TRUE(pool.has_value());

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstddef>
 #include <mutex>
 #include <vector>
 
@@ -16,6 +17,10 @@ using Clock = std::chrono::steady_clock;
 // libcurl itself stops reusing a connection idle for 118 s; a handle idle
 // that long keeps nothing worth a file descriptor.
 constexpr std::chrono::seconds kIdleLimit{120};
+// Idle multi handles kept at most, each with the connection of its last
+// exchange: the largest worker count (15) and a margin for the list and
+// cover fetches running beside a download.
+constexpr std::size_t kIdleHandles = 24;
 // Connections one multi handle keeps: its last exchange's, and one more for
 // an exchange that was redirected to another host.
 constexpr long kConnectionsPerHandle = 2;
@@ -74,7 +79,7 @@ public:
             std::lock_guard lock(m_mutex);
             m_idle.push_back({multi, origin, Clock::now()});
             DropStale(stale);
-            while (m_idle.size() > kIdleConnectionSlots) {
+            while (m_idle.size() > kIdleHandles) {
                 stale.push_back(m_idle.front().multi);
                 m_idle.erase(m_idle.begin());
             }

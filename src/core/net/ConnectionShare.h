@@ -11,8 +11,6 @@
 
 #include <curl/curl.h>
 
-#include <cstddef>
-
 namespace tamblin {
 
 // libcurl initialised once, and the process-wide share of DNS answers and
@@ -43,11 +41,6 @@ private:
     CURLM *m_multi = nullptr;
     QByteArray m_origin;
 };
-
-// Idle multi handles kept at most, and so at least the idle connections
-// kept: the largest worker count (15) and a margin for the list and cover
-// fetches running beside a download.
-inline constexpr std::size_t kIdleConnectionSlots = 24;
 
 // "scheme://host:port" of an absolute address, lower case; empty when it has
 // none.
