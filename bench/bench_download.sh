@@ -118,7 +118,7 @@ stop_relay() {
 }
 
 # One tool over one list: "<seconds> <peak RSS KiB> <connections or ->".
-run_tool() { # name count scheme-port(http|https|loopback) command...
+run_tool() { # name count loopback|http|https command... (@OUT@ stands for the output folder)
   local name=$1 count=$2 mode=$3
   shift 3
   local base conns=- list=$work/urls.txt out=$work/out.$name
