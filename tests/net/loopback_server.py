@@ -2,9 +2,13 @@
 """Scripted HTTP server for the HTTP client's tests, on a loopback port.
 
 Prints "PORT <n>" on its first line once it listens. Every answer is chosen
-by the request path and query; the connection is closed after each answer.
-Absolute-URI requests (as sent to a proxy) are answered like any other, and
-/echo reports that the request came that way.
+by the request path and query; the connection is closed after each answer,
+unless the request asks keep=1 (then the answer says nothing of closing and
+the next request may follow on the same connection; with drop=1 as well, a
+connection that answered once reads the next request and closes without a
+word, as a server does whose idle time-out crosses a request). Absolute-URI
+requests (as sent to a proxy) are answered like any other, and /echo reports
+that the request came that way.
 
   /body     a body from text=, hex= or size= (pattern bytes), shaped by
             gzip=1, len=none|<lie>, chunked=1, pieces=<offsets> with gap=<ms>,
@@ -17,6 +21,8 @@ Absolute-URI requests (as sent to a proxy) are answered like any other, and
   /count    "RETRY" (with status failstatus=, 200 by default) for the first
             fail= requests of key=, then text=
   /hits     how many requests named key= so far
+  /conns    over how many connections the requests that named of= were
+            answered
   /endless  a body without length that never ends
   /bomb     a gzip body of mb= MiB of zeros (a few KiB on the wire)
   /trickle  a body without length, one byte every ms= milliseconds
@@ -35,7 +41,9 @@ import zlib
 
 PATTERN = bytes(range(256)) * 4096
 HITS = {}
+CONNS = {}  # key -> ids of the connections that carried it
 HITS_LOCK = threading.Lock()
+NEXT_CONN = iter(range(1, 1 << 62))
 BOMBS = {}
 
 
@@ -59,6 +67,9 @@ def make_bomb(mb):
 class Handler(socketserver.BaseRequestHandler):
     def setup(self):
         self.request.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        with HITS_LOCK:
+            self.conn_id = next(NEXT_CONN)
+        self.keep = False
 
     def read_request(self):
         data = b""
@@ -94,30 +105,44 @@ class Handler(socketserver.BaseRequestHandler):
             head += line + "\r\n"
         if not close_delimited:
             head += "Content-Length: %d\r\n" % len(body)
-        head += "Connection: close\r\n\r\n"
+        head += self.closing() + "\r\n"
         self.send(head.encode("latin-1") + body)
 
+    def closing(self):
+        return "" if self.keep else "Connection: close\r\n"
+
     def handle(self):
+        answered = 0
         try:
-            got = self.read_request()
-            if got is None:
-                return
-            raw, request_line, headers, body = got
-            method, target, _ = request_line.split(" ", 2)
-            proxied = target.startswith("http://") or target.startswith("https://")
-            url = urllib.parse.urlsplit(target)
-            path = url.path
-            query = urllib.parse.parse_qs(url.query, keep_blank_values=True)
-            q = lambda name, default=None: query.get(name, [default])[0]
-            key = q("key")
-            if key is not None and path != "/hits":
-                with HITS_LOCK:
-                    HITS[key] = HITS.get(key, 0) + 1
-            route = getattr(self, "route_" + path.strip("/"), None)
-            if route is None:
-                self.respond(404, ["Content-Type: text/plain"], b"no such route")
-                return
-            route(q, query, raw, body, proxied, headers)
+            while True:
+                got = self.read_request()
+                if got is None:
+                    return
+                raw, request_line, headers, body = got
+                method, target, _ = request_line.split(" ", 2)
+                proxied = target.startswith("http://") or target.startswith("https://")
+                url = urllib.parse.urlsplit(target)
+                path = url.path
+                query = urllib.parse.parse_qs(url.query, keep_blank_values=True)
+                q = lambda name, default=None: query.get(name, [default])[0]
+                self.keep = q("keep") == "1"
+                dropped = self.keep and q("drop") == "1" and answered
+                key = q("key")
+                if key is not None and path not in ("/hits", "/conns"):
+                    with HITS_LOCK:
+                        HITS[key] = HITS.get(key, 0) + 1
+                        if not dropped:
+                            CONNS.setdefault(key, set()).add(self.conn_id)
+                if dropped:
+                    return
+                route = getattr(self, "route_" + path.strip("/"), None)
+                if route is None:
+                    self.respond(404, ["Content-Type: text/plain"], b"no such route")
+                else:
+                    route(q, query, raw, body, proxied, headers)
+                answered += 1
+                if not self.keep:
+                    return
         except (BrokenPipeError, ConnectionResetError):
             pass
 
@@ -148,12 +173,14 @@ class Handler(socketserver.BaseRequestHandler):
             head.append("Content-Length: %d" % len(body))
         elif length != "none":
             head.append("Content-Length: " + length)
+        if q("cut") is not None or (length == "none" and not chunked):
+            self.keep = False  # the end of this body is the end of the connection
         hold = int(q("hold", "0"))
         if hold:
             time.sleep(hold / 1000)
         status = int(q("status", "200"))
         self.send(("HTTP/1.1 %d X\r\n" % status + "".join(h + "\r\n" for h in head)
-                   + "Connection: close\r\n\r\n").encode("latin-1"))
+                   + self.closing() + "\r\n").encode("latin-1"))
         if q("cut") is not None:
             body = body[: int(q("cut"))]
         offsets = [int(x) for x in q("pieces", "").split(",") if x]
@@ -195,6 +222,11 @@ class Handler(socketserver.BaseRequestHandler):
     def route_hits(self, q, query, raw, request_body, proxied, headers):
         with HITS_LOCK:
             seen = HITS.get(q("key"), 0)
+        self.respond(200, ["Content-Type: text/plain"], str(seen).encode("ascii"))
+
+    def route_conns(self, q, query, raw, request_body, proxied, headers):
+        with HITS_LOCK:
+            seen = len(CONNS.get(q("of"), ()))
         self.respond(200, ["Content-Type: text/plain"], str(seen).encode("ascii"))
 
     def route_endless(self, q, query, raw, request_body, proxied, headers):

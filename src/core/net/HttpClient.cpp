@@ -1,5 +1,6 @@
 #include "net/HttpClient.h"
 
+#include "net/ConnectionShare.h"
 #include "net/CookieStore.h"
 #include "net/Inflate.h"
 #include "text/TextUtils.h"
@@ -33,15 +34,6 @@ constexpr long kMaxRedirects = 10;
 // Real header blocks are a few kilobytes; a server that never stops sending
 // header lines is cut off here.
 constexpr qint64 kMaxHeaderBytes = 256 * 1024;
-
-void InitCurlOnce()
-{
-    static const bool done = [] {
-        curl_global_init(CURL_GLOBAL_DEFAULT);
-        return true;
-    }();
-    (void)done;
-}
 
 bool IsUnsafe(unsigned char c)
 {
@@ -346,12 +338,14 @@ FetchError ErrorOfCode(CURLcode code)
 }
 
 // Runs the transfer with libcurl's multi interface so that the reads, their
-// pauses and the time-outs stay in our hands. True when the answer arrived
-// whole (or up to the end marker).
-bool RunTransfer(Exchange &ex)
+// pauses and the time-outs stay in our hands. The multi handle is leased with
+// the idle connections earlier exchanges left in it. True when the answer
+// arrived whole (or up to the end marker).
+bool RunTransfer(Exchange &ex, const QByteArray &url)
 {
     const UrlRequest &request = ex.request;
-    CURLM *multi = curl_multi_init();
+    ConnectionLease lease(OriginOf(url));
+    CURLM *multi = lease.Multi();
     if (!multi)
         return ex.Fail();
     curl_multi_add_handle(multi, ex.easy);
@@ -424,8 +418,19 @@ bool RunTransfer(Exchange &ex)
         curl_multi_poll(multi, nullptr, 0, 50, nullptr);
     }
 
+    // Only a connection whose answer was read to its end goes back for the
+    // next exchange; libcurl would close one left mid-answer, and this makes
+    // sure of it whatever stopped us (a failure, a time-out, a stop, the end
+    // marker, a size limit).
+    const bool whole = done && code == CURLE_OK && !ex.failed;
+    if (!whole)
+        curl_easy_setopt(ex.easy, CURLOPT_FORBID_REUSE, 1L);
     curl_multi_remove_handle(multi, ex.easy);
-    curl_multi_cleanup(multi);
+    if (whole) {
+        const char *last = nullptr;
+        curl_easy_getinfo(ex.easy, CURLINFO_EFFECTIVE_URL, &last);
+        lease.KeepsConnectionTo(OriginOf(last ? QByteArray(last) : url));
+    }
     if (ex.failed)
         return false;
     if (ex.endMarkerHit || (done && code == CURLE_OK && ex.finalHeaders))
@@ -568,7 +573,7 @@ bool UrlSource::FetchOnce(const UrlRequest &request, int options)
         errorText = DescribeError(error, QString(), 0, nullptr);
         return false;
     }
-    InitCurlOnce();
+    CURLSH *share = CurlShare();
     CURL *easy = curl_easy_init();
     if (!easy) {
         error = FetchError::Other;
@@ -611,6 +616,9 @@ bool UrlSource::FetchOnce(const UrlRequest &request, int options)
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, long(request.connectTimeoutMs));
     curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, long(kReadChunkBytes));
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    // Name lookups and TLS sessions of earlier exchanges; never cookies.
+    if (share)
+        curl_easy_setopt(easy, CURLOPT_SHARE, share);
     curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Exchange::OnHeader);
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, &ex);
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Exchange::OnBody);
@@ -651,7 +659,7 @@ bool UrlSource::FetchOnce(const UrlRequest &request, int options)
     // What libcurl took: a cookie it refused must not look dropped afterwards.
     const QList<Cookie> taken = given.isEmpty() ? given : ExchangeCookies(easy);
 
-    bool ok = RunTransfer(ex);
+    bool ok = RunTransfer(ex, url);
     CookieStore::Instance().MergeExchange(taken, ExchangeCookies(easy));
     curl_easy_cleanup(easy);
     curl_slist_free_all(headers);

@@ -2,12 +2,15 @@
 //
 // Each caller builds its own UrlSource and UrlRequest on its own thread and
 // reuses them for its requests: set `url` (and headers, markers, limits),
-// call Fetch, then GetText or look at the file. Nothing here is shared
-// between threads except the cookie store: its cookies go with every request
-// (unless `headers` carries a cookie line of its own) and the cookies that
-// answers set are stored in it. Only http and https are fetched, also after
-// a redirect (at most 10 are followed); the proxy comes from http_proxy,
-// https_proxy and no_proxy.
+// call Fetch, then GetText or look at the file. Shared between threads are
+// only the cookie store, whose cookies go with every request (unless
+// `headers` carries a cookie line of its own) and which keeps the cookies
+// that answers set, and the idle connections, name lookups and TLS sessions
+// of ConnectionShare.h: a connection whose answer was read to its end is
+// kept for the next exchange with the same host; one that failed, timed out,
+// was stopped or cut short is closed. Only http and https are fetched, also
+// after a redirect (at most 10 are followed); the proxy comes from
+// http_proxy, https_proxy and no_proxy.
 #pragma once
 
 #include <QByteArray>
