@@ -455,6 +455,10 @@ QString DescribeError(FetchError error, const QString &host, int status, const c
     case FetchError::Connect:
         return u"could not reach "_s + host + more;
     case FetchError::Certificate:
+        // libcurl names the certificate when it is the cause; otherwise the
+        // two sides found no protocol version or cipher in common.
+        if (!more.contains(u"certificate"_s, Qt::CaseInsensitive) && !more.isEmpty())
+            return u"no secure connection could be agreed with "_s + host + more;
         return u"the certificate of "_s + host + u" did not verify"_s + more;
     case FetchError::TimedOut:
         return u"timed out waiting for "_s + host;
