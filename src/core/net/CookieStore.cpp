@@ -10,6 +10,7 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <utility>
 
 namespace tamblin {
 
@@ -65,6 +66,26 @@ QString DefaultFilePath()
         return QString();
     const QString dir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
     return dir.isEmpty() ? QString() : dir + u"/cookies.txt"_s;
+}
+
+bool HasControlCharacter(const QString &text, bool tabAllowed)
+{
+    return std::any_of(text.begin(), text.end(), [&](QChar c) {
+        return (c.unicode() < 0x20 && !(tabAllowed && c == u'\t')) || c.unicode() == 0x7f;
+    });
+}
+
+// What a browser would keep: no line breaks or other control characters
+// (they would also break the file), no oversized pair, and no domain cookie
+// for a bare top-level name or an address (sent to every host under it).
+bool Storable(const Cookie &cookie)
+{
+    if (cookie.domain.isEmpty() || HasControlCharacter(cookie.domain, false) || HasControlCharacter(cookie.path, false)
+        || HasControlCharacter(cookie.name, false) || HasControlCharacter(cookie.value, true))
+        return false;
+    if (cookie.name.toUtf8().size() + cookie.value.toUtf8().size() > CookieStore::kMaxNameValueBytes)
+        return false;
+    return cookie.hostOnly || (cookie.domain.contains(u'.') && !IsIpAddress(cookie.domain));
 }
 
 } // namespace
@@ -191,21 +212,33 @@ bool CookieStore::PutLocked(const Cookie &cookie)
 {
     if (Expired(cookie, Now()))
         return RemoveLocked(cookie);
+    if (!Storable(cookie))
+        return false;
     for (Cookie &held : m_cookies) {
         if (held.SameKey(cookie)) {
             if (held == cookie)
                 return false;
             held = cookie;
+            NotifyLocked(held, false);
             return true;
         }
     }
     m_cookies.append(cookie);
+    NotifyLocked(cookie, false);
+    EvictLocked(cookie.domain);
     return true;
 }
 
 bool CookieStore::RemoveLocked(const Cookie &key)
 {
-    return m_cookies.removeIf([&](const Cookie &held) { return held.SameKey(key); }) > 0;
+    bool removed = false;
+    for (qsizetype i = m_cookies.size(); i-- > 0;) {
+        if (m_cookies.at(i).SameKey(key)) {
+            NotifyLocked(m_cookies.takeAt(i), true);
+            removed = true;
+        }
+    }
+    return removed;
 }
 
 void CookieStore::AddCookie(const Cookie &cookie)
@@ -236,7 +269,8 @@ void CookieStore::Clear()
 {
     std::lock_guard lock(m_mutex);
     LoadLocked();
-    m_cookies.clear();
+    for (const Cookie &cookie : std::exchange(m_cookies, {}))
+        NotifyLocked(cookie, true);
     SaveLocked();
 }
 
@@ -339,6 +373,44 @@ void CookieStore::MergeExchange(const QList<Cookie> &before, const QList<Cookie>
     }
     if (changed)
         SaveLocked();
+}
+
+int CookieStore::AddObserver(Observer observer)
+{
+    std::lock_guard lock(m_mutex);
+    LoadLocked();
+    const int id = m_nextObserverId++;
+    m_observers.emplace_back(id, std::move(observer));
+    return id;
+}
+
+void CookieStore::RemoveObserver(int id)
+{
+    std::lock_guard lock(m_mutex);
+    std::erase_if(m_observers, [id](const auto &entry) { return entry.first == id; });
+}
+
+void CookieStore::NotifyLocked(const Cookie &cookie, bool removed)
+{
+    for (const auto &[id, observer] : m_observers)
+        observer(cookie, removed);
+}
+
+void CookieStore::EvictLocked(const QString &domain)
+{
+    // The oldest go first, of the domain and then of the whole store.
+    const auto count = std::count_if(m_cookies.cbegin(), m_cookies.cend(),
+                                     [&](const Cookie &held) { return held.domain == domain; });
+    for (qsizetype i = 0, excess = count - kMaxCookiesPerDomain; excess > 0 && i < m_cookies.size();) {
+        if (m_cookies.at(i).domain == domain) {
+            NotifyLocked(m_cookies.takeAt(i), true);
+            --excess;
+        } else {
+            ++i;
+        }
+    }
+    while (m_cookies.size() > kMaxCookies)
+        NotifyLocked(m_cookies.takeFirst(), true);
 }
 
 } // namespace tamblin
