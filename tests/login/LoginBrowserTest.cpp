@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
@@ -162,6 +163,9 @@ TEST_F(LoginBrowserTest, ALoginReachesTheStoreAndTheNextProcessAndALogoutRemoves
     CDlgWebOpen *window = CDlgWebOpen::OpenModeless(nullptr, current, u"http://weibo.com/fake/logout"_s);
     EXPECT_TRUE(QTest::qWaitFor([&] { return PageDone(window) && HasNone(kLogin); }, 30000))
         << GetUrlCookies(kWeiboRoot).toStdString();
+    window->resize(700, 420);
+    QTest::qWait(500);
+    EXPECT_TRUE(window->grab().save(QDir(TestOutputDir()).filePath(u"login-browser.png"_s)));
 
     // Replacing the window while its page still loads.
     CDlgWebOpen::OpenModeless(nullptr, current, u"http://weibo.com/fake/login?slow"_s);

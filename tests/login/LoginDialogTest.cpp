@@ -1,12 +1,14 @@
 // The login window's layout rules, start page and replacement, and the
 // browser's proxy flags. Offscreen the window shows its notice in place of
 // the browser; the browser itself is tested under a display (LoginBrowserTest).
+#include "TestSupport.h"
 #include "login/BrowserSetup.h"
 #include "login/DlgWebOpen.h"
 
 #include <gtest/gtest.h>
 
 #include <QClipboard>
+#include <QDir>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -40,6 +42,7 @@ TEST(DlgWebOpen, ButtonStaysFlushRightAndTheEditStretchesUpToIt)
     EXPECT_EQ(open->text(), u"打开"_s);
     if (!dialog.BrowserAvailable()) {
         EXPECT_TRUE(static_cast<QLabel *>(browser)->text().contains(u"cookies.txt"_s));
+        dialog.grab().save(QDir(test::TestOutputDir()).filePath(u"login-unavailable.png"_s));
     }
 
     const int editLeft = edit->x();

@@ -20,7 +20,9 @@
 #ifdef TAMBLIN_HAVE_WEBENGINE
 #include "login/CookieBridge.h"
 
+#include <QOpenGLContext>
 #include <QPointer>
+#include <QQuickWindow>
 #include <QWebEngineProfile>
 #endif
 
@@ -111,6 +113,17 @@ void PrepareLoginBrowser()
             flags += ' ';
         qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags + proxy.toUtf8());
     }
+#ifdef TAMBLIN_HAVE_WEBENGINE
+    // Without OpenGL (no GPU, no software GL either) pages are still drawn,
+    // by the software scene graph; Chromium then composites without a GPU.
+    if (QGuiApplication::instance() && qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND")) {
+        QOpenGLContext probe;
+        if (!probe.create()) {
+            QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+            std::fputs("tamblin: no OpenGL: the login browser draws in software\n", stderr);
+        }
+    }
+#endif
 #ifdef Q_OS_UNIX
     if (geteuid() == 0) {
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");

@@ -12,7 +12,8 @@ namespace tamblin {
 // redo what can still take effect). Chromium gets the proxy of
 // http_proxy, https_proxy and no_proxy, as the engine's requests use it;
 // as root, where Chromium refuses its sandbox, the sandbox is turned off
-// with one line on standard error.
+// with one line on standard error; without OpenGL, pages are drawn in
+// software. LoginProfile() calls it too.
 void PrepareLoginBrowser();
 
 // Chromium's proxy flags for the proxy environment variables, as curl reads

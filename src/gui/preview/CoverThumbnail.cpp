@@ -68,6 +68,9 @@ QImage FetchThumbnail(const QString &url, const QString &path, QSize size, const
     request.maxFileBytes = kMaxCoverBytes;
     request.totalTimeoutMs = kCoverTimeoutMs;
     request.cancel = cancel;
+    // Covers are small; the pause that paces picture downloads would only
+    // hold up the cells behind them.
+    request.readPauseMs = 0;
     UrlSource source;
     // One exchange: the attempt loop would pause a second after a failure
     // and hold up every cell behind this one.
