@@ -325,8 +325,9 @@ TEST_F(PreviewTest, AnInterruptedSwitchKeepsTheCellsAddedAndTheNextStartsOver)
 
 TEST_F(PreviewTest, CoversAreFetchedSeveralAtATimeWhileCellsFillInOrder)
 {
+    // The first cover is slow, the others are not.
     const int count = 20;
-    Serve(count, {}, {QJsonObject{{u"match"_s, u"http://ww1.sinaimg.cn/"_s}, {u"delay"_s, 1.0}}});
+    Serve(count, {}, {QJsonObject{{u"match"_s, CoverUrl(0)}, {u"delay"_s, 2.0}}});
     AddAlbums(count);
     // Watch the grid at every turn of the event loop: filled cells always
     // form a run from the first album.
@@ -345,7 +346,8 @@ TEST_F(PreviewTest, CoversAreFetchedSeveralAtATimeWhileCellsFillInOrder)
     watch.stop();
     EXPECT_TRUE(inOrder);
     EXPECT_EQ(Captions().size(), count);
-    // The first cover took a second; meanwhile the others were asked for.
+    // While the first cover took its time, the next ones were fetched
+    // beside it, but their cells waited for the first.
     EXPECT_GE(requestsAtFirstCell, kMaxParallelCoverFetches);
 }
 

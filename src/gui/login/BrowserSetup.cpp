@@ -11,6 +11,7 @@
 #include <QStringList>
 #include <QUrl>
 
+#include <algorithm>
 #include <cstdio>
 
 #ifdef Q_OS_UNIX
@@ -101,33 +102,37 @@ void PrepareLoginBrowser()
     // takes effect before the application object exists.
     if (!QCoreApplication::instance())
         QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    static bool done = false;
-    if (done)
-        return;
-    done = true;
 
-    const QString proxy = ChromiumProxyFlags();
-    if (!proxy.isEmpty()) {
-        QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
-        if (!flags.isEmpty())
-            flags += ' ';
-        qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags + proxy.toUtf8());
+    static bool flagsSet = false;
+    if (!flagsSet) {
+        flagsSet = true;
+        const QString proxy = ChromiumProxyFlags();
+        if (!proxy.isEmpty()) {
+            QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
+            if (!flags.isEmpty())
+                flags += ' ';
+            qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags + proxy.toUtf8());
+        }
+#ifdef Q_OS_UNIX
+        if (geteuid() == 0) {
+            qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+            std::fputs("tamblin: running as root: the login browser runs without the Chromium sandbox\n", stderr);
+        }
+#endif
     }
+
 #ifdef TAMBLIN_HAVE_WEBENGINE
     // Without OpenGL (no GPU, no software GL either) pages are still drawn,
     // by the software scene graph; Chromium then composites without a GPU.
-    if (QGuiApplication::instance() && qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND")) {
+    // The probe needs the application object.
+    static bool graphicsChosen = false;
+    if (!graphicsChosen && QGuiApplication::instance()) {
+        graphicsChosen = true;
         QOpenGLContext probe;
-        if (!probe.create()) {
+        if (qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND") && !probe.create()) {
             QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
             std::fputs("tamblin: no OpenGL: the login browser draws in software\n", stderr);
         }
-    }
-#endif
-#ifdef Q_OS_UNIX
-    if (geteuid() == 0) {
-        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-        std::fputs("tamblin: running as root: the login browser runs without the Chromium sandbox\n", stderr);
     }
 #endif
 }
@@ -138,30 +143,29 @@ bool LoginBrowserAvailable(QString *why)
 #ifndef TAMBLIN_HAVE_WEBENGINE
     missing = u"本程序构建时没有 Qt WebEngine"_s;
 #else
-    const auto found = [](const QString &env, const QStringList &candidates) {
-        const QString set = qEnvironmentVariable(env.toUtf8().constData());
-        if (!set.isEmpty())
-            return QFileInfo::exists(set);
-        for (const QString &path : candidates) {
-            if (QFileInfo::exists(path))
-                return true;
-        }
-        return false;
+    // Qt WebEngine ends the process when its helper or its resources are
+    // missing: look where it looks first.
+    const auto anyExists = [](const QStringList &paths) {
+        return std::any_of(paths.begin(), paths.end(), [](const QString &p) { return QFileInfo::exists(p); });
     };
     const QString appDir = QCoreApplication::applicationDirPath();
-    const QString process = u"QtWebEngineProcess"_s;
-    const QString pak = u"qtwebengine_resources.pak"_s;
+    const QString process = u"/QtWebEngineProcess"_s;
+    const QString pak = u"/qtwebengine_resources.pak"_s;
+    const QString processEnv = qEnvironmentVariable("QTWEBENGINEPROCESS_PATH");
     const QString resourcesEnv = qEnvironmentVariable("QTWEBENGINE_RESOURCES_PATH");
-    if (!found(u"QTWEBENGINEPROCESS_PATH"_s,
-               {QLibraryInfo::path(QLibraryInfo::LibraryExecutablesPath) + u'/' + process, appDir + u'/' + process})) {
+    const QStringList processes = processEnv.isEmpty()
+        ? QStringList{QLibraryInfo::path(QLibraryInfo::LibraryExecutablesPath) + process, appDir + process}
+        : QStringList{processEnv};
+    const QStringList resources = resourcesEnv.isEmpty()
+        ? QStringList{QLibraryInfo::path(QLibraryInfo::DataPath) + u"/resources"_s + pak, appDir + pak}
+        : QStringList{resourcesEnv + pak};
+    const QString platform = QGuiApplication::platformName();
+    if (!anyExists(processes))
         missing = u"找不到 QtWebEngineProcess"_s;
-    } else if (!(resourcesEnv.isEmpty() ? QFileInfo::exists(QLibraryInfo::path(QLibraryInfo::DataPath) + u"/resources/"_s + pak)
-                                              || QFileInfo::exists(appDir + u'/' + pak)
-                                        : QFileInfo::exists(resourcesEnv + u'/' + pak))) {
+    else if (!anyExists(resources))
         missing = u"找不到 Qt WebEngine 的资源文件"_s;
-    } else if (QGuiApplication::platformName() == u"offscreen"_s || QGuiApplication::platformName() == u"minimal"_s) {
+    else if (platform == u"offscreen"_s || platform == u"minimal"_s)
         missing = u"没有可用的显示"_s;
-    }
 #endif
     if (why)
         *why = missing;
