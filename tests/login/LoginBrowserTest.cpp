@@ -176,23 +176,34 @@ TEST_F(LoginBrowserTest, ALoginReachesTheStoreAndTheNextProcessAndALogoutRemoves
     delete current.data();
 }
 
-TEST_F(LoginBrowserTest, CookiesThatReachTheStoreAnotherWayGoToTheBrowser)
+TEST_F(LoginBrowserTest, CookiesThatReachTheStoreAnotherWayGoToTheBrowserInTheirScope)
 {
-    Cookie imported;
-    imported.domain = u"weibo.com"_s;
-    imported.hostOnly = false;
-    imported.name = u"ALF"_s;
-    imported.value = u"from-file"_s;
-    imported.httpOnly = true;
-    CookieStore::Instance().AddCookie(imported);
+    // As from an imported cookies.txt: a domain cookie, HttpOnly, and a
+    // cookie of weibo.com alone.
+    Cookie domain;
+    domain.domain = u"weibo.com"_s;
+    domain.hostOnly = false;
+    domain.name = u"ALF"_s;
+    domain.value = u"from-file"_s;
+    domain.httpOnly = true;
+    Cookie host = domain;
+    host.hostOnly = true;
+    host.name = u"HOST"_s;
+    CookieStore::Instance().AddCookie(domain);
+    CookieStore::Instance().AddCookie(host);
 
     QPointer<CDlgWebOpen> current;
-    CDlgWebOpen::OpenModeless(nullptr, current, u"http://weibo.com/u/2000000001"_s);
     const QString page = u"http://weibo.com/u/2000000001"_s;
-    EXPECT_TRUE(QTest::qWaitFor([&] { return LastCookieHeader(page).contains(u"ALF=from-file"_s); }, 30000))
+    CDlgWebOpen *window = CDlgWebOpen::OpenModeless(nullptr, current, page);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return LastCookieHeader(page).contains(u"HOST=from-file"_s); }, 30000))
         << LastCookieHeader(page).toStdString();
-    delete current.data();
-    EXPECT_TRUE(CookieStore::Instance().RemoveCookie(u"weibo.com"_s, u"/"_s, u"ALF"_s));
+    EXPECT_TRUE(LastCookieHeader(page).contains(u"ALF=from-file"_s));
+    const QString below = u"http://photo.weibo.com/albums/get_all?uid=2000000001&count=1"_s;
+    window->Navigate(below);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return LastCookieHeader(below).contains(u"ALF=from-file"_s); }, 30000));
+    EXPECT_FALSE(LastCookieHeader(below).contains(u"HOST="_s));
+    for (const QString &name : {u"ALF"_s, u"HOST"_s})
+        EXPECT_TRUE(CookieStore::Instance().RemoveCookie(u"weibo.com"_s, u"/"_s, name));
 }
 
 TEST_F(LoginBrowserTest, APageSettingThousandsOfCookiesLeavesTheStoreBoundedAndLoadable)
