@@ -281,6 +281,33 @@ def weibo_login_page():
             '<body><div class="login">请先登录微博。<a href="http://login.sina.com.cn/">登录</a></div></body></html>\n')
 
 
+def weibo_cookie_page(data, path, query):
+    """Pages of the login browser tests on weibo.com: /fake/login sets the
+    login cookie by Set-Cookie (HttpOnly) and a second one by script,
+    /fake/logout deletes both, /fake/cookie-flood?n=N sets N cookies by script
+    plus cookies no browser keeps (a domain of ".com", an oversized value).
+    Each page sets its title to "done" once its script has run."""
+    script_cookie = data.raw.get("script_cookie", "SUBP=script-login")
+    domain = "; path=/; domain=.weibo.com"
+    if path == "/fake/login":
+        header = data.login_cookie + domain + "; max-age=31536000; HttpOnly"
+        script = 'document.cookie = %s;' % json.dumps(script_cookie + domain + "; max-age=31536000")
+    elif path == "/fake/logout":
+        header = data.login_cookie.split("=")[0] + "=" + domain + "; max-age=0"
+        script = 'document.cookie = %s;' % json.dumps(script_cookie.split("=")[0] + "=" + domain + "; max-age=0")
+    elif path == "/fake/cookie-flood":
+        count = int(query.get("n", ["1000"])[0] or "0")
+        header = "odd=1; path=/; domain=.com"
+        script = ('for (var i = 0; i < %d; ++i) document.cookie = "f" + i + "=v; path=/; max-age=3600";\n'
+                  'document.cookie = "long=" + "x".repeat(5000) + "; path=/";\n'
+                  'document.cookie = "tld=1; path=/; domain=.com";' % count)
+    else:
+        return None
+    body = ('<!DOCTYPE html><html><head><meta charset="utf-8"><title>loading</title></head><body>%s'
+            '<script>%s\ndocument.title = "done";</script></body></html>\n' % (attr(path), script))
+    return Answer(body, headers={"Set-Cookie": header, "Cache-Control": "no-store"})
+
+
 WEIBO_ALBUM_ORDER = ["album_id", "uid", "type", "caption", "cover_pic", "photos", "is_private"]
 
 
@@ -641,6 +668,9 @@ def route(data, url, headers):
         return Answer(weibo_login_page())
 
     if host in (WEIBO_HOST, "www." + WEIBO_HOST):
+        cookie_page = weibo_cookie_page(data, path, query)
+        if cookie_page is not None:
+            return cookie_page
         for user in data.weibo_users:
             user_paths = [user.get("path", "/u/%s" % user["uid"])] + user.get("aliases", [])
             if path in user_paths:

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace tamblin {
 
@@ -74,13 +75,19 @@ bool HasControl(const QString &text, bool tabAllowed = false)
     });
 }
 
-// A control character would go out as it stands inside the cookie header
-// line (a bare CR splits it); such a cookie is never stored. A value may
-// hold a tab, as browsers allow.
+// What a browser would keep. No control character: it would go out as it
+// stands inside the cookie header line (a bare CR splits it) and break the
+// file; a value may hold a tab, as browsers allow. No oversized pair, and no
+// domain cookie for a bare top-level name or an address (sent to every host
+// under it).
 bool IsStorable(const Cookie &cookie)
 {
-    return !cookie.domain.isEmpty() && !HasControl(cookie.domain) && !HasControl(cookie.path)
-        && !HasControl(cookie.name) && !HasControl(cookie.value, true);
+    if (cookie.domain.isEmpty() || HasControl(cookie.domain) || HasControl(cookie.path) || HasControl(cookie.name)
+        || HasControl(cookie.value, true))
+        return false;
+    if (cookie.name.toUtf8().size() + cookie.value.toUtf8().size() > CookieStore::kMaxNameValueBytes)
+        return false;
+    return cookie.hostOnly || (cookie.domain.contains(u'.') && !IsIpAddress(cookie.domain));
 }
 
 // Expiry seconds from a file or from libcurl, which caps a huge Max-Age at
@@ -253,16 +260,26 @@ bool CookieStore::PutLocked(const Cookie &cookie)
             if (held == cookie)
                 return false;
             held = cookie;
+            NotifyLocked(held, false);
             return true;
         }
     }
     m_cookies.append(cookie);
+    NotifyLocked(cookie, false);
+    EvictLocked(cookie.domain);
     return true;
 }
 
 bool CookieStore::RemoveLocked(const Cookie &key)
 {
-    return m_cookies.removeIf([&](const Cookie &held) { return held.SameKey(key); }) > 0;
+    bool removed = false;
+    for (qsizetype i = m_cookies.size(); i-- > 0;) {
+        if (m_cookies.at(i).SameKey(key)) {
+            NotifyLocked(m_cookies.takeAt(i), true);
+            removed = true;
+        }
+    }
+    return removed;
 }
 
 void CookieStore::AddCookie(const Cookie &cookie)
@@ -293,7 +310,8 @@ void CookieStore::Clear()
 {
     std::lock_guard lock(m_mutex);
     LoadLocked();
-    m_cookies.clear();
+    for (const Cookie &cookie : std::exchange(m_cookies, {}))
+        NotifyLocked(cookie, true);
     SaveLocked();
 }
 
@@ -396,6 +414,44 @@ void CookieStore::MergeExchange(const QList<Cookie> &before, const QList<Cookie>
     }
     if (changed)
         SaveLocked();
+}
+
+int CookieStore::AddObserver(Observer observer)
+{
+    std::lock_guard lock(m_mutex);
+    LoadLocked();
+    const int id = m_nextObserverId++;
+    m_observers.emplace_back(id, std::move(observer));
+    return id;
+}
+
+void CookieStore::RemoveObserver(int id)
+{
+    std::lock_guard lock(m_mutex);
+    std::erase_if(m_observers, [id](const auto &entry) { return entry.first == id; });
+}
+
+void CookieStore::NotifyLocked(const Cookie &cookie, bool removed)
+{
+    for (const auto &[id, observer] : m_observers)
+        observer(cookie, removed);
+}
+
+void CookieStore::EvictLocked(const QString &domain)
+{
+    // The oldest go first, of the domain and then of the whole store.
+    const auto count = std::count_if(m_cookies.cbegin(), m_cookies.cend(),
+                                     [&](const Cookie &held) { return held.domain == domain; });
+    for (qsizetype i = 0, excess = count - kMaxCookiesPerDomain; excess > 0 && i < m_cookies.size();) {
+        if (m_cookies.at(i).domain == domain) {
+            NotifyLocked(m_cookies.takeAt(i), true);
+            --excess;
+        } else {
+            ++i;
+        }
+    }
+    while (m_cookies.size() > kMaxCookies)
+        NotifyLocked(m_cookies.takeFirst(), true);
 }
 
 } // namespace tamblin

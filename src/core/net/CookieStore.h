@@ -13,8 +13,10 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
+#include <vector>
 
 namespace tamblin {
 
@@ -87,6 +89,21 @@ public:
     // exchange dropped are removed.
     void MergeExchange(const QList<Cookie> &before, const QList<Cookie> &after);
 
+    // Told of every change to the cookies held, whatever made it: a cookie
+    // stored (new or replaced, `removed` false) or dropped (`removed` true).
+    // Called on the thread that made the change with the store locked, so an
+    // observer must not call the store: it hands the news on (the login
+    // browser posts it to its own thread). Returns an id for RemoveObserver.
+    using Observer = std::function<void(const Cookie &cookie, bool removed)>;
+    int AddObserver(Observer observer);
+    void RemoveObserver(int id);
+
+    // What the store keeps at most, as browsers bound theirs: a page that
+    // sets thousands of cookies evicts the oldest, not the memory or the file.
+    static constexpr int kMaxCookiesPerDomain = 180;
+    static constexpr int kMaxCookies = 3300;
+    static constexpr int kMaxNameValueBytes = 4096;
+
 private:
     CookieStore() = default;
     void LoadLocked();
@@ -94,12 +111,16 @@ private:
     // True when the store changed.
     bool PutLocked(const Cookie &cookie);
     bool RemoveLocked(const Cookie &key);
+    void NotifyLocked(const Cookie &cookie, bool removed);
+    void EvictLocked(const QString &domain);
 
     std::mutex m_mutex;
     bool m_loaded = false;
     bool m_pathSet = false;
     QString m_path;
     QList<Cookie> m_cookies; // in order of creation
+    std::vector<std::pair<int, Observer>> m_observers;
+    int m_nextObserverId = 1;
 };
 
 } // namespace tamblin

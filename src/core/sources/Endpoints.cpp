@@ -4,6 +4,8 @@
 
 #include <zlib.h>
 
+#include <algorithm>
+
 namespace tamblin::endpoints {
 
 using namespace Qt::StringLiterals;
@@ -128,6 +130,40 @@ QString WeiboOverHttps(const QString &address)
     if (!trimmed.startsWith(u"http://"_s, Qt::CaseInsensitive) || !IsWeiboHost(trimmed))
         return address;
     return u"https://"_s + trimmed.sliced(7);
+}
+
+QString LoginStartPage(LoginSite site, QStringView qqNumber)
+{
+    switch (site) {
+    case LoginSite::Qzone: {
+        const bool digits = !qqNumber.isEmpty()
+            && std::all_of(qqNumber.begin(), qqNumber.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
+        return u"https://user.qzone.qq.com/"_s + (digits ? qqNumber.toString() : QString());
+    }
+    case LoginSite::TencentWeibo:
+        return u"https://t.qq.com/"_s;
+    case LoginSite::Baidu:
+        return u"https://passport.baidu.com/v2/?login"_s;
+    case LoginSite::NetEase:
+        return u"https://reg.163.com/"_s;
+    case LoginSite::Renren:
+        return u"https://www.renren.com/"_s;
+    case LoginSite::Yupoo:
+        return u"https://www.yupoo.com/login/"_s;
+    case LoginSite::Moko:
+        return u"https://www.moko.cc/login.html"_s;
+    case LoginSite::Weibo:
+        return u"https://"_s + kWeiboHost.toString() + u"/login.php"_s;
+    case LoginSite::Taobao:
+        return u"https://login.taobao.com/"_s;
+    case LoginSite::Site56:
+        return u"https://www.56.com/"_s;
+    case LoginSite::Hupu:
+        return u"https://passport.hupu.com/pc/login"_s;
+    case LoginSite::Custom:
+        break;
+    }
+    return u"https://www.sina.com.cn/"_s;
 }
 
 } // namespace tamblin::endpoints

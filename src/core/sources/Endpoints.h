@@ -66,4 +66,25 @@ bool IsLoginPage(const QString &url);
 // A plain-http address on a Weibo host as https; anything else unchanged.
 QString WeiboOverHttps(const QString &address);
 
+// The services of the login menu, each opening the login browser at its
+// public login (or start) page.
+enum class LoginSite {
+    Qzone,        // the QQ Zone user page root; a QQ number may follow
+    TencentWeibo,
+    Baidu,
+    NetEase,
+    Renren,
+    Yupoo,
+    Moko,
+    Weibo,
+    Taobao,
+    Site56,
+    Hupu,
+    Custom,       // a general start page: the user types any address
+};
+
+// The start page of the login browser for `site`; for Qzone, `qqNumber`
+// (digits only, else ignored) is appended to the user page root.
+QString LoginStartPage(LoginSite site, QStringView qqNumber = {});
+
 } // namespace tamblin::endpoints

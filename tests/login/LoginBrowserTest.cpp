@@ -1,0 +1,239 @@
+// The login browser on a display (run under xvfb-run): a login in it reaches
+// the engine's cookie store, another process, and back; the store's cookies
+// reach the browser; a hostile page cannot swell the store.
+#include "FakeService.h"
+#include "TestSupport.h"
+#include "login/BrowserSetup.h"
+#include "login/DlgWebOpen.h"
+#include "net/CookieStore.h"
+#include "net/HttpClient.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QPointer>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTest>
+#include <QTimer>
+#include <QWebEngineView>
+
+#include <atomic>
+#include <thread>
+
+using namespace Qt::StringLiterals;
+
+namespace tamblin::test {
+namespace {
+
+constexpr char kData[] = R"j({
+  "faults": [{"match": "http://weibo.com/fake/login?slow", "delay": 3}],
+  "weibo_users": [{"uid": "2000000001", "nickname": "旅行的小鹿", "albums": [
+    {"album_id": "3550001", "type": 3, "caption": "微博配图", "cover_pic": "http://ww1.sinaimg.cn/a1.jpg", "photos": 2}]}]
+})j";
+
+const QString kWeiboRoot = u"http://weibo.com/"_s;
+
+// One service and one store file for the whole program: Chromium takes its
+// proxy once, when the profile is first made.
+class LoginBrowserTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        s_dir = new TempDir;
+        s_service = new FakeService(kData);
+        CookieStore::Instance().SetFilePath(s_dir->File(u"cookies.txt"_s));
+    }
+    static void TearDownTestSuite()
+    {
+        delete s_service;
+        s_service = nullptr;
+    }
+
+    void TearDown() override
+    {
+        // Pages go before the profile does, at the end of the program.
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (qobject_cast<CDlgWebOpen *>(w))
+                delete w;
+    }
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(s_service->IsRunning());
+        QString why;
+        ASSERT_TRUE(LoginBrowserAvailable(&why)) << why.toStdString();
+    }
+
+    static bool HasCookies(const QStringList &pairs)
+    {
+        const QStringList sent = GetUrlCookies(kWeiboRoot).split(u"; "_s);
+        return std::all_of(pairs.begin(), pairs.end(), [&](const QString &p) { return sent.contains(p); });
+    }
+    static bool HasNone(const QStringList &pairs)
+    {
+        const QStringList sent = GetUrlCookies(kWeiboRoot).split(u"; "_s);
+        return std::none_of(pairs.begin(), pairs.end(), [&](const QString &p) { return sent.contains(p); });
+    }
+    // The Cookie header of the last request of `url`.
+    static QString LastCookieHeader(const QString &url)
+    {
+        QString header;
+        for (const QJsonValue &request : s_service->Requests()) {
+            if (request[u"url"_s].toString() != url)
+                continue;
+            header.clear();
+            for (const QJsonValue &pair : request[u"headers"_s].toArray()) {
+                if (pair[0].toString().compare(u"Cookie"_s, Qt::CaseInsensitive) == 0)
+                    header = pair[1].toString();
+            }
+        }
+        return header;
+    }
+    static bool PageDone(CDlgWebOpen *dialog)
+    {
+        return dialog && dialog->View() && dialog->View()->title() == u"done"_s;
+    }
+
+    static inline TempDir *s_dir = nullptr;
+    static inline FakeService *s_service = nullptr;
+};
+
+const QStringList kLogin{u"SUB=fake-login"_s, u"SUBP=script-login"_s};
+
+TEST_F(LoginBrowserTest, ALoginReachesTheStoreAndTheNextProcessAndALogoutRemovesIt)
+{
+    // A worker asks for a login: the window runs modally on the GUI thread,
+    // and is closed by hand once the page has loaded and the cookies are in.
+    QObject gui;
+    std::atomic<bool> returned = false;
+    bool shown = false;
+    std::thread worker([&] {
+        shown = CDlgWebOpen::RunModalFromWorker(&gui, u"http://weibo.com/fake/login"_s);
+        returned = true;
+    });
+    bool loggedIn = false;
+    QElapsedTimer clock;
+    clock.start();
+    QTimer user;
+    QObject::connect(&user, &QTimer::timeout, [&] {
+        for (QWidget *w : QApplication::topLevelWidgets()) {
+            auto *dialog = qobject_cast<CDlgWebOpen *>(w);
+            if (!dialog || !dialog->isVisible())
+                continue;
+            loggedIn = PageDone(dialog) && HasCookies(kLogin);
+            if (loggedIn) {
+                // Both keep their scope: domain cookies, the one the answer set HttpOnly.
+                for (const Cookie &cookie : CookieStore::Instance().CookiesForUrl(kWeiboRoot)) {
+                    EXPECT_FALSE(cookie.hostOnly) << cookie.name.toStdString();
+                    EXPECT_EQ(cookie.httpOnly, cookie.name == u"SUB"_s);
+                }
+            }
+            if (loggedIn || clock.elapsed() > 30000)
+                dialog->reject();
+        }
+    });
+    user.start(50);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return returned.load(); }, 40000));
+    worker.join();
+    user.stop();
+    EXPECT_TRUE(shown);
+    ASSERT_TRUE(loggedIn) << GetUrlCookies(kWeiboRoot).toStdString();
+
+    // A new process sends the login from the store's file.
+    QProcess cli;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(u"TAMBLIN_COOKIE_FILE"_s, CookieStore::Instance().FilePath());
+    cli.setProcessEnvironment(env);
+    cli.setWorkingDirectory(s_dir->Path());
+    cli.start(QString::fromUtf8(TAMBLIN_CLI_PATH), {u"list"_s, u"http://weibo.com/u/2000000001"_s});
+    ASSERT_TRUE(cli.waitForFinished(60000));
+    EXPECT_EQ(cli.exitCode(), 0) << cli.readAllStandardError().toStdString();
+    EXPECT_TRUE(cli.readAllStandardOutput().contains("微博配图"));
+    // The engine asks the Weibo hosts over https, where the login may go.
+    const QStringList sent = LastCookieHeader(u"https://weibo.com/u/2000000001"_s).split(u"; "_s);
+    for (const QString &pair : kLogin)
+        EXPECT_TRUE(sent.contains(pair)) << sent.join(u"; "_s).toStdString();
+
+    // Logging out in the browser removes both from the store.
+    QPointer<CDlgWebOpen> current;
+    CDlgWebOpen *window = CDlgWebOpen::OpenModeless(nullptr, current, u"http://weibo.com/fake/logout"_s);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return PageDone(window) && HasNone(kLogin); }, 30000))
+        << GetUrlCookies(kWeiboRoot).toStdString();
+    window->resize(700, 420);
+    QTest::qWait(500);
+    EXPECT_TRUE(window->grab().save(QDir(TestOutputDir()).filePath(u"login-browser.png"_s)));
+
+    // Replacing the window while its page still loads.
+    CDlgWebOpen::OpenModeless(nullptr, current, u"http://weibo.com/fake/login?slow"_s);
+    QTest::qWait(300);
+    QPointer<CDlgWebOpen> loading = current;
+    CDlgWebOpen::OpenModeless(nullptr, current, QString());
+    EXPECT_TRUE(loading.isNull());
+    delete current.data();
+}
+
+TEST_F(LoginBrowserTest, CookiesThatReachTheStoreAnotherWayGoToTheBrowserInTheirScope)
+{
+    // As from an imported cookies.txt: a domain cookie, HttpOnly, and a
+    // cookie of weibo.com alone.
+    Cookie domain;
+    domain.domain = u"weibo.com"_s;
+    domain.hostOnly = false;
+    domain.name = u"ALF"_s;
+    domain.value = u"from-file"_s;
+    domain.httpOnly = true;
+    Cookie host = domain;
+    host.hostOnly = true;
+    host.name = u"HOST"_s;
+    CookieStore::Instance().AddCookie(domain);
+    CookieStore::Instance().AddCookie(host);
+
+    QPointer<CDlgWebOpen> current;
+    const QString page = u"http://weibo.com/u/2000000001"_s;
+    CDlgWebOpen *window = CDlgWebOpen::OpenModeless(nullptr, current, page);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return LastCookieHeader(page).contains(u"HOST=from-file"_s); }, 30000))
+        << LastCookieHeader(page).toStdString();
+    EXPECT_TRUE(LastCookieHeader(page).contains(u"ALF=from-file"_s));
+    const QString below = u"http://photo.weibo.com/albums/get_all?uid=2000000001&count=1"_s;
+    window->Navigate(below);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return LastCookieHeader(below).contains(u"ALF=from-file"_s); }, 30000));
+    EXPECT_FALSE(LastCookieHeader(below).contains(u"HOST="_s));
+    for (const QString &name : {u"ALF"_s, u"HOST"_s})
+        EXPECT_TRUE(CookieStore::Instance().RemoveCookie(u"weibo.com"_s, u"/"_s, name));
+}
+
+TEST_F(LoginBrowserTest, APageSettingThousandsOfCookiesLeavesTheStoreBoundedAndLoadable)
+{
+    QPointer<CDlgWebOpen> current;
+    CDlgWebOpen *window = CDlgWebOpen::OpenModeless(nullptr, current, u"http://weibo.com/fake/cookie-flood?n=1000"_s);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return PageDone(window); }, 150000))
+        << window->View()->title().toStdString() << " " << window->View()->url().toString().toStdString()
+        << " cookies " << CookieStore::Instance().AllCookies().size();
+    // Let the last changes arrive.
+    QTest::qWait(1500);
+    delete current.data();
+
+    const QList<Cookie> all = CookieStore::Instance().AllCookies();
+    EXPECT_LE(all.size(), CookieStore::kMaxCookiesPerDomain);
+    EXPECT_GT(all.size(), 20);
+    for (const Cookie &cookie : all) {
+        EXPECT_NE(cookie.domain, u"com"_s);
+        EXPECT_NE(cookie.name, u"long"_s);
+        EXPECT_NE(cookie.name, u"tld"_s);
+    }
+    // The file holds the same cookies and reads back.
+    QFile file(CookieStore::Instance().FilePath());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    int lines = 0;
+    for (const QByteArray &line : file.readAll().split('\n'))
+        lines += ParseCookieLine(line).has_value();
+    EXPECT_EQ(lines, all.size());
+}
+
+} // namespace
+} // namespace tamblin::test
