@@ -28,4 +28,22 @@ QString WeiboPhotoListPrefix(const QString &uid, const QString &albumId, const Q
 // The Referer of the photo-list requests of a Weibo user.
 QString WeiboAlbumsReferer(const QString &uid);
 
+// The services a login browser can be opened for, and the page it starts
+// at: each one's public login or start page.
+enum class LoginSite {
+    QqZone,
+    TencentWeibo,
+    Baidu,
+    NetEase,
+    Renren,
+    Yupoo,
+    Moko,
+    Weibo,
+    Taobao,
+    Site56,
+    Hupu,
+    Custom, // a general start page; the user types any address
+};
+QString LoginStartUrl(LoginSite site);
+
 } // namespace tamblin::endpoints
