@@ -55,7 +55,7 @@ constexpr int kSubSourceGap = 3;
 // The clipboard text becomes the address when it is 1 to 199 characters.
 constexpr qsizetype kMaxClipboardAddress = 199;
 // Time the GUI thread spends on album rows before it lets other events in.
-constexpr qint64 kRowSliceNs = 8'000'000;
+constexpr qint64 kRowSliceNs = 5'000'000;
 
 QString Text(const char16_t *text)
 {
