@@ -250,11 +250,15 @@ void CTamblinDlg::OnStartupDone(const QStringList &siteNames)
     if (m_startupWorker.joinable())
         m_startupWorker.join();
     // The splash is seen at least until it has faded in.
-    if (m_splash && m_splash->Fade()) {
-        connect(m_splash->Fade(), &QAbstractAnimation::finished, this, [this, siteNames] {
-            if (!m_closing)
-                OnStartupDone(siteNames);
-        });
+    if (m_splash && m_splash->Fade() && m_splash->Fade()->state() == QAbstractAnimation::Running) {
+        // Queued: the fade is gone by then.
+        connect(
+            m_splash->Fade(), &QAbstractAnimation::finished, this,
+            [this, siteNames] {
+                if (!m_closing)
+                    OnStartupDone(siteNames);
+            },
+            Qt::QueuedConnection);
         return;
     }
     if (m_splash)
