@@ -217,6 +217,11 @@ TEST_F(WindowCommands, AddressBoxSuggestsHistoryEntriesInLowerCase)
     EXPECT_EQ(box->currentText(), u"aBc"_s);
     TypeAddress(u"qq"_s);
     EXPECT_FALSE(box->SuggestionsShown());
+    // Neither key ends the window, as they would end a dialog.
+    QTest::keyClick(box->lineEdit(), Qt::Key_Return);
+    QTest::keyClick(box->lineEdit(), Qt::Key_Escape);
+    QTest::keyClick(window.get(), Qt::Key_Escape);
+    EXPECT_TRUE(window->isVisible());
 
     // Typing an address moves the source selector to its site.
     auto *source = Find<QComboBox>(CTamblinDlg::kIdSourceBox);

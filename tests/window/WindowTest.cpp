@@ -100,6 +100,9 @@ TEST_F(WindowRun, ListsChoosesAndDownloadsAsTamblinCliDoes)
     TextRecorder mainStatus([this] { return LabelText(kIdStatusMain); });
     TextRecorder pictureStatus([this] { return LabelText(kIdStatusPicture); });
     Click(CTamblinDlg::kIdDownload);
+    // Pressed at once, before the window has shown the download as busy.
+    Click(CTamblinDlg::kIdGetAlbums);
+    EXPECT_EQ(window->Core().m_listState, 0);
     ASSERT_TRUE(WaitFor([this] { return Button(CTamblinDlg::kIdDownload)->text() == u"终止下载"_s; }, 10000));
     EXPECT_FALSE(Button(CTamblinDlg::kIdGetAlbums)->isEnabled());
     EXPECT_FALSE(Button(CTamblinDlg::kIdChooseFolder)->isEnabled());

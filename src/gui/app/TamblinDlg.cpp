@@ -337,6 +337,7 @@ void CTamblinDlg::ShowMessage(const QString &text)
             call->Done();
             box->deleteLater();
         });
+        m_openBoxes.removeIf([](const QPointer<QMessageBox> &open) { return open.isNull(); });
         m_openBoxes.append(box);
         box->open();
     });
@@ -445,14 +446,16 @@ void CTamblinDlg::SetDownIdleUi()
 
 void CTamblinDlg::OnGetAlbums()
 {
-    if (m_closing)
+    // The other run's busy state may not have reached the buttons yet: the
+    // two runs never overlap.
+    if (m_closing || m_core.m_downState != 0)
         return;
     PressGetAlbums(m_core, m_listWorker, [this] { ClearAlbums(); });
 }
 
 void CTamblinDlg::OnDownload()
 {
-    if (m_closing)
+    if (m_closing || m_core.m_listState != 0)
         return;
     std::optional<std::thread> run = PressDownloadButton(m_core);
     if (!run)
