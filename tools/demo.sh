@@ -6,6 +6,14 @@
 # files.
 #
 #   bash tools/demo.sh            # builds first when needed
+#   bash tools/demo.sh --window   # the window instead, against the same service
+#
+# With --window the window opens in a scratch start folder (its settings and
+# the pictures it downloads go there and are removed when it closes), logged
+# in to the demo Weibo account. The address box offers the demo addresses:
+#   http://photo.blog.sina.com.cn/u/1234567890
+#   http://blog.sina.com.cn/s/articlelist_1234567890_0_1.html
+#   http://weibo.com/u/2000000001
 #
 # With internet access the same program takes real addresses:
 #   ./build/src/apps/tamblin-cli list http://photo.blog.sina.com.cn/u/<uid>
@@ -15,8 +23,18 @@ cd "$(dirname "$0")/.."
 . tests/fake_service/start.sh
 root=$PWD
 cli=$root/build/src/apps/tamblin-cli
+window=$root/build/src/apps/tamblin
 
-if [ ! -x "$cli" ]; then
+mode=cli
+if [ "${1:-}" = "--window" ]; then
+  mode=window
+  if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+    echo "tools/demo.sh --window needs a display (DISPLAY or WAYLAND_DISPLAY); bash tools/demo.sh runs without one." >&2
+    exit 1
+  fi
+fi
+
+if [ ! -x "$cli" ] || { [ "$mode" = window ] && [ ! -x "$window" ]; }; then
   bash tools/deps.sh
   bash tools/build.sh
 fi
@@ -37,6 +55,29 @@ export TAMBLIN_COOKIE_FILE=$work/cookie-store.txt
 printf '# Netscape HTTP Cookie File\n.weibo.com\tTRUE\t/\tFALSE\t0\tSUB\tdemo-login\n' >"$work/cookies.txt"
 mkdir "$work/start"
 cd "$work/start"
+
+if [ "$mode" = window ]; then
+  # The store file of the window's cookies starts with the demo login.
+  cp "$work/cookies.txt" "$work/cookie-store.txt"
+  # The address box offers the demo addresses as its history.
+  python3 - "$work/start/soft.dat" <<'PY'
+import sys
+addresses = ["http://photo.blog.sina.com.cn/u/1234567890",
+             "http://blog.sina.com.cn/s/articlelist_1234567890_0_1.html",
+             "http://weibo.com/u/2000000001"]
+image = bytearray(19808)
+for i, address in enumerate(addresses):
+    text = address.encode("utf-16-le")
+    image[11808 + 800 * i:11808 + 800 * i + len(text)] = text
+open(sys.argv[1], "wb").write(image)
+PY
+  echo "Fake Sina service on 127.0.0.1:$port (http_proxy=$http_proxy); opening the window."
+  echo "Demo addresses: http://photo.blog.sina.com.cn/u/1234567890"
+  echo "                http://blog.sina.com.cn/s/articlelist_1234567890_0_1.html"
+  echo "                http://weibo.com/u/2000000001"
+  "$window"
+  exit 0
+fi
 
 run() {
   echo

@@ -6,6 +6,7 @@
 //                            [--retry-failed]
 #include "ConsoleWindow.h"
 
+#include "app/StartFolder.h"
 #include "app/TamblinCore.h"
 #include "download/WorkerPool.h"
 #include "download/DownloadDriver.h"
@@ -251,13 +252,11 @@ QByteArray ListResultJson(const TamblinCore &core)
     return out;
 }
 
-// The start folder is the current directory, as the window's is; a cookies
+// The start folder follows the window's rule (StartFolder); a cookies
 // file is imported before the run. False when that file cannot be read.
 bool StartCore(TamblinCore &core, const QString &cookiesFile)
 {
-    core.m_appDir = QDir::currentPath();
-    if (!core.m_appDir.endsWith(QDir::separator()))
-        core.m_appDir += QDir::separator();
+    core.m_appDir = StartFolder().appDir;
     core.LoadSettings();
     if (!cookiesFile.isEmpty() && CookieStore::Instance().ImportFile(cookiesFile) < 0) {
         std::fprintf(stderr, "tamblin-cli: cannot read the cookies file %s\n",

@@ -1,5 +1,7 @@
 #include "GridTestSupport.h"
 
+#include "app/AlbumGrid.h"
+
 #include <QApplication>
 #include <QMouseEvent>
 #include <QTest>
@@ -8,37 +10,16 @@ using namespace Qt::StringLiterals;
 
 namespace tamblin::test {
 
-void SetupAlbumGrid(CMyGridCtrl &grid)
-{
-    grid.SetRedraw(false);
-    grid.DeleteAllItems();
-    for (bool fixedRow : {false, true})
-        for (bool fixedCol : {false, true})
-            grid.GetDefaultCell(fixedRow, fixedCol)->SetMargin(8);
-    grid.SetupGrid(1, 1, 6, true);
-    const QString headers[] = {u"序号"_s, u"名称"_s, u"数量"_s, u"备注"_s, QString(), QString()};
-    const int widths[] = {50, 575, 50, 100, 0, 0};
-    for (int c = 0; c < 6; ++c) {
-        grid.SetItemText(0, c, headers[c]);
-        grid.SetColumnWidth(c, widths[c]);
-    }
-    grid.AutoSizeRows();
-    grid.SetRedraw(true, true);
-}
-
 int AddAlbumRow(CMyGridCtrl &grid, int index, const Album &album)
 {
-    const int row = grid.AppendRow();
-    if (row < 0)
-        return row;
-    grid.SetItemTextFmt(row, 0, u"%04d", row);
-    grid.SetItemData(row, 0, index);
-    grid.SetItemTextFmt(row, 1, u"%s", album.name);
-    if (album.count == -1)
-        grid.SetItemText(row, 2, u"未知"_s);
-    else
-        grid.SetItemTextFmt(row, 2, u"%4u", album.count);
-    grid.SetItemText(row, 3, album.remark);
+    ST_PERLISTRECORD record;
+    record.name = album.name;
+    record.count = album.count;
+    record.index = index;
+    const int row = tamblin::AddAlbumRow(grid, record);
+    // The remark as the test gives it, whatever flags would show.
+    if (row >= 0)
+        grid.SetItemText(row, 3, album.remark);
     return row;
 }
 
@@ -48,7 +29,7 @@ void GridFixture::SetUp()
     QObject::connect(grid, &CGridCtrl::notification, grid,
                      [this](int code, int row, int col) { notes.emplace_back(code, row, col); });
     QObject::connect(grid, &CGridCtrl::command, grid, [this] { ++commands; });
-    SetupAlbumGrid(*grid);
+    ResetAlbumGrid(*grid);
 }
 
 void GridFixture::TearDown()

@@ -37,9 +37,8 @@ struct Album {
     QString remark;
 };
 
-// Header row and columns of the album list ("序号", "名称", "数量", "备注" and
-// two hidden ones), then one row per album.
-void SetupAlbumGrid(CMyGridCtrl &grid);
+// One album row as the main window adds it (the grid is laid out by
+// ResetAlbumGrid), with the remark text given.
 int AddAlbumRow(CMyGridCtrl &grid, int index, const Album &album);
 
 class GridFixture : public ::testing::Test {

@@ -20,6 +20,7 @@ enum StoredTextId : int {
     kTextContactAddress = 208,  // "软件咨询"
     kTextBadAddress = 209,      // empty address or one without "http://" or "https://"
     kTextNoAlbumChosen = 210,   // download pressed with no album chosen
+    kTextFeedbackAddress = 211, // "问题反馈"
     kTextSourceNames = 300,     // 300 + site index: display names of the source selector
 };
 

@@ -73,7 +73,7 @@ QRect DialogUnits::Rect(int x, int y, int width, int height) const
     return QRect(left, top, X(x + width) - left, Y(y + height) - top);
 }
 
-DialogTemplate::DialogTemplate(QDialog *dialog, const QString &caption, int pointSize, int width, int height)
+DialogTemplate::DialogTemplate(QWidget *dialog, const QString &caption, int pointSize, int width, int height)
     : m_dialog(dialog), m_units(DialogFont(pointSize))
 {
     m_dialog->setWindowTitle(caption);

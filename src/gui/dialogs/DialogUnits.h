@@ -9,7 +9,6 @@
 #include <QRect>
 #include <QString>
 
-class QDialog;
 class QWidget;
 
 namespace tamblin {
@@ -38,10 +37,11 @@ inline constexpr Qt::WindowFlags kModalFrame =
     Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint;
 
 // Lays a dialog out from its template: caption, font, a fixed client size,
-// and every control placed in dialog units.
+// and every control placed in dialog units. The main window lays out its
+// client area (below its menu bar) the same way.
 class DialogTemplate {
 public:
-    DialogTemplate(QDialog *dialog, const QString &caption, int pointSize, int width, int height);
+    DialogTemplate(QWidget *dialog, const QString &caption, int pointSize, int width, int height);
 
     const DialogUnits &Units() const { return m_units; }
     // Places `control` (a child of the dialog) and gives it `id` as its object
@@ -59,7 +59,7 @@ public:
 private:
     void PlaceWidget(QWidget *control, int id, int x, int y, int width, int height);
 
-    QDialog *m_dialog;
+    QWidget *m_dialog;
     DialogUnits m_units;
 };
 

@@ -45,7 +45,12 @@ CSplashScreenEx::CSplashScreenEx()
     connect(&m_timer, &QTimer::timeout, this, &CSplashScreenEx::Hide);
 }
 
-CSplashScreenEx::~CSplashScreenEx() = default;
+CSplashScreenEx::~CSplashScreenEx()
+{
+    // A fade still running goes first, while its end can still reach this
+    // object (the base class would delete it after this one is gone).
+    delete m_fade;
+}
 
 CSplashScreenEx *CSplashScreenEx::ShowStartup(QWidget *mainWindow)
 {

@@ -1,0 +1,248 @@
+// The main window: the address and save-path boxes, the two run buttons, the
+// album grid, the status lines and the menu bar.
+//
+// It owns the engine state (TamblinCore) and serves the workers as their
+// WindowPort. Workers never touch a widget: every call is handed to the GUI
+// thread, queued for texts and rows, waited for where the worker needs an
+// answer (a message box waits until the user has closed it). Once the window
+// closes, those calls return at once, so closing never waits for the GUI.
+#pragma once
+
+#include "app/StartFolder.h"
+#include "app/TamblinCore.h"
+#include "app/WindowPort.h"
+
+#include <QElapsedTimer>
+#include <QList>
+#include <QMainWindow>
+#include <QPixmap>
+#include <QPointer>
+#include <QTimer>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+class CMyGridCtrl;
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QMenu;
+class QMessageBox;
+class QPushButton;
+
+namespace tamblin {
+
+class CComboBox2;
+class CDlgFind;
+class CSplashScreenEx;
+
+class CTamblinDlg : public QMainWindow, public WindowPort {
+    Q_OBJECT
+
+public:
+    // Controls of the window besides the status lines and the grid frame
+    // (ControlId); each carries its number as object name.
+    enum DlgControl : int {
+        kIdSavePathBox = 1000,
+        kIdAddressBox = 1001,
+        kIdSourceBox = 1002,
+        kIdGrid = 1003,
+        kIdGetAlbums = 1004,
+        kIdDownload = 1005,
+        kIdChooseFolder = 1007,
+        kIdOpenFolder = 1008,
+        kIdSelectAll = 1012,
+        kIdBanner = 1013,
+        kIdPreview = 1014,
+        kIdHomeLink = 1032,
+        kIdFindLink = 1034,
+        kIdSubSourceBox = 1035,
+        kIdFilterLink = 1036,
+        kIdExportLink = 1037,
+    };
+
+    // Commands of the menu bar; each action carries its number as object name.
+    enum Command : int {
+        kCmdFeedback = 32772,
+        kCmdContact = 32773,
+        kCmdSkipDownloaded = 32774,
+        kCmdVersion = 32775,
+        kCmdLargePictures = 32776,
+        kCmdDownSettings = 32778,
+        kCmdNameSettings = 32779,
+        kCmdFixOrder = 32799,
+        kCmdFixFormat = 32800,
+        kCmdListOnly = 32802,
+        kCmdWriteTitles = 32804,
+        kCmdHelp = 32806,
+        kCmdTools = 32807,
+        kCmdShopMainPictures = 32808,
+        kCmdOpenWhenDone = 32812,
+        kCmdShopDescription = 32814,
+    };
+
+    static constexpr char16_t kTitle[] = u"Vantor新浪Morvane";
+    // How long a closing window waits for its workers before the program
+    // gives up on them; the picture workers of a stopped pool get kCloseGrace
+    // of it before their pictures are given up.
+    static constexpr std::chrono::milliseconds kCloseBound{10000};
+    static constexpr std::chrono::milliseconds kCloseGrace{1000};
+
+    // Lays the window out, reads the clipboard into the address box and
+    // loads the settings from `folders.appDir`. The window stays hidden until
+    // Start() has run its course.
+    explicit CTamblinDlg(const StartFolders &folders = StartFolder(), QWidget *parent = nullptr);
+    ~CTamblinDlg() override;
+
+    // Shows the splash and starts the start-up worker; when it reports, the
+    // splash goes and the window shows itself, ready for a list run.
+    void Start();
+
+    // Asks every worker to stop, answers what they wait for, and waits for
+    // them until kCloseBound has passed since the close began; true when all
+    // have ended. The window must not be destroyed while this is false (the
+    // program then ends without destructors).
+    bool Shutdown();
+
+    const TamblinCore &Core() const { return m_core; }
+    CMyGridCtrl *Grid() const { return m_grid; }
+
+    // The menu's command handler (the greyed entries cannot be chosen, so
+    // their rules are reached only here).
+    void OnCommand(int id);
+
+    // The rows chosen for download, as album indices, top to bottom.
+    QList<int> GetChosenAlbums() const;
+
+    // WindowPort, called by the workers from any thread.
+    void SetItemText(int controlId, const QString &text) override;
+    void ShowMessage(const QString &text) override;
+    void AlbumAdded(int index) override;
+    QList<int> ChosenAlbums() override;
+    void SetListBusyUi() override;
+    void SetListIdleUi() override;
+    void SetDownBusyUi() override;
+    void SetDownIdleUi() override;
+    QString AddressText() override;
+    QString SavePathText() override;
+    void AddHistoryItem(int which, const QString &text) override;
+    void ClearHistoryItems(int which) override;
+    void OpenFolder(const QString &path) override;
+
+Q_SIGNALS:
+    // The window has closed and its workers have ended or been given up.
+    void closed();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+#ifdef Q_OS_WIN
+    bool nativeEvent(const QByteArray &eventType, void *message, qintptr *result) override;
+#endif
+
+private:
+    struct PendingCall;
+
+    void BuildControls();
+    void BuildMenu();
+    // The login entries: shown, but disabled until the program has its
+    // login browser.
+    void BuildLoginMenu(QMenu *menu);
+    void UpdateSettingsMenu();
+    void AddSystemMenuAbout();
+
+    // Runs `fn` on the GUI thread, queued; nothing once the window closes.
+    void Post(std::function<void()> fn);
+    // Runs `fn` on the GUI thread and waits until it calls Done on the call
+    // it gets; returns at once once the window closes.
+    void Call(std::function<void(const std::shared_ptr<PendingCall> &)> fn);
+    void BeginClose();
+    void CheckClose();
+
+    void OnStartupDone(const QStringList &siteNames);
+    void RunSiteRecognition();
+    void OnSourceSelected(int index);
+    void OnGetAlbums();
+    void OnDownload();
+    void OnChooseFolder();
+    void OnOpenFolder();
+    void OnSelectAll(bool checked);
+    void OnFindLink();
+    void OnFilterLink();
+    void ToggleOption(int id);
+    static void OpenAddress(const QString &address);
+    // Puts a folder into the save-path box and keeps it in the history.
+    void TakeSaveFolder(const QString &folder);
+
+    void ClearAlbums();
+    void ResetAlbumGrid();
+    void AddAlbumToGrid(int index);
+    void ShowNewRows();
+    void RebuildAlbumView();
+    void SetPreviewBoxEnabled(bool enabled);
+    SiteRules *CurrentRules();
+
+    TamblinCore m_core;
+    QList<QPixmap> m_thumbs;
+
+    QWidget *m_client = nullptr;
+    CMyGridCtrl *m_grid = nullptr;
+    CComboBox2 *m_addressBox = nullptr;
+    CComboBox2 *m_savePathBox = nullptr;
+    QComboBox *m_sourceBox = nullptr;
+    QComboBox *m_subSourceBox = nullptr;
+    QLabel *m_statusMain = nullptr;
+    QLabel *m_statusPicture = nullptr;
+    QLabel *m_banner = nullptr;
+    QPushButton *m_getAlbumsButton = nullptr;
+    QPushButton *m_downloadButton = nullptr;
+    QPushButton *m_chooseFolderButton = nullptr;
+    QPushButton *m_openFolderButton = nullptr;
+    QGroupBox *m_albumFrame = nullptr;
+    QLabel *m_exportLink = nullptr;
+    QLabel *m_filterLink = nullptr;
+    QLabel *m_findLink = nullptr;
+    QLabel *m_homeLink = nullptr;
+    QCheckBox *m_previewBox = nullptr;
+    QCheckBox *m_selectAllBox = nullptr;
+    QMenu *m_settingsMenu = nullptr;
+    QPointer<CDlgFind> m_findDlg;
+    QPointer<CSplashScreenEx> m_splash;
+    // Left edges of the address box beside the sub-source box and without it.
+    int m_addressLeftWithSubSource = 0;
+    int m_addressLeftAlone = 0;
+
+    // Copies of the two boxes' texts for the workers.
+    mutable std::mutex m_textMutex;
+    QString m_addressText;
+    QString m_savePathText;
+
+    // Album rows are shown in slices, so that a list of tens of thousands of
+    // albums never holds up the window.
+    int m_rowsShown = 0;
+    std::atomic<bool> m_rowsPosted{false};
+
+    std::thread m_startupWorker;
+    std::thread m_listWorker;
+    std::thread m_downWorker;
+
+    std::atomic<bool> m_closing{false};
+    std::mutex m_callMutex;
+    std::vector<std::shared_ptr<PendingCall>> m_pendingCalls;
+    QList<QPointer<QMessageBox>> m_openBoxes;
+    std::thread m_joiner;
+    std::atomic<bool> m_workersEnded{false};
+    std::chrono::milliseconds m_closeBound = kCloseBound;
+    QElapsedTimer m_closeClock;
+    QTimer m_closeTimer;
+    bool m_closeFinished = false;
+};
+
+} // namespace tamblin
