@@ -10,6 +10,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth fonts-noto-cjk python3
   nginx-light aria2 gallery-dl curl
+  dpkg-dev file desktop-file-utils appstream
 )
 
 missing=()
