@@ -11,6 +11,7 @@ packages=(
   xvfb xauth fonts-noto-cjk python3
   nginx-light aria2 gallery-dl curl
   dpkg-dev file desktop-file-utils appstream
+  clang libclang-rt-dev
 )
 
 missing=()
