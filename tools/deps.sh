@@ -10,6 +10,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth fonts-noto-cjk python3
   nginx-light aria2 gallery-dl curl openssl
+  dpkg-dev file desktop-file-utils appstream
+  clang libclang-rt-dev
 )
 
 missing=()

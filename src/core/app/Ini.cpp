@@ -66,7 +66,8 @@ bool CIni::Find(const QString &section, const QString &key, QString &value) cons
     QFile file(m_path);
     if (!file.open(QIODevice::ReadOnly))
         return false;
-    const QByteArray bytes = file.read(kMaxIniBytes);
+    // read(n) reserves n bytes up front: ask for no more than the file holds.
+    const QByteArray bytes = file.read(qBound<qint64>(0, file.size(), kMaxIniBytes));
     const QString text = Decode(bytes);
 
     bool inSection = false;

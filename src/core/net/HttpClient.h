@@ -138,6 +138,15 @@ public:
     bool gzipped = false;
 };
 
+// Test seam, for fuzzing the extractors without a network: when set,
+// UrlSource::FetchOnce calls it instead of making an exchange. It fills
+// `body` (raw, as received), `responseHeaders` and `status` and returns the
+// exchange's result; FetchOnce then treats the body as a received one
+// (gzip flag, markers). Set it before any thread fetches; never set in the
+// program.
+using TestFetchHook = bool (*)(UrlSource &source, const UrlRequest &request);
+extern TestFetchHook g_testFetchHook;
+
 // The address as it goes on the wire: leading and trailing blanks and control
 // characters dropped, tabs and line breaks removed, unsafe characters
 // percent-encoded (as UTF-8), the host in its ASCII form. Empty when it is not
