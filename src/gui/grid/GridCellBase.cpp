@@ -9,6 +9,15 @@
 #include <QPainter>
 #include <QPainterPath>
 
+namespace {
+
+// Room around the text of a caption band, and how much of the picture below
+// it shows through (0 to 255).
+constexpr int kCaptionPadding = 2;
+constexpr int kCaptionBandAlpha = 215;
+
+} // namespace
+
 CGridCellBase::~CGridCellBase() = default;
 
 void CGridCellBase::CopyFrom(const CGridCellBase &other)
@@ -82,8 +91,34 @@ QSize CGridCellBase::ImageSize() const
     return pm.deviceIndependentSize().toSize();
 }
 
+QRect CGridCellBase::ImageRect(const QRect &cellRect, QSize image) const
+{
+    const int margin = GetMargin();
+    const int top = cellRect.top() + std::max(0, (cellRect.height() - image.height()) / 2);
+    const int left = (GetFormat() & Qt::AlignRight) ? cellRect.right() + 1 - margin - image.width()
+                                                    : cellRect.left() + margin;
+    return QRect(QPoint(std::max(left, cellRect.left()), top), image);
+}
+
+QRect CGridCellBase::CaptionBand(const QRect &cellRect) const
+{
+    const QSize image = ImageSize();
+    if (!image.isValid() || image.width() > cellRect.width())
+        return {};
+    const int line = QFontMetrics(GetFont()).height();
+    if (image.height() <= line)
+        return {};
+    const QRect picture = ImageRect(cellRect, image) & cellRect;
+    QRect band = picture;
+    band.setTop(std::max(picture.top(), picture.bottom() + 1 - line - 2 * kCaptionPadding));
+    return band;
+}
+
 QRect CGridCellBase::GetTextRect(const QRect &cellRect) const
 {
+    const QRect band = CaptionBand(cellRect);
+    if (band.isValid())
+        return band.adjusted(kCaptionPadding, 0, -kCaptionPadding, 0);
     const int margin = GetMargin();
     QRect r = cellRect.adjusted(margin, 0, -margin, 0);
     const QSize image = ImageSize();
@@ -112,7 +147,10 @@ QSize CGridCellBase::GetCellExtent() const
 {
     QSize size = GetTextExtent(m_text);
     const QSize image = ImageSize();
-    if (image.isValid()) {
+    if (image.isValid() && image.height() > QFontMetrics(GetFont()).height()) {
+        // The text lies over the picture (CaptionBand).
+        size = size.expandedTo(image + QSize(2 * GetMargin(), 2 * GetMargin()));
+    } else if (image.isValid()) {
         size.rwidth() += image.width() + GetMargin();
         size.setHeight(std::max(size.height(), image.height() + 2 * GetMargin()));
     }
@@ -182,14 +220,21 @@ void CGridCellBase::Draw(QPainter &p, int row, int col, const QRect &rect)
 
     const int margin = GetMargin();
     const QSize image = ImageSize();
-    if (image.isValid() && image.width() <= rect.width()) {
-        const int top = rect.top() + std::max(0, (rect.height() - image.height()) / 2);
-        const int left = (GetFormat() & Qt::AlignRight) ? rect.right() + 1 - margin - image.width()
-                                                        : rect.left() + margin;
-        p.drawPixmap(QPoint(std::max(left, rect.left()), top), grid->GetImageList()->at(m_image));
-    }
+    if (image.isValid() && image.width() <= rect.width())
+        p.drawPixmap(ImageRect(rect, image).topLeft(), grid->GetImageList()->at(m_image));
 
     QRect textRect = GetTextRect(rect);
+    int align = int(GetFormat() & (Qt::AlignHorizontal_Mask | Qt::AlignVertical_Mask));
+    const QRect band = m_text.isEmpty() ? QRect() : CaptionBand(rect);
+    if (band.isValid()) {
+        // In the cell's colours: a selected cell shows it there too, on a
+        // solid band; otherwise the picture shows through a little.
+        QColor shade = back;
+        if (!selected)
+            shade.setAlpha(kCaptionBandAlpha);
+        p.fillRect(band, shade);
+        align = Qt::AlignHCenter | Qt::AlignVCenter;
+    }
     // The header of the sort column shows the direction.
     if (grid && IsFixedRow() && col == grid->GetSortColumn() && rect.width() > 3 * margin + 8) {
         const int size = std::min(8, rect.height() / 3);
@@ -215,8 +260,7 @@ void CGridCellBase::Draw(QPainter &p, int row, int col, const QRect &rect)
     const QFont font = GetFont();
     p.setFont(font);
     const quint32 format = GetFormat();
-    const int align = int(format & (Qt::AlignHorizontal_Mask | Qt::AlignVertical_Mask));
-    if (format & Qt::TextWordWrap) {
+    if ((format & Qt::TextWordWrap) && !band.isValid()) {
         p.drawText(textRect, align | Qt::TextWordWrap, m_text);
     } else {
         const QFontMetrics fm(font);

@@ -93,6 +93,12 @@ public:
 
 protected:
     QSize ImageSize() const;
+    // Where the image of a cell drawn at `cellRect` goes.
+    QRect ImageRect(const QRect &cellRect, QSize image) const;
+    // A picture taller than a line of text (a thumbnail) leaves no room for
+    // the text beside it: the text goes on a band over the picture's foot.
+    // That band, or a null rectangle for other cells.
+    QRect CaptionBand(const QRect &cellRect) const;
 
 private:
     QString m_text;
