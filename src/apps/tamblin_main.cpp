@@ -2,6 +2,7 @@
 #include "app/TamblinDlg.h"
 #include "dialogs/DialogUnits.h"
 #include "dialogs/Resources.h"
+#include "login/BrowserSetup.h"
 
 #include <QApplication>
 
@@ -12,6 +13,9 @@ using namespace Qt::StringLiterals;
 
 int main(int argc, char **argv)
 {
+    // The login browser's engine takes part of its set-up only before the
+    // application object exists.
+    tamblin::PrepareLoginBrowser();
     QApplication app(argc, argv);
     // The name of the per-user data folder, shared with tamblin-cli.
     QCoreApplication::setApplicationName(u"tamblin"_s);

@@ -3,6 +3,10 @@
 // reach the browser; a hostile page cannot swell the store.
 #include "FakeService.h"
 #include "TestSupport.h"
+#include "WidgetTestHelpers.h"
+#include "app/ComboBox2.h"
+#include "app/TamblinDlg.h"
+#include "grid/MyGridCtrl.h"
 #include "login/BrowserSetup.h"
 #include "login/DlgWebOpen.h"
 #include "net/CookieStore.h"
@@ -14,10 +18,15 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QAction>
 #include <QJsonArray>
+#include <QLabel>
+#include <QLineEdit>
 #include <QPointer>
+#include <QPushButton>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 #include <QWebEngineView>
@@ -233,6 +242,54 @@ TEST_F(LoginBrowserTest, APageSettingThousandsOfCookiesLeavesTheStoreBoundedAndL
     for (const QByteArray &line : file.readAll().split('\n'))
         lines += ParseCookieLine(line).has_value();
     EXPECT_EQ(lines, all.size());
+}
+
+TEST_F(LoginBrowserTest, ALoginFromTheWindowsMenuListsTheWeiboAlbumsAtTheNextRun)
+{
+    CookieStore::Instance().RemoveCookie(u"weibo.com"_s, u"/"_s, u"SUB"_s);
+    TempDir start;
+    auto owned = std::make_unique<CTamblinDlg>(StartFolders{start.Path(), start.Path()});
+    CTamblinDlg &window = *owned;
+    window.Start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.Core().m_ready == 1 && window.isVisible(); }, 10000));
+
+    // 登录 → 新浪微博; there the user opens the login page and logs in.
+    QAction *weibo = window.findChild<QAction *>(u"32794"_s);
+    ASSERT_NE(weibo, nullptr);
+    EXPECT_TRUE(weibo->text().startsWith(u"新浪微博"_s));
+    weibo->trigger();
+    auto *browser = window.findChild<CDlgWebOpen *>();
+    ASSERT_NE(browser, nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(browser));
+    TypeInto(browser->findChild<QLineEdit *>(QString::number(CDlgWebOpen::kIdAddress)), u"http://weibo.com/fake/login"_s);
+    QTest::mouseClick(browser->findChild<QPushButton *>(QString::number(CDlgWebOpen::kIdOpen)), Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return PageDone(browser) && HasCookies(kLogin); }, 30000))
+        << GetUrlCookies(kWeiboRoot).toStdString();
+    browser->close();
+
+    // The next run lists the albums; no login window, no message on the way.
+    bool interrupted = false;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] { interrupted = interrupted || QApplication::activeModalWidget(); });
+    watch.start(10);
+    TypeInto(window.findChild<CComboBox2 *>(QString::number(CTamblinDlg::kIdAddressBox))->lineEdit(),
+             u"http://weibo.com/u/2000000001"_s);
+    QTest::mouseClick(window.findChild<QPushButton *>(QString::number(CTamblinDlg::kIdGetAlbums)), Qt::LeftButton);
+    const auto *status = window.findChild<QLabel *>(QString::number(kIdStatusMain));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return status->text().startsWith(u"获取相册列表完成"_s); }, 30000))
+        << status->text().toStdString();
+    watch.stop();
+    EXPECT_FALSE(interrupted);
+    EXPECT_EQ(window.Grid()->GetItemText(1, 1), u"微博配图"_s);
+
+    // Closing the window while a browser is open keeps the login.
+    weibo->trigger();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.findChild<CDlgWebOpen *>()));
+    QSignalSpy closed(&window, &CTamblinDlg::closed);
+    window.close();
+    ASSERT_TRUE(closed.wait(10000));
+    owned.reset();
+    EXPECT_TRUE(HasCookies(kLogin));
 }
 
 } // namespace

@@ -77,18 +77,48 @@ TEST_F(WindowClose, DuringAPictureThatNeverEndsStopsWithinTheBoundAndLeavesNoPar
     EXPECT_TRUE(start.Read(u"soft.dat"_s) == settingsBefore);
 }
 
-TEST_F(WindowClose, AnswersTheMessageBoxAWorkerWaitsOn)
+TEST_F(WindowClose, EndsTheMessageBoxOrLoginWindowAWorkerWaitsOn)
 {
-    OpenWindow();
+    FakeService service(R"j({"weibo_users": [{"uid": "2000000001", "albums": []}]})j");
+    ASSERT_TRUE(service.IsRunning());
+    struct Case {
+        QString address;
+        const char *waitsOn;
+    };
     // No "http://": the list worker shows a message and waits for the answer.
-    TypeAddress(u"weibo.com/u/1"_s);
+    // A Weibo user who wants a login: it waits for the login window.
+    const Case cases[] = {{u"weibo.com/u/1"_s, "QMessageBox"}, {u"http://weibo.com/u/2000000001"_s, "tamblin::CDlgWebOpen"}};
+    for (const Case &c : cases) {
+        OpenWindow();
+        TypeAddress(c.address);
+        Click(CTamblinDlg::kIdGetAlbums);
+        ASSERT_TRUE(WaitFor([] { return QApplication::activeModalWidget() != nullptr; }, 10000)) << c.waitsOn;
+        EXPECT_TRUE(QApplication::activeModalWidget()->inherits(c.waitsOn)) << c.waitsOn;
+        EXPECT_EQ(window->Core().m_listState, 1);
+        const qint64 took = CloseAndTime(window.get());
+        EXPECT_GE(took, 0) << c.waitsOn;
+        EXPECT_LT(took, 2000) << c.waitsOn;
+        EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+        window.reset();
+    }
+}
+
+TEST_F(WindowClose, DuringAPreviewSwitchWaitingForACover)
+{
+    FakeService service(uR"j({"sina_photo_users": [{"uid": "1", "title": "相册", "albums": [{"name": "甲"}, {"name": "乙"}]}],
+      "faults": [{"match": "http://static.photo.sina.com.cn/orignal/cover", "delay": 30}]})j"_s.toUtf8());
+    ASSERT_TRUE(service.IsRunning());
+    OpenWindow();
+    TypeAddress(u"http://photo.blog.sina.com.cn/u/1"_s);
     Click(CTamblinDlg::kIdGetAlbums);
-    ASSERT_TRUE(WaitFor([] { return QApplication::activeModalWidget() != nullptr; }, 10000));
-    EXPECT_EQ(window->Core().m_listState, 1);
+    ASSERT_TRUE(WaitListIdle());
+    QTest::mouseClick(Find<QWidget>(CTamblinDlg::kIdPreview), Qt::LeftButton);
+    ASSERT_TRUE(WaitFor([&] { return service.RequestedUrls().join(u' ').contains(u"/cover"_s); }, 10000));
+    EXPECT_EQ(window->Core().m_previewState, 1);
     const qint64 took = CloseAndTime(window.get());
     EXPECT_GE(took, 0);
-    EXPECT_LT(took, 2000);
-    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_LT(took, 3000);
+    EXPECT_TRUE(window->Shutdown());
     window.reset();
 }
 

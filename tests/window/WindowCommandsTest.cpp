@@ -8,10 +8,12 @@
 #include "app/StoredTexts.h"
 #include "dialogs/DlgFind.h"
 #include "grid/MyGridCtrl.h"
+#include "login/DlgWebOpen.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDesktopServices>
 #include <QDir>
 #include <QDropEvent>
@@ -22,6 +24,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QPointer>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
@@ -137,13 +140,46 @@ TEST_F(WindowCommands, OptionTogglesAreSavedAtOnceAndShowTheirCheckMarks)
     window->OnCommand(32814);
     EXPECT_EQ(SavedSettings().siteRules[4].flags, 0);
 
-    // Import/export and the spacer are greyed; the login entries wait for
-    // the login browser.
+    // Import/export and the spacer are greyed.
     EXPECT_FALSE(MenuNamed(window.get(), u"<导入/导出>"_s)->menuAction()->isEnabled());
     EXPECT_FALSE(window->menuBar()->actions().at(4)->isEnabled());
     EXPECT_TRUE(window->menuBar()->actions().at(4)->text().trimmed().isEmpty());
-    for (QAction *login : MenuNamed(window.get(), u"<登录>"_s)->actions())
-        EXPECT_FALSE(login->isEnabled() && !login->isSeparator()) << login->text().toStdString();
+}
+
+TEST_F(WindowCommands, LoginEntriesOpenTheLoginWindowAtTheirStartPageReplacingTheLastOne)
+{
+    OpenWindow();
+    QMenu *login = MenuNamed(window.get(), u"<登录>"_s);
+    ASSERT_NE(login, nullptr);
+    auto *sourceBox = Find<QComboBox>(CTamblinDlg::kIdSourceBox);
+    struct Case {
+        int site;
+        QString address;
+        int id;
+        QString startPage;
+    };
+    const Case cases[] = {
+        {4, QString(), 32794, u"https://weibo.com/login.php"_s},
+        // The QQ Zone page of the QQ number in the address box, only with
+        // the QQ Zone sub-source.
+        {0, u" 12345678 "_s, 32781, u"https://user.qzone.qq.com/12345678"_s},
+        {0, u"12345678x"_s, 32781, u"https://user.qzone.qq.com/"_s},
+        {4, QString(), 32795, u"https://www.sina.com.cn/"_s},
+    };
+    QPointer<CDlgWebOpen> last;
+    for (const Case &c : cases) {
+        sourceBox->setCurrentIndex(c.site);
+        emit sourceBox->activated(c.site);
+        TypeAddress(c.address);
+        ChooseFromMenu(window.get(), login, c.id);
+        const QList<CDlgWebOpen *> open = window->findChildren<CDlgWebOpen *>();
+        ASSERT_EQ(open.size(), 1) << c.id;
+        EXPECT_EQ(open[0]->StartPage(), c.startPage) << c.id;
+        EXPECT_TRUE(open[0]->isVisible());
+        EXPECT_FALSE(open[0]->isModal());
+        EXPECT_TRUE(last.isNull());
+        last = open[0];
+    }
 }
 
 TEST_F(WindowCommands, FolderPickerAndDropsKeepTheSavePathHistory)
@@ -255,7 +291,6 @@ TEST_F(WindowCommands, LinksSelectAllAndStoredAddresses)
     EXPECT_EQ(window->GetChosenAlbums(), (QList<int>{0, 1, 2}));
     QTest::mouseClick(selectAll, Qt::LeftButton);
     EXPECT_TRUE(window->GetChosenAlbums().isEmpty());
-    EXPECT_FALSE(Find<QWidget>(CTamblinDlg::kIdPreview)->isEnabled());
 
     auto clickLink = [this](int id) {
         auto *link = Find<QLabel>(id);

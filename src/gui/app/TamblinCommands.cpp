@@ -8,6 +8,7 @@
 #include "dialogs/DlgDownSet.h"
 #include "dialogs/DlgSaveSet.h"
 #include "download/WorkerPool.h"
+#include "login/DlgWebOpen.h"
 #include "sources/Endpoints.h"
 
 #include <QAction>
@@ -53,6 +54,15 @@ constexpr LoginEntry kLoginEntries[] = {
     {32815, u"虎扑", LoginSite::Hupu},
     {32795, u"自定义登录", LoginSite::Custom},
 };
+
+const LoginEntry *FindLoginEntry(int id)
+{
+    for (const LoginEntry &entry : kLoginEntries) {
+        if (entry.id == id)
+            return &entry;
+    }
+    return nullptr;
+}
 
 // An option bit of the current site's rules; `clears` is the bit of its
 // pair that setting it clears; `onlySite` the site index it is enabled for
@@ -167,13 +177,24 @@ void CTamblinDlg::BuildMenu()
 
 void CTamblinDlg::BuildLoginMenu(QMenu *menu)
 {
-    // Each entry would open the login browser at endpoints::LoginStartUrl
-    // of its site; without a browser in the program they stay disabled.
     for (const LoginEntry &entry : kLoginEntries) {
-        if (entry.id == 32795)
+        if (entry.site == LoginSite::Custom)
             menu->addSeparator();
-        AddCommand(menu, entry.id, QString::fromUtf16(entry.text))->setEnabled(false);
+        QAction *action = AddCommand(menu, entry.id, QString::fromUtf16(entry.text));
+        connect(action, &QAction::triggered, this, [this, id = entry.id] { OnCommand(id); });
     }
+}
+
+void CTamblinDlg::OpenLoginWindow(int id)
+{
+    const LoginEntry *entry = FindLoginEntry(id);
+    if (!entry)
+        return;
+    // A QQ number in the address box opens that user's QQ Zone page.
+    QString qqNumber;
+    if (entry->site == LoginSite::Qzone && m_subSourceBox->currentIndex() == 0)
+        qqNumber = m_addressBox->currentText().trimmed();
+    CDlgWebOpen::OpenModeless(this, m_loginDlg, endpoints::LoginStartPage(entry->site, qqNumber));
 }
 
 SiteRules *CTamblinDlg::CurrentRules()
@@ -213,6 +234,10 @@ void CTamblinDlg::OnCommand(int id)
 {
     if (FindOption(id)) {
         ToggleOption(id);
+        return;
+    }
+    if (FindLoginEntry(id)) {
+        OpenLoginWindow(id);
         return;
     }
     const int site = m_core.m_listType;

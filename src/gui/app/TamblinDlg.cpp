@@ -13,6 +13,9 @@
 #include "download/DownloadTexts.h"
 #include "download/WorkerPool.h"
 #include "grid/MyGridCtrl.h"
+#include "login/BrowserSetup.h"
+#include "login/DlgWebOpen.h"
+#include "preview/AlbumPreview.h"
 #include "sources/ListDriver.h"
 #include "sources/ListTexts.h"
 #include "sources/SiteTable.h"
@@ -134,6 +137,8 @@ CTamblinDlg::CTamblinDlg(const StartFolders &folders, QWidget *parent)
     layout()->setSizeConstraint(QLayout::SetFixedSize);
 
     m_grid->SetImageList(&m_thumbs);
+    m_preview = std::make_unique<AlbumPreview>(m_core, m_grid, &m_thumbs);
+    m_preview->SetListRowAdder([this](int index) { AddAlbumToGrid(index); });
     ResetAlbumGrid();
     RegisterPictureExtractors();
     g_jobs.progressWindow = this;
@@ -199,7 +204,6 @@ void CTamblinDlg::BuildControls()
     m_homeLink = dlg.Place(NewLink(StoredText(kTextHomeLink), p), kIdHomeLink, 315, 300, 152, 9);
     m_homeLink->setEnabled(false);
     dlg.FitTexts();
-    SetPreviewBoxEnabled(true);
 
     m_addressLeftAlone = m_subSourceBox->geometry().left();
     m_addressLeftWithSubSource = m_subSourceBox->geometry().right() + 1 + kSubSourceGap;
@@ -224,6 +228,7 @@ void CTamblinDlg::BuildControls()
     connect(m_chooseFolderButton, &QPushButton::clicked, this, &CTamblinDlg::OnChooseFolder);
     connect(m_openFolderButton, &QPushButton::clicked, this, &CTamblinDlg::OnOpenFolder);
     connect(m_selectAllBox, &QCheckBox::clicked, this, &CTamblinDlg::OnSelectAll);
+    connect(m_previewBox, &QCheckBox::clicked, this, &CTamblinDlg::OnPreviewBox);
     connect(m_exportLink, &QLabel::linkActivated, m_grid, &CMyGridCtrl::ExportCsv);
     connect(m_filterLink, &QLabel::linkActivated, this, &CTamblinDlg::OnFilterLink);
     connect(m_findLink, &QLabel::linkActivated, this, &CTamblinDlg::OnFindLink);
@@ -337,10 +342,25 @@ void CTamblinDlg::ShowMessage(const QString &text)
             call->Done();
             box->deleteLater();
         });
-        m_openBoxes.removeIf([](const QPointer<QMessageBox> &open) { return open.isNull(); });
-        m_openBoxes.append(box);
+        m_workerDialogs.removeIf([](const QPointer<QDialog> &open) { return open.isNull(); });
+        m_workerDialogs.append(box);
         box->open();
     });
+}
+
+bool CTamblinDlg::OpenLogin(const QString &startUrl)
+{
+    auto shown = std::make_shared<bool>(false);
+    // Like a message box, the browser does not hold up the GUI thread: the
+    // worker waits for it to close, or for the window to.
+    Call([this, startUrl, shown](const std::shared_ptr<PendingCall> &call) {
+        CDlgWebOpen *login = CDlgWebOpen::OpenModal(startUrl);
+        *shown = login->BrowserAvailable();
+        connect(login, &QDialog::finished, this, [call] { call->Done(); });
+        m_workerDialogs.removeIf([](const QPointer<QDialog> &open) { return open.isNull(); });
+        m_workerDialogs.append(login);
+    });
+    return *shown;
 }
 
 QList<int> CTamblinDlg::ChosenAlbums()
@@ -383,8 +403,15 @@ void CTamblinDlg::OpenFolder(const QString &path)
     });
 }
 
-void CTamblinDlg::AlbumAdded(int)
+void CTamblinDlg::AlbumAdded(int index)
 {
+    // The preview view fetches the cover here, on the list worker, and
+    // fills the cell on the GUI thread. The view does not change while a
+    // list run is busy.
+    if (m_core.m_previewMode != 0) {
+        AddAlbumToGrid(index);
+        return;
+    }
     // One request in flight: the GUI thread takes every album added by then.
     if (!m_rowsPosted.exchange(true))
         Post([this] { ShowNewRows(); });
@@ -392,12 +419,9 @@ void CTamblinDlg::AlbumAdded(int)
 
 // --- The control states of the two runs ---
 
-void CTamblinDlg::SetPreviewBoxEnabled(bool enabled)
+void CTamblinDlg::SetListLinksEnabled(bool enabled)
 {
-    // The thumbnail view is not part of this program yet: its switch is
-    // shown and keeps its place in the state tables, but stays disabled.
-    constexpr bool kHasThumbnailView = false;
-    m_previewBox->setEnabled(kHasThumbnailView && enabled);
+    SetEnabled({m_filterLink, m_findLink}, enabled && m_core.m_previewMode == 0);
 }
 
 void CTamblinDlg::SetListBusyUi()
@@ -407,8 +431,8 @@ void CTamblinDlg::SetListBusyUi()
         m_albumFrame->setTitle(Text(texts::kAlbumFrame));
         m_statusMain->setText(Text(texts::kListBusy));
         m_statusPicture->clear();
-        SetEnabled({m_sourceBox, m_downloadButton, m_addressBox, m_findLink, m_filterLink, m_exportLink}, false);
-        SetPreviewBoxEnabled(false);
+        SetEnabled({m_sourceBox, m_downloadButton, m_addressBox, m_previewBox, m_exportLink}, false);
+        SetListLinksEnabled(false);
         m_selectAllBox->setChecked(false);
         m_banner->hide();
     });
@@ -418,8 +442,8 @@ void CTamblinDlg::SetListIdleUi()
 {
     Post([this] {
         m_getAlbumsButton->setText(Text(texts::kGetAlbumsButton));
-        SetEnabled({m_sourceBox, m_addressBox, m_findLink, m_filterLink, m_exportLink}, true);
-        SetPreviewBoxEnabled(true);
+        SetEnabled({m_sourceBox, m_addressBox, m_previewBox, m_exportLink}, true);
+        SetListLinksEnabled(true);
         m_downloadButton->setEnabled(m_core.m_albums.Size() > 0);
     });
 }
@@ -480,6 +504,8 @@ void CTamblinDlg::ResetAlbumGrid()
 
 void CTamblinDlg::ClearAlbums()
 {
+    // A rebuild still under way shows the albums of the list emptied.
+    m_preview->Stop();
     ResetAlbumGrid();
     m_rowsShown = 0;
     m_thumbs.clear();
@@ -487,8 +513,11 @@ void CTamblinDlg::ClearAlbums()
 
 void CTamblinDlg::AddAlbumToGrid(int index)
 {
-    const ST_PERLISTRECORD *album = m_core.m_albums.At(index);
-    if (album && m_core.m_previewMode == 0)
+    if (m_core.m_previewMode != 0) {
+        m_preview->AddAlbumToGrid(index);
+        return;
+    }
+    if (const ST_PERLISTRECORD *album = m_core.m_albums.At(index))
         AddAlbumRow(*m_grid, *album, m_core.m_filterText);
 }
 
@@ -511,24 +540,12 @@ void CTamblinDlg::ShowNewRows()
     }
 }
 
-void CTamblinDlg::RebuildAlbumView()
-{
-    const int total = m_core.m_albums.Size();
-    int index = 0;
-    for (; index < total && m_core.m_previewState != 2; ++index)
-        AddAlbumToGrid(index);
-    m_rowsShown = index;
-    m_grid->FlushScrollBars();
-    m_grid->viewport()->update();
-    m_core.m_previewState = 0;
-    // A filter holds for one rebuild only.
-    m_core.m_filterText.clear();
-}
-
 QList<int> CTamblinDlg::GetChosenAlbums() const
 {
-    QList<int> chosen;
     const int total = m_core.m_albums.Size();
+    if (m_core.m_previewMode != 0)
+        return ChosenPreviewAlbums(*m_grid, total);
+    QList<int> chosen;
     for (int row = m_grid->GetNextSelectedRow(-1); row != -1; row = m_grid->GetNextSelectedRow(row)) {
         const int index = m_grid->GetItemData(row, 0);
         if (index >= 0 && index < total)
@@ -554,17 +571,46 @@ void CTamblinDlg::OnFindLink()
     m_findDlg->OpenFind(m_grid);
 }
 
-void CTamblinDlg::OnFilterLink()
+void CTamblinDlg::HideFindBox()
 {
+    // Closing it ends the grid's exclusive selection.
     if (m_findDlg && m_findDlg->isVisible())
         m_findDlg->reject();
+}
+
+void CTamblinDlg::OnFilterLink()
+{
+    HideFindBox();
     CDlgFind filter(this);
     filter.SetMode(CDlgFind::kModeFilter);
-    if (filter.exec() != QDialog::Accepted)
+    if (filter.exec() != QDialog::Accepted || m_closing)
         return;
+    // A switch back to the list view still adding rows gives way to the
+    // filtered rows.
+    m_preview->Stop();
     m_core.m_filterText = filter.Keyword();
     m_grid->SetRowCount(m_grid->GetFixedRowCount());
-    RebuildAlbumView();
+    m_preview->RebuildAlbumView();
+    // Rows of a list run not shown yet are among them.
+    m_rowsShown = m_core.m_albums.Size();
+}
+
+void CTamblinDlg::OnPreviewBox(bool checked)
+{
+    // A list run may have begun before its busy state greyed the box.
+    if (m_closing || m_core.m_listState != 0 || m_preview->RefuseSwitchWhileBusy(this)) {
+        m_previewBox->setChecked(!checked);
+        return;
+    }
+    if (checked)
+        HideFindBox();
+    m_core.m_previewState = 1;
+    m_core.m_previewMode = checked ? 1 : 0;
+    SetListLinksEnabled(true);
+    ResetAlbumGrid();
+    // The rebuild shows every album, also rows of a list run not shown yet.
+    m_rowsShown = m_core.m_albums.Size();
+    m_preview->StartRebuild();
 }
 
 // --- Source selector and address recognition ---
@@ -609,11 +655,16 @@ void CTamblinDlg::BeginClose()
         for (const auto &call : m_pendingCalls)
             call->Done();
     }
-    for (const QPointer<QMessageBox> &box : std::as_const(m_openBoxes)) {
-        if (box)
-            box->done(QMessageBox::Ok);
+    for (const QPointer<QDialog> &dialog : std::as_const(m_workerDialogs)) {
+        if (dialog)
+            dialog->done(QDialog::Rejected);
     }
-    m_openBoxes.clear();
+    m_workerDialogs.clear();
+    if (m_loginDlg)
+        m_loginDlg->close();
+    // The store keeps the latest cookies also when the program ends without
+    // destructors.
+    FlushLoginCookies();
 
     std::uint8_t running = 1;
     m_core.m_listState.compare_exchange_strong(running, 2);
@@ -623,8 +674,8 @@ void CTamblinDlg::BeginClose()
         m_closeBound += kStragglerGrace;
     if (m_core.m_downState != 0)
         RequestDownloadStop(m_core);
-    if (m_core.m_previewState != 0)
-        m_core.m_previewState = 2;
+    // Its cover fetches give up; the list worker may be in one.
+    m_preview->Close();
     SetStragglerGrace(kCloseGrace);
     m_closeClock.start();
 

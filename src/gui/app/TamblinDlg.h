@@ -30,16 +30,18 @@
 class CMyGridCtrl;
 class QCheckBox;
 class QComboBox;
+class QDialog;
 class QGroupBox;
 class QLabel;
 class QMenu;
-class QMessageBox;
 class QPushButton;
 
 namespace tamblin {
 
+class AlbumPreview;
 class CComboBox2;
 class CDlgFind;
+class CDlgWebOpen;
 class CSplashScreenEx;
 
 class CTamblinDlg : public QMainWindow, public WindowPort {
@@ -117,7 +119,9 @@ public:
     // their rules are reached only here).
     void OnCommand(int id);
 
-    // The rows chosen for download, as album indices, top to bottom.
+    // The albums chosen for download, as album indices: the selected rows
+    // top to bottom, or in the preview view the selected cells in reading
+    // order.
     QList<int> GetChosenAlbums() const;
 
     // WindowPort, called by the workers from any thread.
@@ -134,6 +138,9 @@ public:
     void AddHistoryItem(int which, const QString &text) override;
     void ClearHistoryItems(int which) override;
     void OpenFolder(const QString &path) override;
+    // The login browser, modal, until the user closes it or the window
+    // closes.
+    bool OpenLogin(const QString &startUrl) override;
 
 Q_SIGNALS:
     // The window has closed and its workers have ended or been given up.
@@ -152,9 +159,10 @@ private:
 
     void BuildControls();
     void BuildMenu();
-    // The login entries: shown, but disabled until the program has its
-    // login browser.
     void BuildLoginMenu(QMenu *menu);
+    // A login entry: the login browser at the start page of its site,
+    // replacing an earlier one.
+    void OpenLoginWindow(int id);
     void UpdateSettingsMenu();
     void AddSystemMenuAbout();
 
@@ -176,6 +184,8 @@ private:
     void OnSelectAll(bool checked);
     void OnFindLink();
     void OnFilterLink();
+    void HideFindBox();
+    void OnPreviewBox(bool checked);
     void ToggleOption(int id);
     static void OpenAddress(const QString &address);
     // Puts a folder into the save-path box and keeps it in the history.
@@ -185,12 +195,14 @@ private:
     void ResetAlbumGrid();
     void AddAlbumToGrid(int index);
     void ShowNewRows();
-    void RebuildAlbumView();
-    void SetPreviewBoxEnabled(bool enabled);
+    // The filter and find links are of the list view.
+    void SetListLinksEnabled(bool enabled);
     SiteRules *CurrentRules();
 
     TamblinCore m_core;
     QList<QPixmap> m_thumbs;
+    // Uses the two above: made after them, gone before them.
+    std::unique_ptr<AlbumPreview> m_preview;
 
     QWidget *m_client = nullptr;
     CMyGridCtrl *m_grid = nullptr;
@@ -214,6 +226,7 @@ private:
     QCheckBox *m_selectAllBox = nullptr;
     QMenu *m_settingsMenu = nullptr;
     QPointer<CDlgFind> m_findDlg;
+    QPointer<CDlgWebOpen> m_loginDlg;
     QPointer<CSplashScreenEx> m_splash;
     // Left edges of the address box beside the sub-source box and without it.
     int m_addressLeftWithSubSource = 0;
@@ -236,7 +249,8 @@ private:
     std::atomic<bool> m_closing{false};
     std::mutex m_callMutex;
     std::vector<std::shared_ptr<PendingCall>> m_pendingCalls;
-    QList<QPointer<QMessageBox>> m_openBoxes;
+    // Message boxes and login windows a worker waits on.
+    QList<QPointer<QDialog>> m_workerDialogs;
     std::thread m_joiner;
     std::atomic<bool> m_workersEnded{false};
     std::chrono::milliseconds m_closeBound = kCloseBound;

@@ -196,6 +196,12 @@ void DeleteLoginProfile()
 
 } // namespace
 
+void FlushLoginCookies()
+{
+    if (g_bridge)
+        g_bridge->Flush();
+}
+
 QWebEngineProfile *LoginProfile()
 {
     if (g_profile)
@@ -216,6 +222,10 @@ QWebEngineProfile *LoginProfile()
     qAddPostRoutine(DeleteLoginProfile);
     return g_profile;
 }
+
+#else
+
+void FlushLoginCookies() {}
 
 #endif
 

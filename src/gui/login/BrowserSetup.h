@@ -26,6 +26,10 @@ bool LoginBrowserAvailable(QString *why = nullptr);
 // What the window shows instead of the browser, with the other way to log in.
 QString LoginBrowserUnavailableText(const QString &why);
 
+// Hands the browser's latest cookie changes to the store now (they are
+// gathered for a moment first); nothing when no login window was ever made.
+void FlushLoginCookies();
+
 #ifdef TAMBLIN_HAVE_WEBENGINE
 // The profile of every login window, created on first use: persistent,
 // beside the cookie store's file (off the record when the store lives in

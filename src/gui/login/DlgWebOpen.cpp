@@ -1,15 +1,17 @@
 #include "login/DlgWebOpen.h"
 
+#include "app/ClipboardText.h"
 #include "app/GuiThread.h"
 #include "dialogs/DialogUnits.h"
 #include "login/BrowserSetup.h"
 
-#include <QClipboard>
+#include <QEventLoop>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QTimer>
 #include <QUrl>
 
 #ifdef TAMBLIN_HAVE_WEBENGINE
@@ -27,13 +29,6 @@ namespace {
 
 // Gap between the address edit and the button once the window is resized.
 constexpr int kEditButtonGap = 5;
-
-// The clipboard's plain text, or empty.
-QString ClipboardText()
-{
-    const QClipboard *clipboard = QGuiApplication::clipboard();
-    return clipboard ? clipboard->text() : QString();
-}
 
 } // namespace
 
@@ -95,11 +90,27 @@ void CDlgWebOpen::OnOpen()
 void CDlgWebOpen::OpenStartPage()
 {
     if (m_startPage.isEmpty()) {
-        m_address->setText(ClipboardText());
+        m_address->setText(ReadClipboardText());
         return;
     }
     m_address->setText(m_startPage);
     Navigate(m_startPage);
+}
+
+bool CDlgWebOpen::event(QEvent *event)
+{
+    // The first page turns the window into an OpenGL one; on X11 Qt makes
+    // it anew without its place among the modal windows, and the main
+    // window would take clicks again. Shown once more, it is modal again.
+    if (event->type() == QEvent::WinIdChange && isModal()) {
+        QTimer::singleShot(0, this, [this] {
+            if (isVisible() && !QGuiApplication::modalWindow()) {
+                hide();
+                show();
+            }
+        });
+    }
+    return QDialog::event(event);
 }
 
 void CDlgWebOpen::showEvent(QShowEvent *event)
@@ -148,12 +159,27 @@ CDlgWebOpen *CDlgWebOpen::OpenModeless(QWidget *mainWindow, QPointer<CDlgWebOpen
     return dialog;
 }
 
+CDlgWebOpen *CDlgWebOpen::OpenModal(const QString &startUrl)
+{
+    auto *dialog = new CDlgWebOpen;
+    dialog->SetStartPage(startUrl);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setWindowModality(Qt::ApplicationModal);
+    // The task goes on once the login's cookies are in the store, not only
+    // in the browser.
+    connect(dialog, &QDialog::finished, dialog, [] { FlushLoginCookies(); });
+    dialog->show();
+    return dialog;
+}
+
 bool CDlgWebOpen::RunModal(const QString &startUrl)
 {
-    CDlgWebOpen dialog;
-    dialog.SetStartPage(startUrl);
-    dialog.exec();
-    return dialog.BrowserAvailable();
+    QPointer<CDlgWebOpen> dialog = OpenModal(startUrl);
+    const bool shown = dialog->BrowserAvailable();
+    QEventLoop loop;
+    connect(dialog, &QDialog::finished, &loop, &QEventLoop::quit);
+    loop.exec();
+    return shown;
 }
 
 bool CDlgWebOpen::RunModalFromWorker(QObject *guiContext, const QString &startUrl)

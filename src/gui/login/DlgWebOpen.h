@@ -45,14 +45,19 @@ public:
     // new one owned by `mainWindow` at `startUrl`, shows it modeless and
     // stores it in `current`. Closing it only hides it.
     static CDlgWebOpen *OpenModeless(QWidget *mainWindow, QPointer<CDlgWebOpen> &current, const QString &startUrl);
-    // A login that a task needs now: the window without a parent, run
-    // modally on the calling (GUI) thread; true when a browser was shown.
+    // A login that a task needs now: the window without a parent, shown
+    // application-modal on the GUI thread; it deletes itself when closed,
+    // after its cookies have reached the store (finished() tells).
+    static CDlgWebOpen *OpenModal(const QString &startUrl);
+    // The same, returning once the window is closed; true when a browser
+    // was shown.
     static bool RunModal(const QString &startUrl);
     // The same from any thread, run on the thread of `guiContext` while the
     // caller waits: what the window's WindowPort::OpenLogin does.
     static bool RunModalFromWorker(QObject *guiContext, const QString &startUrl);
 
 protected:
+    bool event(QEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
 

@@ -1,9 +1,11 @@
 #include "preview/AlbumPreview.h"
 
+#include "app/AlbumGrid.h"
 #include "app/GuiThread.h"
 #include "app/TamblinCore.h"
 #include "grid/MyGridCtrl.h"
 #include "preview/CoverThumbnail.h"
+#include "sources/SourceSupport.h"
 
 #include <QDir>
 #include <QMessageBox>
@@ -38,8 +40,9 @@ struct CoverJob {
 // long the list is.
 class CoverFetcher {
 public:
-    CoverFetcher(std::vector<CoverJob> jobs, int threads, QSize size)
+    CoverFetcher(std::vector<CoverJob> jobs, int threads, QSize size, QString referer)
         : m_jobs(std::move(jobs)), m_results(m_jobs.size()), m_done(m_jobs.size(), 0), m_size(size),
+          m_referer(std::move(referer)),
           m_lookahead(kLookaheadPerThread * std::size_t(threads))
     {
         const int count = int(std::min<std::size_t>(std::size_t(threads), m_jobs.size()));
@@ -68,7 +71,7 @@ public:
     bool Take(std::size_t k, QImage &thumbnail, const std::function<bool()> &stop)
     {
         if (m_threads.empty()) {
-            thumbnail = FetchThumbnail(m_jobs[k].url, m_jobs[k].path, m_size, &m_cancel);
+            thumbnail = FetchThumbnail(m_jobs[k].url, m_jobs[k].path, m_size, m_referer, &m_cancel);
             return !stop();
         }
         std::unique_lock lock(m_mutex);
@@ -98,7 +101,7 @@ private:
                     return;
                 k = m_next++;
             }
-            QImage thumbnail = FetchThumbnail(m_jobs[k].url, m_jobs[k].path, m_size, &m_cancel);
+            QImage thumbnail = FetchThumbnail(m_jobs[k].url, m_jobs[k].path, m_size, m_referer, &m_cancel);
             {
                 std::lock_guard lock(m_mutex);
                 m_results[k] = std::move(thumbnail);
@@ -112,6 +115,7 @@ private:
     std::vector<QImage> m_results;
     std::vector<char> m_done;
     const QSize m_size;
+    const QString m_referer;
     const std::size_t m_lookahead;
     std::size_t m_next = 0;  // the next job a thread takes
     std::size_t m_taken = 0; // jobs handed to their cells
@@ -129,6 +133,7 @@ struct AlbumPreview::Plan {
     bool preview = false;
     QString appDir;
     QSize thumbSize;
+    QString referer;
     std::vector<ST_PERLISTRECORD *> records;
     std::vector<CoverJob> jobs;
     std::vector<char> needsCover; // per album: its cover is one of `jobs`
@@ -141,7 +146,7 @@ AlbumPreview::AlbumPreview(TamblinCore &core, CMyGridCtrl *grid, QList<QPixmap> 
 
 AlbumPreview::~AlbumPreview()
 {
-    Stop();
+    Close();
 }
 
 bool AlbumPreview::RefuseSwitchWhileBusy(QWidget *parent)
@@ -163,6 +168,7 @@ AlbumPreview::Plan AlbumPreview::MakePlan() const
     plan.preview = m_core.m_previewMode != 0;
     plan.appDir = m_core.m_appDir;
     plan.thumbSize = QSize(m_core.m_thumbWidth, m_core.m_thumbHeight);
+    plan.referer = PictureReferer(m_core.m_subMode);
     const int count = m_core.m_albums.Size();
     plan.records.reserve(count);
     plan.needsCover.assign(count, 0);
@@ -208,19 +214,19 @@ void AlbumPreview::Run(const Plan &plan)
     if (plan.preview) {
         if (!plan.jobs.empty())
             QDir().mkpath(plan.appDir + u"tmp"_s);
-        CoverFetcher fetcher(plan.jobs, m_maxParallel, plan.thumbSize);
+        CoverFetcher fetcher(plan.jobs, m_maxParallel, plan.thumbSize, plan.referer);
         std::size_t job = 0;
         for (int i = 0; i < count && !StopAsked(); ++i) {
             QImage cover;
             if (plan.needsCover[i] && !fetcher.Take(job++, cover, [this] { return StopAsked(); }))
                 break;
             ST_PERLISTRECORD *record = plan.records[i];
-            PostToGui(this, [this, i, record, cover] { FillCell(i, record, cover); });
+            Post([this, i, record, cover] { FillCell(i, record, cover); });
         }
     } else {
         for (int from = 0; from < count && !StopAsked(); from += kListRowsPerPost) {
             const int to = std::min(count, from + kListRowsPerPost);
-            PostToGui(this, [this, from, to, records = std::vector(plan.records.begin() + from, plan.records.begin() + to)] {
+            Post([this, from, to, records = std::vector(plan.records.begin() + from, plan.records.begin() + to)] {
                 for (int i = from; i < to; ++i) {
                     // An interrupt, or the list emptied meanwhile, ends the rows.
                     if (m_core.m_previewState == kPreviewStopAsked || m_core.m_albums.At(i) != records[i - from])
@@ -231,7 +237,15 @@ void AlbumPreview::Run(const Plan &plan)
             });
         }
     }
-    PostToGui(this, [this, preview = plan.preview] { Finish(preview); });
+    Post([this, preview = plan.preview] { Finish(preview); });
+}
+
+void AlbumPreview::Post(std::function<void()> fn)
+{
+    PostToGui(this, [this, generation = m_generation.load(), fn = std::move(fn)] {
+        if (generation == m_generation && !m_closed)
+            fn();
+    });
 }
 
 void AlbumPreview::AddAlbumToGrid(int index)
@@ -244,9 +258,10 @@ void AlbumPreview::AddAlbumToGrid(int index)
     if (record->thumbIndex == -1 && !record->coverUrl.isEmpty()) {
         QDir().mkpath(m_core.m_appDir + u"tmp"_s);
         cover = FetchThumbnail(record->coverUrl, CoverFilePath(m_core.m_appDir, index),
-                               QSize(m_core.m_thumbWidth, m_core.m_thumbHeight), &m_stop);
+                               QSize(m_core.m_thumbWidth, m_core.m_thumbHeight), PictureReferer(m_core.m_subMode),
+                               &m_closed);
     }
-    PostToGui(this, [this, index, record, cover] { FillCell(index, record, cover); });
+    Post([this, index, record, cover] { FillCell(index, record, cover); });
 }
 
 void AlbumPreview::FillCell(int index, ST_PERLISTRECORD *record, const QImage &cover)
@@ -294,14 +309,28 @@ void AlbumPreview::Stop()
     m_stop = true;
     if (m_thread.joinable())
         m_thread.join();
+    m_stop = false;
+    // What the thread posted and has not run yet belongs to the ended rebuild.
+    ++m_generation;
+    if (m_core.m_previewState != kPreviewIdle) {
+        m_core.m_previewState = kPreviewIdle;
+        m_core.m_filterText.clear();
+    }
+}
+
+void AlbumPreview::Close()
+{
+    m_closed = true;
+    Stop();
 }
 
 void ResetPreviewGrid(CMyGridCtrl &grid, const TamblinCore &core)
 {
-    grid.SetupGrid(0, 0, core.m_previewColumns, false);
-    const int margin = grid.GetDefaultCell(false, false)->GetMargin();
-    for (int col = 0; col < core.m_previewColumns; ++col)
-        grid.SetColumnWidth(col, core.m_thumbWidth + 2 * margin);
+    AlbumGridLayout layout;
+    layout.thumbnails = true;
+    layout.columns = core.m_previewColumns;
+    layout.thumbWidth = core.m_thumbWidth;
+    ResetAlbumGrid(grid, layout);
 }
 
 QList<int> ChosenPreviewAlbums(const CGridCtrl &grid, int albumCount)

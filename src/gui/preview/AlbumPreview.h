@@ -10,10 +10,6 @@
 // leaves its cell with the caption only and is tried again at the next
 // switch.
 //
-// How the window switches views (check box 1014):
-//   if (preview.RefuseSwitchWhileBusy(this)) { put the box back; return; }
-//   links and find box as the box says; m_previewState = 1;
-//   m_previewMode = ticked; ResetAlbumGrid(); preview.StartRebuild();
 #pragma once
 
 #include <QImage>
@@ -46,7 +42,7 @@ public:
     // three belong to the window and outlive this object, which is made on
     // the GUI thread, usually with the window as parent.
     AlbumPreview(TamblinCore &core, CMyGridCtrl *grid, QList<QPixmap> *thumbs, QObject *parent = nullptr);
-    // Stops a running rebuild and waits for its thread.
+    // Close()s.
     ~AlbumPreview() override;
 
     // The list-view branch of AddAlbumToGrid: list-view rebuilds call it on
@@ -76,9 +72,14 @@ public:
     // then fills its cell on the GUI thread.
     void AddAlbumToGrid(int index);
 
-    // Asks a running rebuild to stop and waits for its thread: for the
-    // window's close. Cells not added by then stay empty.
+    // Ends a running rebuild at once and waits for its thread; what it has
+    // not shown yet is dropped (cells not filled by then stay empty), and
+    // m_previewState is 0 again. Later rebuilds work as before: for the
+    // album list emptied before a list run, and for the filter's rebuild.
     void Stop();
+    // Stop() for good, for the window's close: cover fetches still under
+    // way on other threads give up, and nothing reaches the grid any more.
+    void Close();
 
 signals:
     // A rebuild ended (also after an interrupt): m_previewState is 0 again
@@ -91,6 +92,8 @@ private:
     Plan MakePlan() const;
     void Run(const Plan &plan);
     bool StopAsked() const;
+    // PostToGui, dropped when a Stop() comes between.
+    void Post(std::function<void()> fn);
     void FillCell(int index, ST_PERLISTRECORD *record, const QImage &cover);
     void Finish(bool preview);
 
@@ -101,11 +104,13 @@ private:
     int m_maxParallel = kMaxParallelCoverFetches;
     std::thread m_thread;
     std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_closed{false};
+    std::atomic<unsigned> m_generation{0}; // counts the Stop()s
 };
 
-// The preview view's empty grid (ResetAlbumGrid's preview branch): no fixed
-// rows, no rows, m_previewColumns columns each m_thumbWidth plus twice the
-// default cell margin wide, whole-row selection off.
+// The preview view's empty grid (ResetAlbumGrid in thumbnail mode): no
+// fixed rows, no rows, m_previewColumns columns each m_thumbWidth plus twice
+// the default cell margin wide, whole-row selection off.
 void ResetPreviewGrid(CMyGridCtrl &grid, const TamblinCore &core);
 
 // The albums chosen in the preview view, for the download: selected cells in

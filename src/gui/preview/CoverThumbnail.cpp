@@ -60,11 +60,14 @@ QImage DecodeThumbnail(const QString &path, QSize size)
     return thumbnail;
 }
 
-QImage FetchThumbnail(const QString &url, const QString &path, QSize size, const std::atomic<bool> *cancel)
+QImage FetchThumbnail(const QString &url, const QString &path, QSize size, const QString &referer,
+                      const std::atomic<bool> *cancel)
 {
     if (url.isEmpty())
         return QImage();
     UrlRequest request(url, path, kCoverStepTimeoutMs);
+    if (!referer.isEmpty())
+        request.headers = u"Referer: "_s + referer;
     request.maxFileBytes = kMaxCoverBytes;
     request.totalTimeoutMs = kCoverTimeoutMs;
     request.cancel = cancel;

@@ -31,7 +31,10 @@ QImage DecodeThumbnail(const QString &path, QSize size);
 
 // Fetches `url` into `path` with the engine's HTTP client (and so with the
 // cookie store's cookies; a failed fetch leaves no file) and decodes it.
-// A null image on any failure, at once when `cancel` becomes true.
-QImage FetchThumbnail(const QString &url, const QString &path, QSize size, const std::atomic<bool> *cancel = nullptr);
+// `referer` names the page the cover is shown on (PictureReferer): the
+// picture hosts refuse requests without one. A null image on any failure, at
+// once when `cancel` becomes true.
+QImage FetchThumbnail(const QString &url, const QString &path, QSize size, const QString &referer,
+                      const std::atomic<bool> *cancel = nullptr);
 
 } // namespace tamblin
