@@ -285,6 +285,8 @@ DownloadSummary RunDownload(TamblinCore &core, const DownloadOptions &options)
     summary.stopped = core.m_downState == 3;
 
     const QString lastFolder = g_jobs.folder;
+    // Read while still busy: once idle, a list run may set the site.
+    const bool openFolder = runTotal > 0 && (FlagsNow(core) & kOpenFolderWhenDone);
     Text(core, kIdStatusMain, QString::fromUtf16(texts::kDownloadFinished));
     // The picture line says what did not download, and where it is listed.
     Text(core, kIdStatusPicture,
@@ -294,7 +296,7 @@ DownloadSummary RunDownload(TamblinCore &core, const DownloadOptions &options)
     if (window)
         window->SetDownIdleUi();
 
-    if (runTotal > 0 && (FlagsNow(core) & kOpenFolderWhenDone) && window)
+    if (openFolder && window)
         window->OpenFolder(lastFolder);
     return summary;
 }
