@@ -93,10 +93,14 @@ bool TamblinCore::SaveSettings()
     // The new image goes to a temporary file beside the old one and replaces
     // it only when completely written, so a crash or a full disk never
     // leaves a damaged "soft.dat".
+    QByteArray bytes;
+    {
+        std::lock_guard settings(m_settingsMutex);
+        bytes = m_settings.ToBytes();
+    }
     QSaveFile file(SettingsPath());
     if (!file.open(QIODevice::WriteOnly))
         return false;
-    const QByteArray bytes = m_settings.ToBytes();
     if (file.write(bytes) != bytes.size()) {
         file.cancelWriting();
         return false;
@@ -110,6 +114,7 @@ bool TamblinCore::AddHistory(int which, const QString &text)
         return false;
     if (text.size() >= kHistoryUnits)
         return false;
+    std::lock_guard lock(m_settingsMutex);
     auto &history = which == 0 ? m_settings.addressHistory : m_settings.savePathHistory;
     for (const auto &entry : history) {
         if (entry.Get().compare(text, Qt::CaseInsensitive) == 0)
@@ -119,6 +124,20 @@ bool TamblinCore::AddHistory(int which, const QString &text)
         history[i] = history[i - 1];
     history[0].Set(text);
     return true;
+}
+
+SiteRules TamblinCore::SiteRulesNow() const
+{
+    const int t = m_listType;
+    std::lock_guard lock(m_settingsMutex);
+    return t >= 0 && t < kSiteSlots ? m_settings.siteRules[std::size_t(t)] : SiteRules{};
+}
+
+DownParams TamblinCore::DownParamsNow() const
+{
+    const int t = m_listType;
+    std::lock_guard lock(m_settingsMutex);
+    return t >= 0 && t < kSiteSlots ? m_settings.downParams[std::size_t(t)] : DownParams{};
 }
 
 void TamblinCore::ReadExtensionSettings()

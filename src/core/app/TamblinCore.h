@@ -34,17 +34,25 @@ public:
     QString m_filterText;
     std::int32_t m_listType = 0;
     std::int32_t m_subMode = 0;
+    // The GUI thread edits it while the workers read it, and the list
+    // worker adds to the address history: every change holds
+    // m_settingsMutex, and a worker reads through a copy taken under it
+    // (SiteRulesNow, DownParamsNow). The GUI thread, the only one to change
+    // the rules and parameters, reads those directly.
     SoftSettings m_settings;
+    mutable std::mutex m_settingsMutex;
 
     // Extension settings ("下载器扩展设置.ini"); kept for site handlers.
-    std::uint8_t m_qqV2Encoding = 0;
-    std::uint8_t m_qqV3Encoding = 0;
-    std::uint8_t m_qqSourceNameWay = 1;
-    std::int32_t m_taobaoPriceInName = 0;
-    std::int32_t m_taobaoPriceAdjust = 0;
+    // Atomic: the list and the download worker each read the file again at
+    // their start, on their own threads.
+    std::atomic<std::uint8_t> m_qqV2Encoding{0};
+    std::atomic<std::uint8_t> m_qqV3Encoding{0};
+    std::atomic<std::uint8_t> m_qqSourceNameWay{1};
+    std::atomic<std::int32_t> m_taobaoPriceInName{0};
+    std::atomic<std::int32_t> m_taobaoPriceAdjust{0};
     // Least time between two page requests to the Weibo hosts, which answer
     // a faster client with rate-limit errors; 0 turns pacing off.
-    std::int32_t m_weiboPaceMs = kWeiboPaceDefaultMs;
+    std::atomic<std::int32_t> m_weiboPaceMs{kWeiboPaceDefaultMs};
     static constexpr std::int32_t kWeiboPaceDefaultMs = 1000;
 
     std::uint8_t m_previewMode = 0;
@@ -67,6 +75,10 @@ public:
     bool SaveSettings();
     // which 0: address history, 1: save-path history. True when it changed.
     bool AddHistory(int which, const QString &text);
+    // Copies, under m_settingsMutex, of the current site's rules and
+    // download parameters (defaults for a site index out of range).
+    SiteRules SiteRulesNow() const;
+    DownParams DownParamsNow() const;
     void ReadExtensionSettings();
 
     // An extractor found an album: add it and show its row. Ignored until
@@ -76,6 +88,7 @@ public:
     QString SettingsPath() const;
 
 private:
+    // Keeps the saves in order: the image written last is the newest.
     std::mutex m_saveMutex;
 };
 

@@ -78,19 +78,11 @@ QString SafeRelativeFolder(const QString &folder)
     return result;
 }
 
-DownParams ParamsFor(const TamblinCore &core)
-{
-    const int t = core.m_listType;
-    if (t >= 0 && t < kSiteSlots)
-        return core.m_settings.downParams[t];
-    return {};
-}
-
 // The option bits in force now: read per album, so that a bit changed from
 // the menu during a run applies from the next album on.
 std::uint16_t FlagsNow(const TamblinCore &core)
 {
-    return CurrentSiteRules(core).flags;
+    return core.SiteRulesNow().flags;
 }
 
 QString PrimaryAddress(const QString &address)
@@ -238,7 +230,7 @@ DownloadSummary RunDownload(TamblinCore &core, const DownloadOptions &options)
         window->SetDownBusyUi();
     g_jobs.folder = base;
 
-    const DownParams params = options.params ? *options.params : ParamsFor(core);
+    const DownParams params = options.params ? *options.params : core.DownParamsNow();
     g_minKb = params.minKb;
     g_maxKb = params.maxKb;
     g_threadCount = params.threads;
@@ -293,6 +285,8 @@ DownloadSummary RunDownload(TamblinCore &core, const DownloadOptions &options)
     summary.stopped = core.m_downState == 3;
 
     const QString lastFolder = g_jobs.folder;
+    // Read while still busy: once idle, a list run may set the site.
+    const bool openFolder = runTotal > 0 && (FlagsNow(core) & kOpenFolderWhenDone);
     Text(core, kIdStatusMain, QString::fromUtf16(texts::kDownloadFinished));
     // The picture line says what did not download, and where it is listed.
     Text(core, kIdStatusPicture,
@@ -302,7 +296,7 @@ DownloadSummary RunDownload(TamblinCore &core, const DownloadOptions &options)
     if (window)
         window->SetDownIdleUi();
 
-    if (runTotal > 0 && (FlagsNow(core) & kOpenFolderWhenDone) && window)
+    if (openFolder && window)
         window->OpenFolder(lastFolder);
     return summary;
 }

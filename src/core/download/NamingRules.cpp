@@ -240,15 +240,6 @@ QString NameFromMode(const SiteRules &rules, const QString &address, const QStri
 
 } // namespace
 
-const SiteRules &CurrentSiteRules(const TamblinCore &core)
-{
-    static const SiteRules kNoRules;
-    const int t = core.m_listType;
-    if (t < 0 || t >= kSiteSlots)
-        return kNoRules;
-    return core.m_settings.siteRules[t];
-}
-
 qsizetype FindFileName(DownloadJobList &jobs, const QString &name)
 {
     RefreshNameIndex(jobs);
@@ -260,7 +251,7 @@ QString AlbumFolderFor(const TamblinCore &core, int albumIndex, const QString &b
     const ST_PERLISTRECORD *album = core.m_albums.At(albumIndex);
     if (!album)
         return base;
-    const QString folderName = AlbumFolderName(CurrentSiteRules(core), ValuesFor(core, *album, 0));
+    const QString folderName = AlbumFolderName(core.SiteRulesNow(), ValuesFor(core, *album, 0));
     return folderName.isEmpty() ? base : base + folderName + QDir::separator();
 }
 
@@ -271,7 +262,8 @@ void AddPictureJob(TamblinCore &core, const QString &address, const QString &des
     const ST_PERLISTRECORD *album = core.m_albums.At(albumIndex);
     if (!album)
         return;
-    const SiteRules &rules = CurrentSiteRules(core);
+    // A copy: the window may change the rules while a run lists pictures.
+    const SiteRules rules = core.SiteRulesNow();
     const qsizetype count = jobs.urls.size();
     const EscapeValues values = ValuesFor(core, *album, count);
 

@@ -34,8 +34,4 @@ qsizetype FindFileName(DownloadJobList &jobs, const QString &name);
 // comes out empty.
 QString AlbumFolderFor(const TamblinCore &core, int albumIndex, const QString &base);
 
-// The naming rules in force for the core's current site (all-zero rules
-// when the site index has no slot).
-const SiteRules &CurrentSiteRules(const TamblinCore &core);
-
 } // namespace tamblin

@@ -223,9 +223,13 @@ void CTamblinDlg::ToggleOption(int id)
     SiteRules *rules = CurrentRules();
     if (!option || !rules)
         return;
-    rules->flags ^= option->bit;
-    if (rules->flags & option->bit)
-        rules->flags &= std::uint16_t(~option->clears);
+    {
+        // A download reads the bits at each album.
+        std::lock_guard lock(m_core.m_settingsMutex);
+        rules->flags ^= option->bit;
+        if (rules->flags & option->bit)
+            rules->flags &= std::uint16_t(~option->clears);
+    }
     m_core.SaveSettings();
     UpdateSettingsMenu();
 }
@@ -242,17 +246,33 @@ void CTamblinDlg::OnCommand(int id)
     }
     const int site = m_core.m_listType;
     switch (id) {
+    // The dialogs edit copies, stored when they close (what they stored
+    // before a refused OK included): a run going on meanwhile reads the
+    // settings. Saved on OK only.
     case kCmdDownSettings:
         if (site >= 0 && site < kSiteSlots) {
-            CDlgDownSet dialog(this, &m_core.m_settings.downParams[std::size_t(site)]);
-            if (dialog.exec() == QDialog::Accepted)
+            DownParams &stored = m_core.m_settings.downParams[std::size_t(site)];
+            DownParams params = stored;
+            CDlgDownSet dialog(this, &params);
+            const bool accepted = dialog.exec() == QDialog::Accepted;
+            {
+                std::lock_guard lock(m_core.m_settingsMutex);
+                stored = params;
+            }
+            if (accepted)
                 m_core.SaveSettings();
         }
         break;
     case kCmdNameSettings:
-        if (SiteRules *rules = CurrentRules()) {
-            CDlgSaveSet dialog(this, rules);
-            if (dialog.exec() == QDialog::Accepted)
+        if (SiteRules *stored = CurrentRules()) {
+            SiteRules rules = *stored;
+            CDlgSaveSet dialog(this, &rules);
+            const bool accepted = dialog.exec() == QDialog::Accepted;
+            {
+                std::lock_guard lock(m_core.m_settingsMutex);
+                *stored = rules;
+            }
+            if (accepted)
                 m_core.SaveSettings();
         }
         break;

@@ -102,6 +102,20 @@ void SetEnabled(std::initializer_list<QWidget *> controls, bool enabled)
 
 } // namespace
 
+#if defined(__SANITIZE_THREAD__)
+extern "C" void __tsan_acquire(void *addr);
+extern "C" void __tsan_release(void *addr);
+#define TAMBLIN_HANDED_OVER(addr) __tsan_release(addr)
+#define TAMBLIN_TAKEN_OVER(addr) __tsan_acquire(addr)
+#else
+#define TAMBLIN_HANDED_OVER(addr) ((void)(addr))
+#define TAMBLIN_TAKEN_OVER(addr) ((void)(addr))
+#endif
+
+// What the GUI thread wrote for a worker (a chosen-album list, a login
+// result) is the worker's once Wait returns. The mutex orders it; under
+// ThreadSanitizer, which in the window's process loses the GUI thread's
+// side of this mutex, the hand-over is also named to it.
 struct CTamblinDlg::PendingCall {
     std::mutex mutex;
     std::condition_variable changed;
@@ -111,6 +125,7 @@ struct CTamblinDlg::PendingCall {
     {
         {
             std::lock_guard lock(mutex);
+            TAMBLIN_HANDED_OVER(this);
             done = true;
         }
         changed.notify_all();
@@ -120,6 +135,7 @@ struct CTamblinDlg::PendingCall {
     {
         std::unique_lock lock(mutex);
         changed.wait(lock, [this] { return done; });
+        TAMBLIN_TAKEN_OVER(this);
     }
 };
 
