@@ -128,6 +128,7 @@ TEST_F(CookieStoreTest, MalformedAndDamagedLinesAreNeverStored)
     ASSERT_EQ(Store().ImportText("weibo.com\tFALSE\t/\tFALSE\t" + later + "\tSUB\tlogin\n"), 1);
     const QByteArray text = "\xEF\xBB\xBF" "a.example\tFALSE\t/\tFALSE\t0\tbom\t1\n" // mark ignored
                             "   #a\tFALSE\t/\tFALSE\t0\tblank\tcomment\n"               // a comment
+                            "\r#a\tFALSE\t/\tFALSE\t0\tcr\tcomment\n"                   // and after a CR
                             "b.example\tFALSE\t/\tFALSE\t0\tcr\tx\ry\n"                 // bare CR
                             "b.example\tFALSE\t/\tFALSE\t0\tn\x01\tv\n"                 // control in name
                             "b.example\tMAYBE\t/\tFALSE\t0\tflag\tv\n"
