@@ -179,6 +179,15 @@ TEST(CookieLineTest, ParsesWhatItWritesAndRejectsNonCookies)
     c.expires = 1999999999;
     EXPECT_EQ(CookieLine(c), QByteArray(".sina.com.cn\tTRUE\t/a\tFALSE\t1999999999\tn\tv=1"));
     EXPECT_EQ(ParseCookieLine(CookieLine(c)), c);
+    // Byte-order marks are kept, so a domain cookie never turns host-only
+    // or the other way round.
+    for (const QByteArray &line : {QByteArray("\xEF\xBB\xBF.a.com\tFALSE\t/\tFALSE\t0\t\xEF\xBB\xBFn\t\xEF\xBB\xBFv"),
+                                   QByteArray("\xEF\xBB\xBF\xEF\xBB\xBF" "a.com\tFALSE\t/\tFALSE\t0\tn\tv")}) {
+        const std::optional<Cookie> parsed = ParseCookieLine(line);
+        ASSERT_TRUE(parsed.has_value());
+        EXPECT_TRUE(parsed->hostOnly);
+        EXPECT_EQ(CookieLine(*parsed), line);
+    }
     EXPECT_FALSE(ParseCookieLine("# comment").has_value());
     EXPECT_FALSE(ParseCookieLine("").has_value());
     EXPECT_FALSE(ParseCookieLine("a\tb\tc").has_value());
