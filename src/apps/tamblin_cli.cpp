@@ -58,7 +58,9 @@ const char kUsage[] =
     "        blog article-list page (\"/s/articlelist_...\") its articles, a Weibo\n"
     "        page its Weibo albums (this needs the cookies of a Weibo login).\n"
     "\n"
-    "        The current directory is the start folder: \"soft.dat\" (settings and\n"
+    "        The start folder is the current directory, unless it is the home\n"
+    "        folder, the root or cannot be written; then it is the per-user\n"
+    "        data folder (~/.local/share/tamblin). \"soft.dat\" (settings and\n"
     "        address history) and \"下载器扩展设置.ini\" are read and written\n"
     "        there; a successful URL enters the address history.\n"
     "\n"
@@ -86,7 +88,7 @@ const char kUsage[] =
     "        user's folder and, for Weibo, its sub folder; the file and folder\n"
     "        names, the list-only mode, the title file, the skip rule and the\n"
     "        fix-ups follow the naming rules and option bits of the Sina site in\n"
-    "        \"soft.dat\" of the current directory.\n"
+    "        \"soft.dat\" of the start folder.\n"
     "\n"
     "        Pictures that do not download are listed in \"failed.txt\" in their\n"
     "        album's folder: one line each, the address, a tab, the file name and\n"
@@ -95,8 +97,9 @@ const char kUsage[] =
     "\n"
     "--albums LIST   Row numbers as list prints them, e.g. 1,3-5 (default: all).\n"
     "--save DIR      The save folder (default: the most recent save path of\n"
-    "                \"soft.dat\", else the current directory); once it could be\n"
-    "                made, it enters the save-path history.\n"
+    "                \"soft.dat\", else the start folder, or ~/Documents/Morvane\n"
+    "                when the start folder is the data folder); once it could\n"
+    "                be made, it enters the save-path history.\n"
     "--threads N     Pictures fetched at once, 1 to 15.\n"
     "--timeout S     Read time-out of a picture in seconds, 10 to 65535.\n"
     "--min-kb N      Keep only pictures of at least N KiB (0: no limit).\n"
@@ -114,7 +117,8 @@ const char kUsage[] =
     "        up after a grace period; a second Ctrl+C ends the program at once.\n"
     "\n"
     "Status lines and messages go to standard error. The proxy of the\n"
-    "environment (http_proxy, https_proxy, no_proxy) is used.\n"
+    "environment (http_proxy, https_proxy, no_proxy) is used; certificates\n"
+    "are checked against the system's, or the bundle CURL_CA_BUNDLE names.\n"
     "\n"
     "Exit status:\n"
     "  0  list: at least one album was found. download: every chosen album\n"
@@ -422,7 +426,8 @@ int RunDownloadCommand(const DownloadArgs &options)
     if (!StartCore(core, options.cookiesFile))
         return kExitUsage;
 
-    // The save folder: the option, else the most recent one kept, else here.
+    // The save folder: the option, else the most recent one kept, else the
+    // one the window would propose.
     QString savePath;
     if (!options.saveDir.isEmpty()) {
         savePath = QDir::toNativeSeparators(QDir(options.saveDir).absolutePath());
@@ -431,7 +436,7 @@ int RunDownloadCommand(const DownloadArgs &options)
     } else {
         savePath = core.m_settings.savePathHistory[0].Get();
         if (savePath.trimmed().isEmpty())
-            savePath = core.m_appDir;
+            savePath = StartFolder().savePath;
     }
 
     // The site's download settings (every run is Sina's), with this run's
