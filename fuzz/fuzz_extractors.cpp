@@ -16,6 +16,7 @@
 #include "net/HttpClient.h"
 #include "sources/SinaBlog.h"
 #include "sources/SinaPhoto.h"
+#include "sources/SourceSupport.h"
 #include "sources/Weibo.h"
 
 #include <QByteArrayList>
@@ -71,6 +72,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     fuzz::InitOnce();
     g_testFetchHook = ServePage;
+    // No pacing of the Weibo requests: it would hold each input for seconds.
+    SetServiceWaitScale(0.0);
     if (size < 2)
         return 0;
     const int extractor = data[0] % 6;

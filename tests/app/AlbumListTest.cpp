@@ -138,6 +138,18 @@ TEST(AddAlbum, LongNamesStayWithinEightyCharactersAndUnique)
     EXPECT_EQ(list.items[3]->name, QString(79, u'a'));
     list.AddAlbum(Album(QString(78, u'c') + u" .d"_s));
     EXPECT_EQ(list.items[4]->name, QString(78, u'c'));
+
+    // When the part kept is dots and blanks alone, its dots become
+    // ideographic full stops instead of leaving no name.
+    AlbumList dots;
+    dots.AddAlbum(Album(u". "_s + QString(90, u'.') + u"x"_s));
+    dots.AddAlbum(Album(u". "_s + QString(90, u'.') + u"x"_s));
+    const QString blankDots = u". "_s.repeated(40) + u"x"_s;
+    dots.AddAlbum(Album(blankDots));
+    dots.AddAlbum(Album(blankDots));
+    EXPECT_EQ(Names(dots), (QStringList{QString(80, QChar(0x3002)), QString(76, QChar(0x3002)) + u" (1)"_s,
+                                        blankDots.sliced(2),
+                                        u"\u3002 "_s.repeated(38).trimmed() + u" (1)"_s}));
 }
 
 TEST(AddAlbum, SixtyFiveThousandAlbumsOfOneName)

@@ -305,6 +305,9 @@ TEST_F(NamingRulesTest, FullPathDescriptionsAreCutInTheirFileNameOnly)
         {folder + longName, QString(250 - folder.size(), u'n') + u".jpg"_s},
         // Inner folders are cleaned and fitted like any name, never cut.
         {folder + u"s\tu\x01" "b*/x.png"_s, u"s_ub/x.png"_s},
+        {folder + QString::fromUtf16(u"n\0ul/f\0.png", 11), u"nul/f.png"_s},
+        // Another description resolving to a file already taken.
+        {folder + u"sub/../s\tub/./x.png"_s, u"s_ub/x.png(1).png"_s},
         {folder + QString(300, QChar(0x56FE)) + u"/y.gif"_s, QString(85, QChar(0x56FE)) + u"/y.gif"_s},
         // The same file as a plain name already taken: numbered from the
         // name before its extension was split off.

@@ -128,6 +128,7 @@ TEST_F(CookieStoreTest, MalformedAndDamagedLinesAreNeverStored)
     ASSERT_EQ(Store().ImportText("weibo.com\tFALSE\t/\tFALSE\t" + later + "\tSUB\tlogin\n"), 1);
     const QByteArray text = "\xEF\xBB\xBF" "a.example\tFALSE\t/\tFALSE\t0\tbom\t1\n" // mark ignored
                             "   #a\tFALSE\t/\tFALSE\t0\tblank\tcomment\n"               // a comment
+                            "\r#a\tFALSE\t/\tFALSE\t0\tcr\tcomment\n"                   // and after a CR
                             "b.example\tFALSE\t/\tFALSE\t0\tcr\tx\ry\n"                 // bare CR
                             "b.example\tFALSE\t/\tFALSE\t0\tn\x01\tv\n"                 // control in name
                             "b.example\tMAYBE\t/\tFALSE\t0\tflag\tv\n"
@@ -178,6 +179,15 @@ TEST(CookieLineTest, ParsesWhatItWritesAndRejectsNonCookies)
     c.expires = 1999999999;
     EXPECT_EQ(CookieLine(c), QByteArray(".sina.com.cn\tTRUE\t/a\tFALSE\t1999999999\tn\tv=1"));
     EXPECT_EQ(ParseCookieLine(CookieLine(c)), c);
+    // Byte-order marks are kept, so a domain cookie never turns host-only
+    // or the other way round.
+    for (const QByteArray &line : {QByteArray("\xEF\xBB\xBF.a.com\tFALSE\t/\tFALSE\t0\t\xEF\xBB\xBFn\t\xEF\xBB\xBFv"),
+                                   QByteArray("\xEF\xBB\xBF\xEF\xBB\xBF" "a.com\tFALSE\t/\tFALSE\t0\tn\tv")}) {
+        const std::optional<Cookie> parsed = ParseCookieLine(line);
+        ASSERT_TRUE(parsed.has_value());
+        EXPECT_TRUE(parsed->hostOnly);
+        EXPECT_EQ(CookieLine(*parsed), line);
+    }
     EXPECT_FALSE(ParseCookieLine("# comment").has_value());
     EXPECT_FALSE(ParseCookieLine("").has_value());
     EXPECT_FALSE(ParseCookieLine("a\tb\tc").has_value());

@@ -13,7 +13,7 @@ namespace {
 
 // `name` cut to at most `limit` characters, without splitting a surrogate
 // pair and without the blanks and dots the cut may leave at its end (the
-// name is a folder name).
+// name is a folder name). `name` starts with no blank.
 QString CutName(const QString &name, qsizetype limit)
 {
     if (name.size() <= limit)
@@ -22,9 +22,18 @@ QString CutName(const QString &name, qsizetype limit)
     if (length > 0 && name[length - 1].isHighSurrogate())
         --length;
     QString cut = name.left(length);
-    while (!cut.isEmpty() && (cut.back().isSpace() || cut.back() == u'.'))
-        cut.chop(1);
-    return cut;
+    qsizetype end = cut.size();
+    while (end > 0 && (cut[end - 1].isSpace() || cut[end - 1] == u'.'))
+        --end;
+    if (end > 0) {
+        cut.truncate(end);
+        return cut;
+    }
+    // Dots and blanks alone were kept: stripping them leaves no name, and a
+    // folder name of dots is no name either. The dots become ideographic
+    // full stops, as in a name of dots alone.
+    cut.replace(u'.', QChar(0x3002));
+    return cut.trimmed();
 }
 
 // Candidate n for `base`: "%s (%u)", the base shortened so that the whole

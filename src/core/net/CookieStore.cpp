@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QStandardPaths>
+#include <QStringDecoder>
 #include <QUrl>
 
 #include <algorithm>
@@ -99,6 +100,15 @@ std::int64_t ClampExpiry(double seconds)
     return seconds >= double(kMaxCookieExpiry) ? kMaxCookieExpiry : std::int64_t(seconds);
 }
 
+// A field's text with a leading byte-order mark kept (QString::fromUtf8
+// drops one), so that a cookie reads back from its line as it was written.
+QString FieldText(QByteArrayView bytes)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8,
+                           QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    return decoder(bytes);
+}
+
 // The lines of a cookies.txt text; a UTF-8 byte-order mark before the first
 // one is no part of it.
 QList<QByteArray> FileLines(QByteArrayView text)
@@ -149,9 +159,9 @@ std::optional<Cookie> ParseCookieLine(QByteArrayView line)
     const std::optional<bool> secure = ReadFlag(fields[3]);
     if (!subdomains || !secure)
         return std::nullopt;
-    cookie.domain = QString::fromUtf8(domain);
+    cookie.domain = FieldText(domain);
     cookie.hostOnly = !dotted && !*subdomains;
-    cookie.path = QString::fromUtf8(fields[2]);
+    cookie.path = FieldText(fields[2]);
     if (!cookie.path.startsWith(u'/'))
         cookie.path = u"/"_s;
     cookie.secure = *secure;
@@ -161,9 +171,9 @@ std::optional<Cookie> ParseCookieLine(QByteArrayView line)
     if (!ok || std::isnan(expires))
         return std::nullopt;
     cookie.expires = ClampExpiry(expires);
-    cookie.name = QString::fromUtf8(fields[5]);
+    cookie.name = FieldText(fields[5]);
     if (fields.size() > 6)
-        cookie.value = QString::fromUtf8(fields.mid(6).join('\t'));
+        cookie.value = FieldText(fields.mid(6).join('\t'));
     if (!IsStorable(cookie))
         return std::nullopt;
     return cookie;
