@@ -19,6 +19,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QEventLoop>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -68,15 +69,26 @@ int main(int argc, char **argv)
         return 1;
     }
     // The service builds and compresses its answer before anything is timed.
-    {
+    // A second fetch tells how much of the run is the page's transfer alone.
+    qint64 fetchMs = 0;
+    for (int i = 0; i < 2; ++i) {
+        QElapsedTimer fetch;
+        fetch.start();
         UrlSource source;
         UrlRequest request = PageRequest();
         request.url = endpoints::WeiboAlbumListUrl(u"65535"_s);
         source.Fetch(request, 0);
+        fetchMs = fetch.elapsed();
     }
 
     QTemporaryDir start;
     const QString folder = start.path() + u"/"_s;
+    // The run makes two Weibo page requests; the one-second pacing between
+    // them is the service's due, not the window's work, and is left out.
+    QFile ini(folder + u"下载器扩展设置.ini"_s);
+    if (!ini.open(QIODevice::WriteOnly) || ini.write("[微博]\r\n请求间隔毫秒=0\r\n") < 0)
+        return 1;
+    ini.close();
     CTamblinDlg window(StartFolders{folder, folder});
     window.Start();
     QElapsedTimer wait;
@@ -120,10 +132,11 @@ int main(int argc, char **argv)
     meter.stop();
 
     const int rows = grid->GetRowCount() - grid->GetFixedRowCount();
-    std::printf("list %d Weibo albums into the window (offscreen), fake service on loopback:\n", kAlbums);
+    std::printf("list %d Weibo albums into the window (offscreen), fake service on loopback, no Weibo pacing:\n", kAlbums);
     std::printf("  rows shown:                 %d\n", rows);
     std::printf("  time to the last row shown: %.0f ms\n", double(lastRowMs));
     std::printf("  whole run (idle again):     %.0f ms\n", double(run.elapsed()));
+    std::printf("  the album list page alone:  %.0f ms (one fetch, before the run)\n", double(fetchMs));
     std::printf("  longest event-loop stall:   %.1f ms (how late the 1 ms timer fired)\n", double(longestStallNs) / 1e6);
     std::printf("  longest GUI-thread work between two timer ticks: %.1f ms of CPU\n", double(longestBusyNs) / 1e6);
     std::printf("  peak RSS:                   %.1f MiB (%.1f MiB before the run)\n", PeakRssMiB(), rssBefore);
