@@ -145,4 +145,16 @@ void ShowOkMessage(QWidget *parent, const QString &text)
     box.exec();
 }
 
+void CentreOnParent(QWidget *window)
+{
+    QRect area;
+    const QWidget *parent = window->parentWidget();
+    if (parent && parent->isVisible())
+        area = parent->frameGeometry();
+    else if (const QScreen *screen = QGuiApplication::primaryScreen())
+        area = screen->availableGeometry();
+    if (area.isValid())
+        window->move(area.center() - window->rect().center());
+}
+
 } // namespace tamblin

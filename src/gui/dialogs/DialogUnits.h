@@ -73,4 +73,8 @@ QString ControlName(int id);
 // A plain message box with an OK button, as the dialogs report errors.
 void ShowOkMessage(QWidget *parent, const QString &text);
 
+// Moves `window` to the middle of its visible parent, or of the primary
+// screen's free area when it has none.
+void CentreOnParent(QWidget *window);
+
 } // namespace tamblin

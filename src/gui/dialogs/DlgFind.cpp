@@ -4,13 +4,11 @@
 #include "grid/MyGridCtrl.h"
 
 #include <QCheckBox>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
-#include <QScreen>
 #include <QToolButton>
 #include <QWindow>
 
@@ -62,13 +60,7 @@ void CDlgFind::OpenFind(CMyGridCtrl *grid)
         m_grid->SetExclusiveSelection(true);
     SetMode(kModeFind);
     show();
-    QRect area;
-    if (parentWidget() && parentWidget()->isVisible())
-        area = parentWidget()->frameGeometry();
-    else if (const QScreen *screen = QGuiApplication::primaryScreen())
-        area = screen->availableGeometry();
-    if (area.isValid())
-        move(area.center() - rect().center());
+    CentreOnParent(this);
     raise();
     activateWindow();
     m_edit->setFocus();

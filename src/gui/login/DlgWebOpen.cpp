@@ -10,7 +10,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QScreen>
 #include <QTimer>
 #include <QUrl>
 
@@ -119,13 +118,7 @@ void CDlgWebOpen::showEvent(QShowEvent *event)
     if (m_opened)
         return;
     m_opened = true;
-    QRect area;
-    if (parentWidget() && parentWidget()->isVisible())
-        area = parentWidget()->frameGeometry();
-    else if (const QScreen *screen = QGuiApplication::primaryScreen())
-        area = screen->availableGeometry();
-    if (area.isValid())
-        move(area.center() - rect().center());
+    CentreOnParent(this);
     OpenStartPage();
 }
 
