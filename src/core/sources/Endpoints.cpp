@@ -153,7 +153,7 @@ QString LoginStartPage(LoginSite site, QStringView qqNumber)
     case LoginSite::Moko:
         return u"https://www.moko.cc/login.html"_s;
     case LoginSite::Weibo:
-        return u"https://"_s + kWeiboHost.toString() + u"/login.php"_s;
+        return WeiboLoginUrl();
     case LoginSite::Taobao:
         return u"https://login.taobao.com/"_s;
     case LoginSite::Site56:
