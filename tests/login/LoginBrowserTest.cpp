@@ -116,13 +116,14 @@ const QStringList kLogin{u"SUB=fake-login"_s, u"SUBP=script-login"_s};
 
 TEST_F(LoginBrowserTest, ALoginReachesTheStoreAndTheNextProcessAndALogoutRemovesIt)
 {
-    // A worker asks for a login: the window runs modally on the GUI thread,
-    // and is closed by hand once the page has loaded and the cookies are in.
-    QObject gui;
+    // A worker asks the main window for a login: the browser runs modally on
+    // the GUI thread, and is closed by hand once the page has loaded and the
+    // cookies are in.
+    CTamblinDlg gui(StartFolders{s_dir->Path(), s_dir->Path()});
     std::atomic<bool> returned = false;
     bool shown = false;
     std::thread worker([&] {
-        shown = CDlgWebOpen::RunModalFromWorker(&gui, u"http://weibo.com/fake/login"_s);
+        shown = gui.OpenLogin(u"http://weibo.com/fake/login"_s);
         returned = true;
     });
     bool loggedIn = false;

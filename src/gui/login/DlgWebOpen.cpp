@@ -1,11 +1,9 @@
 #include "login/DlgWebOpen.h"
 
 #include "app/ClipboardText.h"
-#include "app/GuiThread.h"
 #include "dialogs/DialogUnits.h"
 #include "login/BrowserSetup.h"
 
-#include <QEventLoop>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -163,23 +161,6 @@ CDlgWebOpen *CDlgWebOpen::OpenModal(const QString &startUrl)
     connect(dialog, &QDialog::finished, dialog, [] { FlushLoginCookies(); });
     dialog->show();
     return dialog;
-}
-
-bool CDlgWebOpen::RunModal(const QString &startUrl)
-{
-    QPointer<CDlgWebOpen> dialog = OpenModal(startUrl);
-    const bool shown = dialog->BrowserAvailable();
-    QEventLoop loop;
-    connect(dialog, &QDialog::finished, &loop, &QEventLoop::quit);
-    loop.exec();
-    return shown;
-}
-
-bool CDlgWebOpen::RunModalFromWorker(QObject *guiContext, const QString &startUrl)
-{
-    bool shown = false;
-    RunOnGui(guiContext, [&] { shown = RunModal(startUrl); });
-    return shown;
 }
 
 } // namespace tamblin

@@ -49,12 +49,6 @@ public:
     // application-modal on the GUI thread; it deletes itself when closed,
     // after its cookies have reached the store (finished() tells).
     static CDlgWebOpen *OpenModal(const QString &startUrl);
-    // The same, returning once the window is closed; true when a browser
-    // was shown.
-    static bool RunModal(const QString &startUrl);
-    // The same from any thread, run on the thread of `guiContext` while the
-    // caller waits: what the window's WindowPort::OpenLogin does.
-    static bool RunModalFromWorker(QObject *guiContext, const QString &startUrl);
 
 protected:
     bool event(QEvent *event) override;
