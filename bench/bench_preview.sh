@@ -8,6 +8,7 @@
 #   bash bench/bench_preview.sh [--sequential] [path/to/bench_preview]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. tests/fake_service/start.sh
 sequential=0
 if [ "${1:-}" = "--sequential" ]; then sequential=1; shift; fi
 driver=${1:-$PWD/build/bench/bench_preview}
@@ -28,11 +29,7 @@ n = int(sys.argv[1])
 pictures = {"http://ww1.sinaimg.cn/thumb300/cover%d.jpg" % i: {"format": "jpeg", "size": 12000} for i in range(n)}
 print(json.dumps({"pictures": pictures, "faults": [{"match": "http://ww1.sinaimg.cn/", "delay": 0.08}]}))
 PY
-python3 tests/fake_service/fake_service.py --data "$work/data.json" --log "$work/requests.log" >"$work/port" &
-service_pid=$!
-for _ in $(seq 100); do [ -s "$work/port" ] && break; sleep 0.1; done
-export http_proxy=http://127.0.0.1:$(head -n1 "$work/port")
-unset no_proxy NO_PROXY
+start_fake_service "$work/data.json" "$work" --log "$work/requests.log"
 export TAMBLIN_COOKIE_FILE=
 
 pattern='http://ww1.sinaimg.cn/thumb300/cover%1.jpg'

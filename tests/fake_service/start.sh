@@ -1,14 +1,16 @@
 # Sourced by scripts that run tamblin-cli against the fake Sina service.
 #
-#   start_fake_service DATA WORK   # DATA: the service's data file; WORK: a
-#                                  # scratch folder for its port file
+#   start_fake_service DATA WORK [ARG...]   # DATA: the service's data file;
+#                                           # WORK: a scratch folder for its
+#                                           # port file; ARGs go to the service
 # Starts the service on a free loopback port, points http_proxy and https_proxy
 # at it, CURL_CA_BUNDLE at its test authority (WORK/tls/ca.pem), and sets
 # `port` and `service_pid`; the caller kills service_pid when done.
 start_fake_service() {
   local data=$1 work=$2 here _
+  shift 2
   here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-  python3 "$here/fake_service.py" --data "$data" --tls-dir "$work/tls" >"$work/port" &
+  python3 "$here/fake_service.py" --data "$data" --tls-dir "$work/tls" "$@" >"$work/port" &
   service_pid=$!
   for _ in $(seq 100); do
     [ -s "$work/port" ] && break
