@@ -3,6 +3,7 @@
 #include "download/FileUtils.h"
 #include "download/ListFiles.h"
 #include "download/NamingRules.h"
+#include "download/WorkerPool.h"
 
 #include "RecordingWindow.h"
 #include "TestSupport.h"
@@ -129,6 +130,36 @@ TEST_F(NamingRulesTest, DescriptionNamesAreMadeUniqueFromTheirBase)
     EXPECT_EQ(FindFileName(g_jobs, u"ALBUM(1).JPG"_s), 1);
     EXPECT_EQ(FindFileName(g_jobs, u"a.png"_s), 3);
     EXPECT_EQ(FindFileName(g_jobs, u"Album(3).jpg"_s), -1);
+}
+
+TEST_F(NamingRulesTest, ClipsKeepTheirOwnExtensionBesideTheirStillAndEscapeTheSizeLimits)
+{
+    AddAlbum(u"Wall"_s);
+    Rules().fileNameMode = 0;
+    PictureExtras mov;
+    mov.clipExtension = u".mov"_s;
+    PictureExtras mp4;
+    mp4.clipExtension = u".mp4"_s;
+    mp4.postTime = 1614054527;
+    Add(u"http://p/a.jpg"_s, u"abc.jpg"_s);
+    AddPictureJob(core, u"http://v/abc.mov"_s, u"abc.mov"_s, QString(), 0, mov);
+    AddPictureJob(core, u"http://v/m.mp4"_s, u"4999"_s, QString(), 0, mp4);
+    // Numbered as pictures are, from the name before its extension was split.
+    AddPictureJob(core, u"http://v/again.mov"_s, u"abc.mov"_s, QString(), 0, mov);
+
+    EXPECT_EQ(g_jobs.fileNames, (QStringList{u"abc.jpg"_s, u"abc.mov"_s, u"4999.mp4"_s, u"abc.mov(1).mov"_s}));
+    g_minKb = 50;
+    g_maxKb = 60;
+    const PictureJob still = MakePictureJob(g_jobs, 0);
+    const PictureJob clip = MakePictureJob(g_jobs, 2);
+    g_minKb = 0;
+    g_maxKb = 0;
+    EXPECT_EQ(still.minKb, 50u);
+    EXPECT_EQ(still.maxKb, 60u);
+    EXPECT_EQ(clip.minKb, 0u);
+    EXPECT_EQ(clip.maxKb, 0u);
+    EXPECT_EQ(clip.postTime, 1614054527);
+    EXPECT_EQ(still.postTime, 0);
 }
 
 TEST_F(NamingRulesTest, AddressNames)

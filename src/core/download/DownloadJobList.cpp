@@ -13,6 +13,7 @@ void DownloadJobList::Clear()
     urls.clear();
     fileNames.clear();
     headers.clear();
+    extras.clear();
     listingError.clear();
     referer.clear();
     nameIndex.clear();
@@ -36,6 +37,11 @@ QString DownloadJobList::RequestHeaders(qsizetype i) const
     if (!lines.isEmpty() && !lines.endsWith(u"\r\n"))
         lines += u"\r\n"_s;
     return lines + u"Referer: "_s + referer;
+}
+
+PictureExtras DownloadJobList::Extras(qsizetype i) const
+{
+    return i < extras.size() ? extras.at(i) : PictureExtras();
 }
 
 } // namespace tamblin

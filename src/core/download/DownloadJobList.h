@@ -17,6 +17,20 @@ namespace tamblin {
 
 class WindowPort;
 
+// What an extractor knows of a picture beyond its address and title.
+struct PictureExtras {
+    // A clip (the motion of a Live Photo, a video) rather than a picture: it
+    // is saved under this extension (".mov", ".mp4") and the size limits,
+    // which are meant for pictures, do not apply to it. Empty: a picture.
+    QString clipExtension;
+    // When the service says the picture was posted, seconds since 1970; 0
+    // when it does not say.
+    std::int64_t postTime = 0;
+    // The address does not tell the picture's format: once saved, the file
+    // takes the extension its first bytes call for.
+    bool extensionFromBytes = false;
+};
+
 struct DownloadJobList {
     // The picture's address; a fallback address may follow the first "\r\n".
     QStringList urls;
@@ -24,6 +38,8 @@ struct DownloadJobList {
     QStringList fileNames;
     // Extra request header lines; as long as `urls`, or empty.
     QStringList headers;
+    // What the extractor knew of each picture; as long as `urls`, or empty.
+    QList<PictureExtras> extras;
     // Folder of the current album, ending in the native separator.
     QString folder;
     // Why the picture listing of the album broke off (a page that could not
@@ -49,7 +65,7 @@ struct DownloadJobList {
     QHash<QString, unsigned> nextNumber;
     qsizetype indexedNames = 0;
 
-    // Empties the three arrays, the listing error, the Referer and the name
+    // Empties the four arrays, the listing error, the Referer and the name
     // lookup; keeps the folder and the progress receiver.
     void Clear();
 
@@ -59,6 +75,8 @@ struct DownloadJobList {
     // The header lines of job `i`'s request: its own, then the album's
     // Referer unless they name one.
     QString RequestHeaders(qsizetype i) const;
+    // The extras of job `i` (none given: a picture of unknown time).
+    PictureExtras Extras(qsizetype i) const;
 };
 
 // The one job list of the program.

@@ -258,6 +258,12 @@ QString AlbumFolderFor(const TamblinCore &core, int albumIndex, const QString &b
 void AddPictureJob(TamblinCore &core, const QString &address, const QString &description,
                    const QString &headers, int albumIndex)
 {
+    AddPictureJob(core, address, description, headers, albumIndex, PictureExtras());
+}
+
+void AddPictureJob(TamblinCore &core, const QString &address, const QString &description,
+                   const QString &headers, int albumIndex, const PictureExtras &extras)
+{
     DownloadJobList &jobs = g_jobs;
     const ST_PERLISTRECORD *album = core.m_albums.At(albumIndex);
     if (!album)
@@ -296,7 +302,12 @@ void AddPictureJob(TamblinCore &core, const QString &address, const QString &des
         CutToLength(name, kMaxPathLength - jobs.folder.size());
 
     QString ext = u".jpg"_s;
-    if (HasImageExtension(name)) {
+    if (!extras.clipExtension.isEmpty()) {
+        // A clip keeps the base name of its still, with its own extension.
+        ext = extras.clipExtension;
+        if (name.endsWith(ext, Qt::CaseInsensitive))
+            name.chop(ext.size());
+    } else if (HasImageExtension(name)) {
         const qsizetype dot = name.lastIndexOf(u'.');
         ext = name.mid(dot);
         name.truncate(dot);
@@ -329,6 +340,8 @@ void AddPictureJob(TamblinCore &core, const QString &address, const QString &des
     jobs.urls.append(address);
     jobs.fileNames.append(name);
     jobs.headers.append(headers);
+    jobs.extras.resize(jobs.urls.size() - 1);
+    jobs.extras.append(extras);
     const QString key = NameKey(jobs, name);
     if (!jobs.nameIndex.contains(key))
         jobs.nameIndex.insert(key, jobs.fileNames.size() - 1);

@@ -16,13 +16,18 @@ class TamblinCore;
 struct DownloadJobList;
 struct ST_PERLISTRECORD;
 struct SiteRules;
+struct PictureExtras;
 
 // Called by a picture extractor on the download thread, once per picture in
 // the order found. `headers` are extra request lines for the fetch (may be
-// empty), `albumIndex` the album's index in core.m_albums. Afterwards the
-// extractor ends its listing when core.m_downState is 2 or 3.
+// empty), `albumIndex` the album's index in core.m_albums, `extras` what
+// else the extractor knows of the picture (a clip is named with its own
+// extension). Afterwards the extractor ends its listing when
+// core.m_downState is 2 or 3.
 void AddPictureJob(TamblinCore &core, const QString &address, const QString &description,
                    const QString &headers, int albumIndex);
+void AddPictureJob(TamblinCore &core, const QString &address, const QString &description,
+                   const QString &headers, int albumIndex, const PictureExtras &extras);
 
 // Index of the first entry of jobs.fileNames that names the same file as
 // `name` (a plain name and a full path below jobs.folder compare by the

@@ -168,9 +168,13 @@ PictureJob MakePictureJob(const DownloadJobList &jobs, qsizetype index)
     }
     job.headers = jobs.RequestHeaders(index);
     job.filePath = jobs.FilePath(index);
-    job.minKb = g_minKb;
-    job.maxKb = g_maxKb;
+    const PictureExtras extras = jobs.Extras(index);
+    // The size limits sort pictures; a clip is wanted whatever its size.
+    const bool clip = !extras.clipExtension.isEmpty();
+    job.minKb = clip ? 0 : g_minKb.load();
+    job.maxKb = clip ? 0 : g_maxKb.load();
     job.timeoutSec = g_timeoutSec;
+    job.postTime = extras.postTime;
     return job;
 }
 

@@ -81,9 +81,11 @@ struct PictureJob {
     QString fallback; // the text after the first CR LF of the job's address
     QString headers;
     QString filePath;
-    std::uint32_t minKb = 0;
+    std::uint32_t minKb = 0; // both 0 for a clip
     std::uint32_t maxKb = 0;
     std::uint32_t timeoutSec = 0;
+    // When the service says the picture was posted (seconds since 1970), or 0.
+    std::int64_t postTime = 0;
     // Set when the picture is to be given up (see JoinAbandonedWorkers).
     const std::atomic<bool> *cancel = nullptr;
 };
