@@ -3,10 +3,12 @@
 #include "app/Ini.h"
 #include "app/WindowPort.h"
 #include "net/HttpClient.h"
+#include "net/SafeFile.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
+#include <QLockFile>
+#include <QStringList>
 
 #include <algorithm>
 
@@ -36,6 +38,33 @@ std::uint8_t TextOption(const QString &value)
     if (value.startsWith(u"BIG5"))
         return kTextBig5;
     return 0; // "ANSI" and anything else
+}
+
+// This run's entries that the file lacks (its own additions) first, then
+// the file's, newest first as each list is kept.
+void MergeHistory(std::array<FixedText<kHistoryUnits>, kHistoryEntries> &ours,
+                  const std::array<FixedText<kHistoryUnits>, kHistoryEntries> &onDisk)
+{
+    QStringList merged;
+    auto contains = [](const QStringList &list, const QString &text) {
+        return list.contains(text, Qt::CaseInsensitive);
+    };
+    QStringList disk;
+    for (const auto &entry : onDisk) {
+        if (!entry.Get().isEmpty())
+            disk.append(entry.Get());
+    }
+    for (const auto &entry : ours) {
+        const QString text = entry.Get();
+        if (!text.isEmpty() && !contains(disk, text) && !contains(merged, text))
+            merged.append(text);
+    }
+    for (const QString &text : std::as_const(disk)) {
+        if (!contains(merged, text))
+            merged.append(text);
+    }
+    for (std::size_t i = 0; i < ours.size(); ++i)
+        ours[i].Set(qsizetype(i) < merged.size() ? merged[qsizetype(i)] : QString());
 }
 
 } // namespace
@@ -93,19 +122,29 @@ bool TamblinCore::SaveSettings()
     // The new image goes to a temporary file beside the old one and replaces
     // it only when completely written, so a crash or a full disk never
     // leaves a damaged "soft.dat".
+    //
+    // Runs started from the same folder share the file: under a lock, the
+    // histories another run saved meanwhile are merged into this one's, so
+    // that the last save does not drop them.
+    QLockFile fileLock(SettingsPath() + u".lock"_s);
+    fileLock.setStaleLockTime(30000);
+    const bool locked = fileLock.tryLock(10000);
+    QFile old(SettingsPath());
     QByteArray bytes;
     {
         std::lock_guard settings(m_settingsMutex);
+        if (locked && old.open(QIODevice::ReadOnly)) {
+            const QByteArray oldBytes = old.read(kSoftSettingsSize);
+            if (!oldBytes.isEmpty()) {
+                const SoftSettings onDisk = SoftSettings::FromBytes(oldBytes);
+                MergeHistory(m_settings.addressHistory, onDisk.addressHistory);
+                MergeHistory(m_settings.savePathHistory, onDisk.savePathHistory);
+            }
+        }
         bytes = m_settings.ToBytes();
     }
-    QSaveFile file(SettingsPath());
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    SafeFile file(SettingsPath());
+    return file.Open() && file.Write(bytes) && file.Commit();
 }
 
 bool TamblinCore::AddHistory(int which, const QString &text)

@@ -2,12 +2,12 @@
 
 #include "download/DownloadJobList.h"
 #include "download/FileUtils.h"
+#include "net/SafeFile.h"
 #include "text/TextUtils.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QTemporaryFile>
 
 #include <algorithm>
@@ -229,10 +229,8 @@ bool WriteFailedList(const QString &folder, const QList<FailedPicture> &pictures
     for (const FailedPicture &picture : pictures)
         text += (Field(picture.url) + u'\t' + Field(RelativeName(picture.fileName, folder)) + u'\t'
                  + Field(picture.reason) + u'\n').toUtf8();
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size())
-        return false;
-    return file.commit();
+    SafeFile file(path);
+    return file.Open() && file.Write(text) && file.Commit();
 }
 
 } // namespace tamblin

@@ -1,11 +1,12 @@
 #include "net/CookieStore.h"
 
+#include "net/SafeFile.h"
+
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <QStringDecoder>
 #include <QUrl>
@@ -245,9 +246,12 @@ void CookieStore::SaveLocked()
 {
     if (m_path.isEmpty())
         return;
-    QDir().mkpath(QFileInfo(m_path).absolutePath());
-    QSaveFile file(m_path);
-    if (!file.open(QIODevice::WriteOnly))
+    // The store holds a login: its folder and file are the owner's alone,
+    // and an older, looser file is tightened as it is replaced. A file that
+    // cannot be written whole (a full disk) leaves the old one as it was.
+    MakePrivateFolder(QFileInfo(m_path).absolutePath());
+    SafeFile file(m_path, SafeFile::Access::Private);
+    if (!file.Open())
         return;
     QByteArray text = "# Netscape HTTP Cookie File\n";
     const std::int64_t now = Now();
@@ -255,8 +259,8 @@ void CookieStore::SaveLocked()
         if (!Expired(cookie, now))
             text += CookieLine(cookie) + '\n';
     }
-    file.write(text);
-    file.commit();
+    if (file.Write(text))
+        file.Commit();
 }
 
 bool CookieStore::PutLocked(const Cookie &cookie)

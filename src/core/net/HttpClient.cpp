@@ -3,12 +3,12 @@
 #include "net/ConnectionShare.h"
 #include "net/CookieStore.h"
 #include "net/Inflate.h"
+#include "net/SafeFile.h"
 #include "text/TextUtils.h"
 
 #include <curl/curl.h>
 
 #include <QFile>
-#include <QSaveFile>
 #include <QUrl>
 
 #include <algorithm>
@@ -36,6 +36,8 @@ constexpr long kMaxRedirects = 10;
 // Real header blocks are a few kilobytes; a server that never stops sending
 // header lines is cut off here.
 constexpr qint64 kMaxHeaderBytes = 256 * 1024;
+// What file mode keeps of an error page: enough to tell a rate limit by.
+constexpr qsizetype kMaxErrorPageBytes = 64 * 1024;
 
 bool IsUnsafe(unsigned char c)
 {
@@ -139,7 +141,8 @@ struct Exchange {
     const UrlRequest &request;
     CURL *easy = nullptr;
     bool textMode = true;
-    std::unique_ptr<QSaveFile> file;
+    std::unique_ptr<SafeFile> file;
+    bool errorPage = false;   // file mode: an error answer, kept as text
     QByteArray block;         // header block being received
     qint64 headerBytes = 0;
     bool finalHeaders = false;
@@ -188,6 +191,12 @@ struct Exchange {
             source.finalUrl = QString::fromUtf8(effective);
         source.responseHeaders = QString::fromLatin1(block);
         source.gzipped = block.contains("gzip");
+        // An error page is not the picture asked for, whatever its size; its
+        // start is kept as text, for the caller to tell a rate limit by it.
+        if (!textMode && code >= 400) {
+            errorPage = true;
+            return true;
+        }
         QString rest = source.responseHeaders;
         if (SkipToMarker(rest, u"Content-Length:", 1) >= 0) {
             const qint64 announced = LeadingNumber(rest);
@@ -196,11 +205,8 @@ struct Exchange {
                 return Fail(FetchError::SizeLimit);
         }
         if (!textMode) {
-            // An error page is not the picture asked for.
-            if (code >= 400)
-                return Fail(FetchError::HttpStatus);
-            file = std::make_unique<QSaveFile>(request.filePath);
-            if (!file->open(QIODevice::WriteOnly))
+            file = std::make_unique<SafeFile>(request.filePath);
+            if (!file->Open())
                 return Fail(FetchError::Write);
         }
         return true;
@@ -217,10 +223,14 @@ struct Exchange {
     // Takes the bytes of one read; false ends the reading.
     bool TakeBody(const char *data, qsizetype n)
     {
+        if (errorPage) {
+            source.body.append(data, std::min(n, kMaxErrorPageBytes - source.body.size()));
+            return source.body.size() < kMaxErrorPageBytes || Fail(FetchError::HttpStatus);
+        }
         if (!textMode) {
             if (received + n > request.maxFileBytes)
                 return Fail(FetchError::SizeLimit);
-            if (file->write(data, n) != n)
+            if (!file->Write(data, n))
                 return Fail(FetchError::Write);
             received += n;
         } else {
@@ -679,6 +689,8 @@ bool UrlSource::FetchOnce(const UrlRequest &request, int options)
     curl_slist_free_all(headers);
 
     bodyBytes = ex.BodySize();
+    if (ex.errorPage)
+        ok = ex.Fail(FetchError::HttpStatus);
     if (ok) {
         const qint64 size = bodyBytes;
         if (size < qint64(request.minSizeKb) * 1024
@@ -690,16 +702,18 @@ bool UrlSource::FetchOnce(const UrlRequest &request, int options)
     if (ok && ex.textMode && gzipped && InflatedSize(body.constData(), body.size(), maxTextBytes) < 0)
         ok = ex.Fail(FetchError::SizeLimit);
     if (ex.file) {
-        if (ok && !ex.file->commit())
+        if (ok && !ex.file->Commit())
             ok = ex.Fail(FetchError::Write);
         if (!ok)
-            ex.file->cancelWriting();
-        ex.file.reset(); // without a commit the temporary file is removed
+            ex.file->Cancel();
     }
     if (!ok) {
         error = ex.reason == FetchError::None ? FetchError::Other : ex.reason;
         errorText = DescribeError(error, HostOf(url), status, curlError);
+        if (error == FetchError::Write && ex.file)
+            errorText = ex.file->ErrorText();
     }
+    ex.file.reset();
     return ok;
 }
 

@@ -72,8 +72,9 @@ struct UrlRequest {
     QByteArray retryText;   // content check: found in the body = failed attempt
     // Empty: the body stays in memory (text mode). Otherwise it is streamed
     // to a temporary file beside this one and renamed to it only when it is
-    // complete and within the limits; a failed fetch leaves no file (and an
-    // earlier file of that name untouched).
+    // complete, within the limits and wholly on disk (SafeFile); a failed
+    // fetch leaves no file (and an earlier file of that name untouched). A
+    // full disk fails with FetchError::Write and the text kDiskFullText.
     QString filePath;
     std::optional<QByteArray> postBody;
     std::uint32_t readTimeoutMs;    // each wait for response bytes; 0: none
@@ -126,8 +127,9 @@ public:
     // not verify: ...").
     FetchError error = FetchError::None;
     QString errorText;
-    // Text mode: the body (after marker cutting). File mode: stays empty, the
-    // body goes straight to the file; look at bodyBytes or the result.
+    // Text mode: the body (after marker cutting). File mode: the body goes
+    // straight to the file; this holds only the start (64 KiB) of an error
+    // page, so that a caller can tell a rate-limit answer by it.
     QByteArray body;
     // Bytes of the body of the last exchange: body.size() in text mode, the
     // bytes written in file mode.

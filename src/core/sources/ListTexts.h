@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/StoredTexts.h"
+#include "net/RateLimit.h" // the rate-limit texts
 
 #include <QString>
 #include <QStringList>
@@ -24,8 +25,6 @@ inline constexpr char16_t kGetAlbumsButton[] = u"获取相册";
 inline constexpr char16_t kStopGettingButton[] = u"终止获取";
 
 // Today's services: rate limits, certificates, the Weibo image wall.
-inline constexpr char16_t kRateLimitWait[] = u"请求过于频繁，%1秒后重试";
-inline constexpr char16_t kRateLimitRetrying[] = u"请求过于频繁，正在重试";
 inline constexpr char16_t kRateLimitGaveUp[] = u"%1 请求过于频繁（HTTP %2），重试%3次后仍被拒绝，请稍后再试";
 inline constexpr char16_t kSecureConnectFailed[] = u"无法建立安全连接：%1";
 inline constexpr char16_t kWeiboError[] = u"微博返回错误：%1（%2）";

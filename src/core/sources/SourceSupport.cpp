@@ -35,13 +35,10 @@ constexpr std::uint32_t kPageTimeoutMs = 20000;
 
 using Clock = std::chrono::steady_clock;
 
-constexpr std::int64_t kRateLimitFirstWaitMs = 5000;
-constexpr std::int64_t kRateLimitLongestWaitMs = 5 * 60 * 1000;
 // A 5xx page is asked again as an empty Weibo page is: after 3 s, then
 // after 1.5 s.
 constexpr std::int64_t kServerErrorWaitsMs[] = {3000, 1500};
 
-std::atomic<double> g_waitScale{1.0};
 
 // The Weibo hosts see at most one page request per pace interval from the
 // whole program.
@@ -52,14 +49,14 @@ thread_local QString t_sourceFailure;
 
 std::chrono::duration<double, std::milli> Scaled(std::int64_t ms)
 {
-    return std::chrono::duration<double, std::milli>(double(ms) * std::max(0.0, g_waitScale.load()));
+    return ScaledWait(ms);
 }
 
 // Waits until `end` in short slices; `tick` is told the unscaled seconds
 // left each time they change. False when the run was asked to stop.
 bool WaitUntil(const TamblinCore &core, Clock::time_point end, const std::function<void(int)> &tick = {})
 {
-    const double scale = g_waitScale.load();
+    const double scale = ServiceWaitScale();
     int shown = -1;
     for (;;) {
         if (RunStopAsked(core))
@@ -112,16 +109,6 @@ void Fail(const TamblinCore &core, const QString &note)
     WaitText(core, note);
 }
 
-// The value of header `name` in a raw header block, or null.
-QString HeaderValue(const QString &block, QStringView name)
-{
-    for (QStringView line : QStringView(block).split(u"\r\n")) {
-        const qsizetype colon = line.indexOf(u':');
-        if (colon > 0 && line.first(colon).trimmed().compare(name, Qt::CaseInsensitive) == 0)
-            return line.sliced(colon + 1).trimmed().toString();
-    }
-    return {};
-}
 
 } // namespace
 
@@ -184,40 +171,6 @@ bool FetchText(const TamblinCore &core, UrlSource &source, UrlRequest &request, 
     return !text.isEmpty();
 }
 
-bool IsRateLimited(const UrlSource &source)
-{
-    switch (source.status) {
-    case 418:
-    case 429:
-    case 432:
-        return true;
-    case 403: {
-        const QString text = source.GetText(kTextInflate | kTextUtf8);
-        return text.contains(u"100005") || text.contains(u"请求过于频繁");
-    }
-    default:
-        return false;
-    }
-}
-
-std::int64_t RateLimitWaitMs(int retry, const QString &responseHeaders)
-{
-    const QString retryAfter = HeaderValue(responseHeaders, u"Retry-After");
-    if (!retryAfter.isEmpty()) {
-        bool isNumber = false;
-        std::int64_t seconds = retryAfter.toLongLong(&isNumber);
-        if (!isNumber) {
-            const QDateTime when = QDateTime::fromString(retryAfter, Qt::RFC2822Date);
-            seconds = when.isValid() ? QDateTime::currentDateTimeUtc().secsTo(when) : -1;
-        }
-        if (seconds >= 0)
-            return std::min(seconds * 1000, kRateLimitLongestWaitMs);
-    }
-    const std::int64_t doubled = kRateLimitFirstWaitMs << std::clamp(retry, 0, 20);
-    const double jitter = 0.8 + 0.4 * QRandomGenerator::global()->generateDouble();
-    return std::min(std::int64_t(double(std::min(doubled, kRateLimitLongestWaitMs)) * jitter),
-                    kRateLimitLongestWaitMs);
-}
 
 bool FetchPage(const TamblinCore &core, UrlSource &source, const UrlRequest &request, int options)
 {
@@ -257,10 +210,6 @@ bool FetchPage(const TamblinCore &core, UrlSource &source, const UrlRequest &req
     }
 }
 
-void SetServiceWaitScale(double scale)
-{
-    g_waitScale = scale;
-}
 
 void NoteSourceFailure(const QString &text)
 {

@@ -9,6 +9,7 @@
 #pragma once
 
 #include "net/HttpClient.h"
+#include "net/RateLimit.h"
 
 #include <QByteArray>
 #include <QSet>
@@ -60,20 +61,6 @@ bool FetchText(const TamblinCore &core, UrlSource &source, UrlRequest &request, 
 //   with a note naming the host.
 // A stop of the run ends every wait at once and fails the fetch.
 bool FetchPage(const TamblinCore &core, UrlSource &source, const UrlRequest &request, int options = 0);
-
-inline constexpr int kRateLimitRetries = 6;
-
-// Whether the answer in `source` is a rate-limit answer.
-bool IsRateLimited(const UrlSource &source);
-// The wait before retry `retry` (0 for the first) after a rate-limit answer
-// whose headers are `responseHeaders`, in milliseconds before scaling:
-// Retry-After (seconds or an HTTP date) when present, else 5 s doubled per
-// retry with a jitter of up to a fifth either way; never above 5 minutes.
-std::int64_t RateLimitWaitMs(int retry, const QString &responseHeaders);
-
-// Every wait of FetchPage is multiplied by `scale` (tests shrink them; the
-// texts still show the unscaled seconds). 1 by default.
-void SetServiceWaitScale(double scale);
 
 // The failure a user must act on that the last page requests of this thread
 // met ("" when none), and taking it (which clears it).
