@@ -322,7 +322,8 @@ TEST_F(DriverTest, SkipRuleAcrossThreeRuns)
 TEST_F(DriverTest, AnAlbumWhosePicturesAllFailIsListedAndNotSkippedNextTime)
 {
     Rules().flags = kSkipDownloaded;
-    const QStringList urls{FailingFirst(u"all1"_s, 1), FailingFirst(u"all2"_s, 1, 404), FailingFirst(u"all3"_s, 1)};
+    // A 503 is tried three times in all, a 404 once.
+    const QStringList urls{FailingFirst(u"all1"_s, 3), FailingFirst(u"all2"_s, 1, 404), FailingFirst(u"all3"_s, 3)};
     const int a = AddAlbum(u"A"_s, urls);
     const int b = AddAlbum(u"B"_s, {Picture(20)});
     window.SetChosen({a, b});
@@ -362,7 +363,8 @@ TEST_F(DriverTest, ARetryFetchesExactlyTheListedPicturesUnderTheirNames)
 
     // No page was walked, nothing else fetched; what failed again stays listed.
     EXPECT_TRUE(g_listed.isEmpty());
-    EXPECT_EQ(fetches->Started().size(), 3);
+    // The failing one three times: its second and third tries.
+    EXPECT_EQ(fetches->Started().size(), 5);
     EXPECT_EQ(Entries(Folder(u"A"_s)), (QStringList{u"failed.txt"_s, u"one.png"_s, u"three.gif"_s}));
     EXPECT_EQ(QFileInfo(Folder(u"A"_s) + u"one.png"_s).size(), 300);
     const QList<FailedPicture> left = ReadFailedList(Folder(u"A"_s));
@@ -385,7 +387,11 @@ TEST_F(DriverTest, AnAlbumFolderThatCannotHoldFilesFailsItsPictures)
     EXPECT_EQ(summary.pictures.failed, 2u);
     EXPECT_EQ(summary.pictures.saved, 0u);
     EXPECT_TRUE(summary.failedLists.isEmpty()); // nowhere to write it
-    EXPECT_EQ(window.LastText(1006), u"2张图片下载失败，见 failed.txt"_s);
+    // Said once, naming the folder; nothing fetched that could not be kept.
+    EXPECT_EQ(summary.foldersNotMade, QStringList{Folder(u"A"_s)});
+    EXPECT_EQ(window.Messages(), QStringList{u"无法创建相册文件夹："_s + Folder(u"A"_s)});
+    EXPECT_EQ(fetches->StartedCount(), 0);
+    EXPECT_EQ(window.LastText(1006), u"2张图片下载失败（failed.txt 无法写入）"_s);
     EXPECT_EQ(dir.Read(u"A"_s), QByteArray("not a folder"));
 }
 

@@ -9,6 +9,7 @@
 #include "download/WorkerPool.h"
 #include "download/DownloadJobList.h"
 #include "net/HttpClient.h"
+#include "net/RateLimit.h"
 
 #include <gtest/gtest.h>
 
@@ -158,10 +159,15 @@ protected:
         fetches = log;
         SetPictureFetcher([log](const UrlRequest &request) { return log->Fetch(request); });
         SetWorkerStarter(nullptr);
+        // Second tries and rate-limit pauses in hundredths of their time.
+        SetServiceWaitScale(0.01);
+        ResetPictureRateLimit();
     }
 
     void TearDown() override
     {
+        SetServiceWaitScale(1.0);
+        ResetPictureRateLimit();
         JoinAbandonedWorkers();
         SetPictureFetcher(nullptr);
         SetWorkerStarter(nullptr);

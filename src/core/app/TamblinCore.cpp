@@ -50,10 +50,18 @@ void MergeHistory(std::array<FixedText<kHistoryUnits>, kHistoryEntries> &ours,
         return list.contains(text, Qt::CaseInsensitive);
     };
     QStringList disk;
+    bool news = false; // the file holds entries this run lacks
     for (const auto &entry : onDisk) {
-        if (!entry.Get().isEmpty())
-            disk.append(entry.Get());
+        const QString text = entry.Get();
+        if (text.isEmpty())
+            continue;
+        disk.append(text);
+        news = news || std::none_of(ours.begin(), ours.end(), [&text](const auto &own) {
+            return own.Get().compare(text, Qt::CaseInsensitive) == 0;
+        });
     }
+    if (!news)
+        return;
     for (const auto &entry : ours) {
         const QString text = entry.Get();
         if (!text.isEmpty() && !contains(disk, text) && !contains(merged, text))

@@ -12,6 +12,7 @@
 #include "sources/SourceSupport.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QSet>
 
 #include <array>
@@ -26,8 +27,6 @@ namespace {
 
 constexpr int kSiteSina = 4;
 constexpr int kLastSiteIndex = 16;
-// The album counter of a run is 16 bits wide.
-constexpr int kMaxAlbumsPerRun = 65535;
 
 std::array<std::atomic<PictureExtractor>, kSubModeCount> g_extractors{};
 
@@ -173,8 +172,18 @@ bool DownloadAlbum(TamblinCore &core, std::uint16_t flags, const DownloadOptions
             listed.append(old);
     }
     listed += failed;
-    if (WriteFailedList(g_jobs.folder, listed) && !listed.isEmpty())
-        summary.failedLists.append(FailedListPath(g_jobs.folder));
+    if (WriteFailedList(g_jobs.folder, listed)) {
+        if (!listed.isEmpty())
+            summary.failedLists.append(FailedListPath(g_jobs.folder));
+        MarkFailuresUnrecorded(core.m_appDir, g_jobs.folder, false);
+    } else {
+        // A full disk: the user learns what failed here and now, and a retry
+        // later that finds no list says it has nothing to go by.
+        summary.failedListsNotWritten.append(FailedListPath(g_jobs.folder));
+        for (const FailedPicture &picture : std::as_const(failed))
+            summary.unrecordedFailures.append(picture.url + u'\t' + picture.fileName + u'\t' + picture.reason);
+        MarkFailuresUnrecorded(core.m_appDir, g_jobs.folder, true);
+    }
 
     const bool firstSaved = !results.empty() && results.front().outcome == PictureOutcome::Saved;
     if (core.m_downState != 3 && !options.retryFailed && firstSaved)
@@ -229,6 +238,7 @@ DownloadSummary RunDownload(TamblinCore &core, const DownloadOptions &options)
     if (window)
         window->SetDownBusyUi();
     g_jobs.folder = base;
+    ResetPictureRateLimit();
 
     const DownParams params = options.params ? *options.params : core.DownParamsNow();
     g_minKb = params.minKb;
@@ -242,7 +252,9 @@ DownloadSummary RunDownload(TamblinCore &core, const DownloadOptions &options)
         Message(core, StoredText(kTextNoAlbumChosen));
 
     std::uint32_t runTotal = 0;
-    const int n = int(std::min<qsizetype>(chosen.size(), kMaxAlbumsPerRun));
+    // Every chosen album: a user with more albums than a 16-bit counter
+    // holds loses none of them.
+    const int n = int(chosen.size());
     summary.albums = std::uint32_t(n);
     for (int k = 0; k < n; ++k) {
         if (core.m_downState == 3)
@@ -262,36 +274,64 @@ DownloadSummary RunDownload(TamblinCore &core, const DownloadOptions &options)
             LoadFailedJobs(core, albumIndex, base);
         else
             ListPictures(core, albumIndex);
-        if (!g_jobs.listingError.isEmpty()) {
-            const ST_PERLISTRECORD *album = core.m_albums.At(albumIndex);
-            summary.brokenListings.append((album ? album->name : QString()) + u": "_s + g_jobs.listingError);
-        }
+        const ST_PERLISTRECORD *album = core.m_albums.At(albumIndex);
+        const QString albumName = album ? album->name : QString();
+        if (!g_jobs.listingError.isEmpty())
+            summary.brokenListings.append(albumName + u": "_s + g_jobs.listingError);
 
         const qsizetype m = g_jobs.urls.size();
-        if (m == 0 || core.m_downState == 3)
+        if (core.m_downState == 3)
             continue;
+        if (m == 0) {
+            // An album said to hold pictures (or not saying) whose walk ended
+            // as an album's does, yet gave none, is a loss to report; the
+            // skip rule ending the listing at once is not.
+            if (options.retryFailed) {
+                if (FailuresUnrecorded(core.m_appDir, g_jobs.folder))
+                    summary.nothingToRetry.append(albumName);
+            } else if (core.m_downState != 2 && g_jobs.listingError.isEmpty() && album && album->count != 0) {
+                summary.emptyAlbums.append(albumName);
+            }
+            continue;
+        }
         runTotal += std::uint32_t(m);
+
+        // A file in the way of the album folder: said once, and no picture
+        // is fetched that could not be kept.
+        if (!QFileInfo(g_jobs.folder).isDir()) {
+            Message(core, QString::fromUtf16(texts::kAlbumFolderNotMade).arg(QDir::toNativeSeparators(g_jobs.folder)));
+            summary.foldersNotMade.append(g_jobs.folder);
+            summary.pictures.failed += std::uint32_t(m);
+            continue;
+        }
 
         const std::uint16_t flags = FlagsNow(core);
         if ((flags & kListOnly) && !options.retryFailed) {
-            const ST_PERLISTRECORD *album = core.m_albums.At(albumIndex);
-            const QString name = album ? album->name : QString();
-            WriteThunderList(g_jobs.folder + FitFileName(name + u".lst"_s), g_jobs.urls);
-            WriteAria2List(g_jobs.folder + FitFileName(name + u".aria2.txt"_s), g_jobs);
+            WriteThunderList(g_jobs.folder + FitFileName(albumName + u".lst"_s), g_jobs.urls);
+            WriteAria2List(g_jobs.folder + FitFileName(albumName + u".aria2.txt"_s), g_jobs);
             continue;
         }
         DownloadAlbum(core, flags, options, summary);
     }
     summary.stopped = core.m_downState == 3;
+    summary.rateLimited = PictureRateLimitGaveUp();
 
     const QString lastFolder = g_jobs.folder;
     // Read while still busy: once idle, a list run may set the site.
     const bool openFolder = runTotal > 0 && (FlagsNow(core) & kOpenFolderWhenDone);
     Text(core, kIdStatusMain, QString::fromUtf16(texts::kDownloadFinished));
     // The picture line says what did not download, and where it is listed.
-    Text(core, kIdStatusPicture,
-         summary.pictures.failed == 0 ? QString()
-                                      : QString::fromUtf16(texts::kPicturesFailed).arg(summary.pictures.failed));
+    QStringList losses;
+    if (summary.pictures.failed > 0) {
+        const bool unlisted = !summary.failedListsNotWritten.isEmpty() || !summary.foldersNotMade.isEmpty();
+        losses.append(QString::fromUtf16(unlisted ? texts::kPicturesFailedUnlisted : texts::kPicturesFailed)
+                          .arg(summary.pictures.failed));
+    }
+    if (!summary.emptyAlbums.isEmpty())
+        losses.append(QString::fromUtf16(texts::kAlbumsEmpty).arg(summary.emptyAlbums.size()));
+    if (!summary.brokenListings.isEmpty())
+        losses.append(QString::fromUtf16(texts::kAlbumsBroken).arg(summary.brokenListings.size()));
+    Text(core, kIdStatusPicture, losses.join(u"；"_s));
     core.m_downState = 0;
     if (window)
         window->SetDownIdleUi();

@@ -49,9 +49,25 @@ struct DownloadSummary {
     std::uint32_t albums = 0; // albums chosen
     PictureCounts pictures;   // over all albums of the run
     QStringList failedLists;  // the failed.txt files the run left
-    // "album: reason" for each album whose listing broke off on a page that
-    // could not be fetched.
+    // "album: reason" for each album whose listing broke off (a page that
+    // could not be fetched, a walk that was cut short).
     QStringList brokenListings;
+    // Albums listed with pictures (or an unknown count) that gave none,
+    // though the walk ended as an album's does.
+    QStringList emptyAlbums;
+    // Album folders that could not be made; their pictures count as failed
+    // and were not fetched.
+    QStringList foldersNotMade;
+    // The failed.txt files that could not be written, and the failures they
+    // should have held ("address\tfile name\treason").
+    QStringList failedListsNotWritten;
+    QStringList unrecordedFailures;
+    // A retry found nothing to retry in an album whose last failures could
+    // not be recorded.
+    QStringList nothingToRetry;
+    // The picture hosts kept answering "too many requests"; the pictures left
+    // failed ("rate limited").
+    bool rateLimited = false;
 };
 
 // The whole run, on its own thread: save path checks, album folders, the

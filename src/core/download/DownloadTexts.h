@@ -10,6 +10,13 @@ inline constexpr char16_t kDownloadStarted[] = u"已开始下载图片";
 inline constexpr char16_t kDownloadFinished[] = u"下载完毕";
 // After 下载完毕, only when some pictures did not download.
 inline constexpr char16_t kPicturesFailed[] = u"%1张图片下载失败，见 failed.txt";
+// The same when a failed.txt could not be written (a full disk).
+inline constexpr char16_t kPicturesFailedUnlisted[] = u"%1张图片下载失败（failed.txt 无法写入）";
+// After 下载完毕: chosen albums that gave no picture, or whose pages could
+// not all be read.
+inline constexpr char16_t kAlbumsEmpty[] = u"%1个相册没有获取到图片";
+inline constexpr char16_t kAlbumsBroken[] = u"%1个相册的页面未能全部读取";
+inline constexpr char16_t kAlbumFolderNotMade[] = u"无法创建相册文件夹：%1";
 inline constexpr char16_t kEllipsis[] = u"......";
 inline constexpr char16_t kBadListType[] = u"Error ListType Code.";
 inline constexpr char16_t kPoolThreadFailed[] = u"Create thread:DownPicFunc failed.";

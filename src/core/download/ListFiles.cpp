@@ -233,4 +233,45 @@ bool WriteFailedList(const QString &folder, const QList<FailedPicture> &pictures
     return file.Open() && file.Write(text) && file.Commit();
 }
 
+namespace {
+
+QStringList UnrecordedFolders(const QString &startFolder)
+{
+    QFile file(startFolder + QString::fromUtf16(kUnrecordedListName));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QStringList folders = QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts);
+    for (QString &folder : folders)
+        folder.remove(u'\r');
+    return folders;
+}
+
+} // namespace
+
+void MarkFailuresUnrecorded(const QString &startFolder, const QString &albumFolder, bool unrecorded)
+{
+    if (startFolder.isEmpty())
+        return;
+    QStringList folders = UnrecordedFolders(startFolder);
+    if (folders.contains(albumFolder) == unrecorded)
+        return;
+    if (unrecorded)
+        folders.append(albumFolder);
+    else
+        folders.removeAll(albumFolder);
+    const QString path = startFolder + QString::fromUtf16(kUnrecordedListName);
+    if (folders.isEmpty()) {
+        QFile::remove(path);
+        return;
+    }
+    SafeFile file(path);
+    if (file.Open() && file.Write((folders.join(u'\n') + u'\n').toUtf8()))
+        file.Commit();
+}
+
+bool FailuresUnrecorded(const QString &startFolder, const QString &albumFolder)
+{
+    return !startFolder.isEmpty() && UnrecordedFolders(startFolder).contains(albumFolder);
+}
+
 } // namespace tamblin

@@ -68,4 +68,12 @@ QList<FailedPicture> ReadFailedList(const QString &folder);
 // removes it when `pictures` is empty. False when that failed.
 bool WriteFailedList(const QString &folder, const QList<FailedPicture> &pictures);
 
+// The album folders whose failures could not be recorded in their own list
+// (a full disk), one UTF-8 line each in "<startFolder>failed-unrecorded.txt":
+// a retry of such an album has nothing to go by and must say so. Marking
+// adds a folder, clearing removes it (and the file with its last line).
+inline constexpr char16_t kUnrecordedListName[] = u"failed-unrecorded.txt";
+void MarkFailuresUnrecorded(const QString &startFolder, const QString &albumFolder, bool unrecorded);
+bool FailuresUnrecorded(const QString &startFolder, const QString &albumFolder);
+
 } // namespace tamblin

@@ -3,11 +3,14 @@
 #include "app/WindowPort.h"
 #include "download/DownloadJobList.h"
 #include "net/HttpClient.h"
+#include "net/RateLimit.h"
 
 #include <QFile>
+#include <QRandomGenerator>
 #include <QUrl>
 
 #include <algorithm>
+#include <cmath>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -120,13 +123,116 @@ struct PoolShared {
     }
 };
 
-// Workers a stopped pool left running, with what their pool shares.
+// Workers a stopped pool left running, with what their pool shares and when
+// the stop was seen.
 struct Abandoned {
     std::shared_ptr<PoolShared> shared;
     std::vector<std::thread> workers;
+    std::chrono::steady_clock::time_point stopSeen;
 };
 std::mutex g_abandonedMutex;
 std::vector<Abandoned> g_abandoned;
+
+using Clock = std::chrono::steady_clock;
+
+// The pause every worker of a run keeps after a rate-limit answer of a
+// picture host. A pause is counted once however many workers met the
+// answer: a worker whose fetch began before the pause was declared only
+// waits it out.
+struct RateLimitPause {
+    std::mutex mutex;
+    Clock::time_point until{};
+    std::int64_t waitMs = 0; // unscaled, for the countdown
+    int pauses = 0;
+    bool gaveUp = false;
+};
+RateLimitPause g_pause;
+
+// The pause count a fetch starts under.
+int PauseEpoch()
+{
+    std::lock_guard lock(g_pause.mutex);
+    return g_pause.pauses;
+}
+
+// A rate-limit answer to a fetch begun under `epoch`: declares the next
+// pause, unless one was declared since. False once the run has given up.
+bool NoteRateLimit(int epoch, const QString &responseHeaders)
+{
+    std::lock_guard lock(g_pause.mutex);
+    if (g_pause.gaveUp)
+        return false;
+    if (epoch != g_pause.pauses)
+        return true;
+    if (g_pause.pauses == kRateLimitRetries) {
+        g_pause.gaveUp = true;
+        return false;
+    }
+    g_pause.waitMs = RateLimitWaitMs(g_pause.pauses++, responseHeaders);
+    g_pause.until = Clock::now() + std::chrono::duration_cast<Clock::duration>(ScaledWait(g_pause.waitMs));
+    return true;
+}
+
+// The unscaled seconds of the run's pause still to wait, 0 when none.
+int PauseSecondsLeft()
+{
+    std::lock_guard lock(g_pause.mutex);
+    const auto left = g_pause.until - Clock::now();
+    if (left <= Clock::duration::zero())
+        return 0;
+    const double scale = ServiceWaitScale();
+    const double leftMs = std::chrono::duration<double, std::milli>(left).count();
+    return scale > 0 ? std::max(1, int(std::ceil(leftMs / scale / 1000.0))) : 0;
+}
+
+bool Stopped(const PictureJob &job)
+{
+    return g_stopDownload || (job.cancel && *job.cancel);
+}
+
+// Waits until `end` in short slices; false when the picture was stopped.
+bool WaitUntil(const PictureJob &job, Clock::time_point end)
+{
+    for (;;) {
+        if (Stopped(job))
+            return false;
+        const auto now = Clock::now();
+        if (now >= end)
+            return true;
+        std::this_thread::sleep_for(std::min<Clock::duration>(std::chrono::milliseconds(50), end - now));
+    }
+}
+
+// Waits out the run's pause, which may be lengthened meanwhile.
+bool WaitOutPause(const PictureJob &job)
+{
+    for (;;) {
+        Clock::time_point until;
+        {
+            std::lock_guard lock(g_pause.mutex);
+            until = g_pause.until;
+        }
+        if (Clock::now() >= until)
+            return !Stopped(job);
+        if (!WaitUntil(job, until))
+            return false;
+    }
+}
+
+// A failure worth another try: the picture may well come next time.
+bool IsTransient(const PictureFetch &got)
+{
+    switch (got.error) {
+    case FetchError::TimedOut:
+    case FetchError::Connect:
+    case FetchError::Incomplete:
+        return true;
+    case FetchError::HttpStatus:
+        return got.status == 500 || got.status == 502 || got.status == 503 || got.status == 504;
+    default:
+        return false;
+    }
+}
 
 std::thread StartThread(std::uint32_t, std::function<void()> body)
 {
@@ -186,6 +292,9 @@ PictureFetch FetchPicture(const UrlRequest &request)
     got.bytes = source.bodyBytes;
     got.error = source.error;
     got.errorText = source.errorText;
+    got.status = source.status;
+    got.rateLimited = !got.ok && IsRateLimited(source);
+    got.responseHeaders = source.responseHeaders;
     return got;
 }
 
@@ -219,13 +328,51 @@ PictureResult DownloadWorker(const PictureJob &job, const PictureFetcher &fetch)
     request.maxSizeKb = job.maxKb;
     request.minSizeKb = job.minKb;
     request.cancel = job.cancel;
-    PictureFetch got = fetch(request);
-    const bool saved = got.ok && got.bytes > 0;
-    if (!saved && got.error != FetchError::Stopped && !job.fallback.isEmpty()) {
-        request.url = job.fallback;
-        got = fetch(request);
+    const PictureResult stopped{PictureOutcome::Failed, u"stopped"_s};
+    std::size_t retries = 0;
+    for (;;) {
+        if (!WaitOutPause(job))
+            return stopped;
+        if (PictureRateLimitGaveUp())
+            return {PictureOutcome::Failed, QString::fromUtf16(kRateLimitedReason)};
+        const int epoch = PauseEpoch();
+        request.url = job.url;
+        PictureFetch got = fetch(request);
+        const bool saved = got.ok && got.bytes > 0;
+        if (!saved && got.error != FetchError::Stopped && !got.rateLimited && !job.fallback.isEmpty()) {
+            request.url = job.fallback;
+            got = fetch(request);
+        }
+        if (got.rateLimited) {
+            if (!NoteRateLimit(epoch, got.responseHeaders))
+                return {PictureOutcome::Failed, QString::fromUtf16(kRateLimitedReason) + u", HTTP "_s
+                                                    + QString::number(got.status) + u" from "_s + HostOf(request.url)};
+            continue;
+        }
+        if (!got.ok && IsTransient(got) && retries < std::size(kPictureRetryWaitsMs) && !Stopped(job)) {
+            const double jitter = 0.8 + 0.4 * QRandomGenerator::global()->generateDouble();
+            const auto wait = ScaledWait(std::int64_t(double(kPictureRetryWaitsMs[retries++]) * jitter));
+            if (!WaitUntil(job, Clock::now() + std::chrono::duration_cast<Clock::duration>(wait)))
+                return stopped;
+            continue;
+        }
+        return Judge(job, request.url, got);
     }
-    return Judge(job, request.url, got);
+}
+
+void ResetPictureRateLimit()
+{
+    std::lock_guard lock(g_pause.mutex);
+    g_pause.until = {};
+    g_pause.waitMs = 0;
+    g_pause.pauses = 0;
+    g_pause.gaveUp = false;
+}
+
+bool PictureRateLimitGaveUp()
+{
+    std::lock_guard lock(g_pause.mutex);
+    return g_pause.gaveUp;
 }
 
 void DownPicFunc()
@@ -291,19 +438,28 @@ void DownPicFunc()
     WindowPort *const window = g_jobs.progressWindow;
     std::uint32_t done = 0;
     std::uint32_t shown = total + 1;
+
     std::optional<std::chrono::steady_clock::time_point> stopSeen;
+    int pauseShown = 0;
     for (;;) {
         const std::optional<std::uint32_t> ended = shared->WaitForEnd(kStopPoll);
+        if (g_stopDownload && !stopSeen)
+            stopSeen = std::chrono::steady_clock::now();
+        // The workers wait out a rate limit together; the line counts down.
+        const int pauseLeft = PauseSecondsLeft();
+        if (pauseLeft != pauseShown && window) {
+            window->SetItemText(g_jobs.progressControlId, pauseLeft > 0
+                                    ? QString::fromUtf16(texts::kRateLimitWait).arg(pauseLeft)
+                                    : QString::fromUtf16(texts::kRateLimitRetrying));
+            shown = total + 1; // the count shows again at the next end
+        }
+        pauseShown = pauseLeft;
         if (!ended) {
             // A stop takes effect when the next worker ends; pictures that
             // never end must not hold it longer than the grace.
-            if (g_stopDownload) {
-                const auto now = std::chrono::steady_clock::now();
-                if (!stopSeen)
-                    stopSeen = now;
-                else if (now - *stopSeen >= std::chrono::milliseconds(g_stragglerGraceMs.load()))
-                    break;
-            }
+            if (stopSeen && std::chrono::steady_clock::now() - *stopSeen
+                                >= std::chrono::milliseconds(g_stragglerGraceMs.load()))
+                break;
             continue;
         }
         const std::uint32_t slot = *ended;
@@ -328,7 +484,7 @@ void DownPicFunc()
         shared->Record(index, {PictureOutcome::Failed, u"stopped"_s});
 
     {
-        Abandoned left{shared, {}};
+        Abandoned left{shared, {}, stopSeen.value_or(std::chrono::steady_clock::now())};
         for (std::thread &worker : workers) {
             if (worker.joinable())
                 left.workers.push_back(std::move(worker));
@@ -397,8 +553,10 @@ void JoinAbandonedWorkers()
         std::lock_guard lock(g_abandonedMutex);
         pools.swap(g_abandoned);
     }
-    const auto deadline = std::chrono::steady_clock::now() + grace;
     for (Abandoned &pool : pools) {
+        // Twice the grace from the stop, less what a given-up picture takes
+        // to notice it, so that the bound the user is told holds.
+        const auto deadline = pool.stopSeen + 2 * grace - grace / 15;
         if (!pool.shared->WaitForAll(deadline))
             pool.shared->cancel = true;
         for (std::thread &worker : pool.workers)

@@ -73,7 +73,25 @@ struct PictureFetch {
     std::int64_t bytes = 0; // body bytes received
     FetchError error = FetchError::None;
     QString errorText;
+    int status = 0;           // of the answer, 0 when none came
+    bool rateLimited = false; // the answer was a rate-limit answer (IsRateLimited)
+    QString responseHeaders;  // of that answer (its Retry-After)
 };
+
+// A picture that fails on its way (a time-out, a connection error, a
+// cut-short answer, a 500, 502, 503 or 504) is tried again after these
+// waits (before scaling, ServiceWaitScale), with a jitter of a fifth either
+// way, in the same worker.
+inline constexpr std::int64_t kPictureRetryWaitsMs[] = {2000, 4000};
+
+// A rate-limit answer from a picture host pauses every worker of the run:
+// the wait of RateLimitWaitMs, at most kRateLimitRetries pauses in a run;
+// after that the pictures left fail with this reason.
+inline constexpr char16_t kRateLimitedReason[] = u"rate limited";
+// Starts a run's count of pauses afresh; the download driver calls it.
+void ResetPictureRateLimit();
+// The run has had its pauses and pictures now fail without a fetch.
+bool PictureRateLimitGaveUp();
 
 // One picture job as its worker holds it.
 struct PictureJob {
@@ -114,8 +132,11 @@ std::optional<std::thread> StartDownloadPool();
 void DownPicFunc();
 
 // Fetches one picture: the address, then the fallback when the first fetch
-// did not save it (unless it was stopped). An answer without a byte is no
-// picture: it fails and leaves no file. Exceptions are the caller's to catch.
+// did not save it (unless it was stopped or rate limited); a failure on the
+// way is tried again (kPictureRetryWaitsMs), a rate-limit answer waits out
+// the run's pause. An answer without a byte is no picture: it fails and
+// leaves no file. A stop ends any wait at once. Exceptions are the caller's
+// to catch.
 PictureResult DownloadWorker(const PictureJob &job, const PictureFetcher &fetch);
 
 // The counts of the running pool, or of the last one once it has ended;
@@ -140,7 +161,8 @@ inline constexpr std::chrono::milliseconds kStragglerGrace{30000};
 void SetStragglerGrace(std::chrono::milliseconds grace);
 
 // Waits for every worker that a stopped pool left running; pictures still in
-// flight after the grace are given up (no partial file is left).
+// flight are given up (no partial file is left) so that the whole stop,
+// counted from when the supervisor saw it, stays within twice the grace.
 void JoinAbandonedWorkers();
 
 } // namespace tamblin

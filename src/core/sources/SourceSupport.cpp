@@ -291,8 +291,14 @@ bool PageWalkGuard::CountPage()
 {
     if (++m_pages <= kMaxWalkPages)
         return true;
-    if (m_pages == kMaxWalkPages + 1 && m_core.m_window)
-        m_core.m_window->ShowMessage(u"已读取%1页，不再读取后面的页"_s.arg(kMaxWalkPages));
+    if (m_pages == kMaxWalkPages + 1) {
+        const QString note = u"已读取%1页，不再读取后面的页"_s.arg(kMaxWalkPages);
+        if (m_core.m_window)
+            m_core.m_window->ShowMessage(note);
+        // A picture listing cut short is reported with the run's losses.
+        if (m_core.m_downState != 0 && m_core.m_listState == 0 && !RunStopAsked(m_core))
+            g_jobs.listingError = note;
+    }
     return false;
 }
 
