@@ -20,8 +20,10 @@
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QSet>
 #include <QStringList>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -138,9 +140,10 @@ static_assert(std::atomic<bool>::is_always_lock_free);
 
 extern "C" void OnInterrupt(int)
 {
+    // The second one ends the program at once, with the status of a stop.
+    if (g_interrupted)
+        _exit(kExitInterrupted);
     g_interrupted = true;
-    // The second one ends the program.
-    std::signal(SIGINT, SIG_DFL);
 }
 
 // Carries a Ctrl+C to the run of one core, as a second press of its button
@@ -257,14 +260,25 @@ QByteArray ListResultJson(const TamblinCore &core)
 }
 
 // The start folder follows the window's rule (StartFolder); a cookies
-// file is imported before the run. False when that file cannot be read.
+// file is imported before the run. False when that file cannot be read or
+// holds no cookie.
 bool StartCore(TamblinCore &core, const QString &cookiesFile)
 {
     core.m_appDir = StartFolder().appDir;
     core.LoadSettings();
-    if (!cookiesFile.isEmpty() && CookieStore::Instance().ImportFile(cookiesFile) < 0) {
-        std::fprintf(stderr, "tamblin-cli: cannot read the cookies file %s\n",
-                     QDir::toNativeSeparators(cookiesFile).toUtf8().constData());
+    // Tests shorten every wait of the service manners (retries, rate limits).
+    if (qEnvironmentVariableIsSet("TAMBLIN_WAIT_SCALE"))
+        SetServiceWaitScale(qEnvironmentVariable("TAMBLIN_WAIT_SCALE").toDouble());
+    if (cookiesFile.isEmpty())
+        return true;
+    const QByteArray file = QDir::toNativeSeparators(cookiesFile).toUtf8();
+    const int taken = CookieStore::Instance().ImportFile(cookiesFile);
+    if (taken < 0) {
+        std::fprintf(stderr, "tamblin-cli: cannot read the cookies file %s\n", file.constData());
+        return false;
+    }
+    if (taken == 0) {
+        std::fprintf(stderr, "tamblin-cli: no cookie found in %s\n", file.constData());
         return false;
     }
     return true;
@@ -322,14 +336,17 @@ struct DownloadArgs {
     std::optional<std::uint16_t> minKb;
     std::optional<std::uint16_t> maxKb;
     bool retryFailed = false;
+    bool allArticlePictures = false;
 };
 
 // Row numbers "1,3-5" (from 1) as sorted, distinct, zero-based indices; false
-// when the text is not such a list.
-bool ParseRows(const QString &text, QList<int> &rows)
+// when the text is not such a list. Any row `list` can print is taken; rows
+// past `rowCount` stand for themselves only by the first of them (the caller
+// says there is no such album), so that "1-2000000000" costs no memory.
+bool ParseRows(const QString &text, QList<int> &rows, int rowCount = 0)
 {
     rows.clear();
-    QList<bool> seen;
+    QSet<int> seen;
     for (const QString &part : text.split(u',')) {
         const QString item = part.trimmed();
         const qsizetype dash = item.indexOf(u'-');
@@ -337,17 +354,15 @@ bool ParseRows(const QString &text, QList<int> &rows)
         bool ok2 = false;
         const int from = (dash < 0 ? item : item.left(dash)).trimmed().toInt(&ok1);
         const int to = dash < 0 ? from : item.mid(dash + 1).trimmed().toInt(&ok2);
-        if (!ok1 || (dash >= 0 && !ok2) || from < 1 || to < from || to > 65535)
+        if (!ok1 || (dash >= 0 && !ok2) || from < 1 || to < from)
             return false;
-        if (seen.size() < to)
-            seen.resize(to, false);
-        for (int row = from; row <= to; ++row)
-            seen[row - 1] = true;
+        for (int row = from; row <= std::min(to, rowCount); ++row)
+            seen.insert(row - 1);
+        if (to > rowCount)
+            seen.insert(std::max(from, rowCount + 1) - 1);
     }
-    for (int i = 0; i < seen.size(); ++i) {
-        if (seen[i])
-            rows.append(i);
-    }
+    rows = QList<int>(seen.begin(), seen.end());
+    std::sort(rows.begin(), rows.end());
     return !rows.isEmpty();
 }
 
@@ -396,24 +411,47 @@ private:
     std::thread m_thread;
 };
 
+// Lines of `items` on standard error under `heading`, when there are any.
+void PrintList(const char *heading, const QStringList &items, bool paths = false)
+{
+    if (items.isEmpty())
+        return;
+    std::fputs(heading, stderr);
+    for (const QString &item : items)
+        std::fprintf(stderr, "  %s\n", (paths ? QDir::toNativeSeparators(item) : item).toUtf8().constData());
+}
+
 // The run's outcome on standard error, and the exit status it calls for.
 int ReportDownload(const DownloadSummary &summary)
 {
     const PictureCounts &n = summary.pictures;
     std::fprintf(stderr, "%u saved, %u skipped by the size limits, %u failed\n", n.saved, n.skipped, n.failed);
-    if (n.failed > 0) {
+    if (n.failed > 0 && !summary.failedLists.isEmpty()) {
         std::fprintf(stderr, "%u pictures failed; they are listed in:\n", n.failed);
-        for (const QString &list : summary.failedLists)
-            std::fprintf(stderr, "  %s\n", QDir::toNativeSeparators(list).toUtf8().constData());
+        PrintList("", summary.failedLists, true);
     }
-    if (!summary.brokenListings.isEmpty()) {
-        std::fputs("The pages of these albums could not all be read:\n", stderr);
-        for (const QString &album : summary.brokenListings)
-            std::fprintf(stderr, "  %s\n", album.toUtf8().constData());
-    }
+    // Never a pointer to a file that is not there: what could not be listed
+    // is said here.
+    PrintList("These failed.txt files could not be written (is the disk full?):\n", summary.failedListsNotWritten,
+              true);
+    PrintList("Pictures that failed and are listed nowhere else (address, file, reason):\n",
+              summary.unrecordedFailures);
+    PrintList("These album folders could not be made; their pictures were not fetched:\n", summary.foldersNotMade,
+              true);
+    if (summary.rateLimited)
+        std::fputs("The picture hosts kept answering \"too many requests\"; the pictures left are listed as "
+                   "\"rate limited\": try --retry-failed later.\n",
+                   stderr);
+    PrintList("The pages of these albums could not all be read:\n", summary.brokenListings);
+    PrintList("These albums gave no picture:\n", summary.emptyAlbums);
+    PrintList("Nothing recorded to retry for these albums, though their last run failed (run the download "
+              "again):\n",
+              summary.nothingToRetry);
     if (summary.stopped || g_interrupted)
         return kExitInterrupted;
-    return n.failed > 0 || !summary.brokenListings.isEmpty() ? kExitFailures : kExitFound;
+    const bool lost = n.failed > 0 || !summary.brokenListings.isEmpty() || !summary.emptyAlbums.isEmpty()
+        || !summary.nothingToRetry.isEmpty();
+    return lost ? kExitFailures : kExitFound;
 }
 
 int RunDownloadCommand(const DownloadArgs &options)
@@ -468,7 +506,7 @@ int RunDownloadCommand(const DownloadArgs &options)
 
     if (!options.albums.isEmpty()) {
         QList<int> rows;
-        ParseRows(options.albums, rows);
+        ParseRows(options.albums, rows, core.m_albums.Size());
         QList<int> chosen;
         for (int row : std::as_const(rows)) {
             if (row >= core.m_albums.Size()) {
@@ -492,8 +530,9 @@ int RunDownloadCommand(const DownloadArgs &options)
     {
         std::optional<ProgressTicker> ticker;
         ticker.emplace(window);
-        std::thread thread([&core, &summary, params, retry = options.retryFailed] {
-            summary = RunDownload(core, DownloadOptions{params, retry});
+        std::thread thread([&core, &summary, params, retry = options.retryFailed,
+                            allPictures = options.allArticlePictures] {
+            summary = RunDownload(core, DownloadOptions{params, retry, allPictures});
         });
         // When RunDownload returns, every worker it started has ended.
         thread.join();
@@ -629,6 +668,8 @@ int ParseDownload(const QStringList &args)
                 return UsageError(u"--max-kb needs a number from 0 to 65535"_s);
         } else if (walk.Arg() == u"--retry-failed"_s) {
             options.retryFailed = true;
+        } else if (walk.Arg() == u"--all-article-pictures"_s) {
+            options.allArticlePictures = true;
         } else if (const int error = walk.TakeUrl(options.url)) {
             return error;
         }

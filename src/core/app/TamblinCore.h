@@ -54,6 +54,8 @@ public:
     // a faster client with rate-limit errors; 0 turns pacing off.
     std::atomic<std::int32_t> m_weiboPaceMs{kWeiboPaceDefaultMs};
     static constexpr std::int32_t kWeiboPaceDefaultMs = 1000;
+    // Every picture of a Sina blog article, not only its first.
+    std::atomic<bool> m_blogAllPictures{false};
 
     std::uint8_t m_previewMode = 0;
     const std::uint8_t m_previewColumns = 6;

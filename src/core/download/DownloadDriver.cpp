@@ -215,6 +215,8 @@ DownloadSummary RunDownload(TamblinCore &core, const DownloadOptions &options)
     DownloadSummary summary;
     WindowPort *const window = core.m_window;
     core.ReadExtensionSettings();
+    if (options.allArticlePictures)
+        core.m_blogAllPictures = true;
 
     QString base = window ? window->SavePathText().trimmed() : QString();
     if (base.isEmpty()) {
@@ -287,9 +289,15 @@ DownloadSummary RunDownload(TamblinCore &core, const DownloadOptions &options)
             // as an album's does, yet gave none, is a loss to report; the
             // skip rule ending the listing at once is not.
             if (options.retryFailed) {
-                if (FailuresUnrecorded(core.m_appDir, g_jobs.folder))
+                // A list left empty by a full disk says as much as the mark.
+                const bool emptyList = QFileInfo(FailedListPath(g_jobs.folder)).size() == 0
+                    && QFileInfo::exists(FailedListPath(g_jobs.folder));
+                if (emptyList || FailuresUnrecorded(core.m_appDir, g_jobs.folder))
                     summary.nothingToRetry.append(albumName);
-            } else if (core.m_downState != 2 && g_jobs.listingError.isEmpty() && album && album->count != 0) {
+            } else if (core.m_downState != 2 && g_jobs.listingError.isEmpty() && album && album->count != 0
+                       && core.m_subMode != kSubModeSinaBlog) {
+                // (A blog article is no album: one without a picture is an
+                // ordinary article.)
                 summary.emptyAlbums.append(albumName);
             }
             continue;

@@ -40,6 +40,9 @@ struct DownloadOptions {
     // album folder's failed.txt under their recorded names. A retry writes
     // no "pic.orv" and no list file.
     bool retryFailed = false;
+    // Every picture of a Sina blog article rather than its first, for this
+    // run, whatever the extension settings say.
+    bool allArticlePictures = false;
 };
 
 // What became of a run.

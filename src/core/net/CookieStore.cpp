@@ -388,7 +388,9 @@ int CookieStore::ImportFile(const QString &path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return -1;
-    return ImportText(file.readAll());
+    // A cookies file of a browser is far smaller; a huge one is no such file
+    // and must not cost memory.
+    return ImportText(file.read(kMaxImportBytes));
 }
 
 int CookieStore::ImportText(QByteArrayView text)

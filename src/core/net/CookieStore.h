@@ -79,9 +79,10 @@ public:
     QString CookieHeader(const QString &url);
 
     // Adds the cookies of a cookies.txt file as exported by a browser
-    // extension. Returns the number of cookies taken, -1 when the file cannot
-    // be read.
+    // extension (its first kMaxImportBytes). Returns the number of cookies
+    // taken, -1 when the file cannot be read.
     int ImportFile(const QString &path);
+    static constexpr qint64 kMaxImportBytes = qint64(16) << 20;
     int ImportText(QByteArrayView text);
 
     // After an exchange: `before` is what the exchange was given, `after` what

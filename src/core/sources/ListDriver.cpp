@@ -93,7 +93,9 @@ void GetListFunc(TamblinCore &core)
 
     const int found = core.m_albums.Size();
     window.SetItemText(kIdAlbumFrame, QString::fromUtf16(texts::kAlbumFrameCount).arg(found));
-    window.SetItemText(kIdStatusMain, QString::fromUtf16(texts::kListDone).arg(found));
+    // After a "no album" message, a "done" line would read as success.
+    window.SetItemText(kIdStatusMain, found > 0 ? QString::fromUtf16(texts::kListDone).arg(found)
+                                                : QString::fromUtf16(texts::kListNone));
     core.m_listState = 0;
     window.SetListIdleUi();
 

@@ -20,6 +20,7 @@ inline constexpr char16_t kLoginHint[] =
 inline constexpr char16_t kAlbumFrame[] = u"相册列表";
 inline constexpr char16_t kAlbumFrameCount[] = u"相册列表(共%1个)";
 inline constexpr char16_t kListDone[] = u"获取相册列表完成，共%1个";
+inline constexpr char16_t kListNone[] = u"没有获取到相册";
 inline constexpr char16_t kListBusy[] = u"正在获取相册列表，请稍等...";
 inline constexpr char16_t kGetAlbumsButton[] = u"获取相册";
 inline constexpr char16_t kStopGettingButton[] = u"终止获取";

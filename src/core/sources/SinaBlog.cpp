@@ -96,12 +96,27 @@ void ListSinaBlogPictures(TamblinCore &core, int albumIndex)
     QStringList pieces;
     if (SplitString(pieces, body, marker) < 1 || pieces.size() < 2)
         return;
-    QString address = pieces[1];
-    TruncateAtMarker(address, u"\"");
-    address.replace(u"/middle/"_s, u"/orignal/"_s);
-    address.replace(u"/bmiddle/"_s, u"/orignal/"_s);
-    address.replace(u"/mw690/"_s, u"/orignal/"_s);
-    AddPictureJob(core, address, articleName, QString(), albumIndex);
+    // The first picture, or with the option every picture of the body in
+    // order, each named after the article (the naming rules number them).
+    const qsizetype last = core.m_blogAllPictures ? pieces.size() - 1 : 1;
+    QStringList taken;
+    for (qsizetype i = 1; i <= last; ++i) {
+        QString address = pieces[i];
+        TruncateAtMarker(address, u"\"");
+        address.replace(u"/middle/"_s, u"/orignal/"_s);
+        address.replace(u"/bmiddle/"_s, u"/orignal/"_s);
+        address.replace(u"/mw690/"_s, u"/orignal/"_s);
+        // A protocol-relative link is fetched as the page is served today.
+        if (address.startsWith(u"//"))
+            address.prepend(u"https:"_s);
+        // A picture linked twice (its attribute and its link) is one job.
+        if (address.trimmed().isEmpty() || taken.contains(address))
+            continue;
+        taken.append(address);
+        AddPictureJob(core, address, articleName, QString(), albumIndex);
+        if (ListingEnds(core))
+            return;
+    }
 }
 
 } // namespace tamblin

@@ -1,6 +1,7 @@
 #include "login/BrowserSetup.h"
 
 #include "net/CookieStore.h"
+#include "net/SafeFile.h"
 
 #include <QByteArray>
 #include <QCoreApplication>
@@ -212,8 +213,10 @@ QWebEngineProfile *LoginProfile()
     if (cookieFile.isEmpty()) {
         g_profile = new QWebEngineProfile();
     } else {
+        // The profile holds the login as the cookie store does: the owner's alone.
         const QString dir = QFileInfo(cookieFile).absolutePath() + u"/browser"_s;
-        QDir().mkpath(dir);
+        MakePrivateFolder(QFileInfo(cookieFile).absolutePath());
+        MakePrivateFolder(dir);
         g_profile = new QWebEngineProfile(u"login"_s);
         g_profile->setPersistentStoragePath(dir);
         g_profile->setCachePath(dir + u"/cache"_s);
