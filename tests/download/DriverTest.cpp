@@ -395,6 +395,38 @@ TEST_F(DriverTest, AnAlbumFolderThatCannotHoldFilesFailsItsPictures)
     EXPECT_EQ(dir.Read(u"A"_s), QByteArray("not a folder"));
 }
 
+TEST_F(DriverTest, LossesAreReportedNotPassedOffAsSuccess)
+{
+    const int empty = AddAlbum(u"E"_s, {}); // an unknown count, no picture
+    const int none = AddAlbum(u"Z"_s, {});
+    core.m_albums.items[std::size_t(none)]->count = 0; // said to be empty: fine
+    const int unlisted = AddAlbum(u"L"_s, {Url(u"/body?status=404&text=x"_s)});
+    // Something in the way of L's failed.txt, as a full disk would be.
+    ASSERT_TRUE(QDir().mkpath(Folder(u"L"_s) + u"failed.txt"_s));
+    window.SetChosen({empty, none, unlisted});
+
+    const DownloadSummary first = Run();
+    EXPECT_EQ(first.emptyAlbums, QStringList{u"E"_s});
+    EXPECT_EQ(first.failedListsNotWritten, QStringList{Folder(u"L"_s) + u"failed.txt"_s});
+    ASSERT_EQ(first.unrecordedFailures.size(), 1);
+    EXPECT_TRUE(first.unrecordedFailures[0].startsWith(Url(u"/body?status=404&text=x"_s) + u"\t1.jpg\tHTTP 404"_s));
+    EXPECT_TRUE(first.failedLists.isEmpty());
+    EXPECT_EQ(window.LastText(1006), u"1张图片下载失败（failed.txt 无法写入）；1个相册没有获取到图片"_s);
+
+    // A retry has nothing to go by for L and says so; E was never listed.
+    window.SetChosen({unlisted});
+    const DownloadSummary retry = Run({std::nullopt, true});
+    EXPECT_EQ(retry.nothingToRetry, QStringList{u"L"_s});
+    EXPECT_TRUE(retry.emptyAlbums.isEmpty());
+
+    // Once L's list can be written again, the mark goes with the next run.
+    ASSERT_TRUE(QDir(Folder(u"L"_s) + u"failed.txt"_s).removeRecursively());
+    Run();
+    EXPECT_EQ(ReadFailedList(Folder(u"L"_s)).size(), 1);
+    EXPECT_TRUE(Run({std::nullopt, true}).nothingToRetry.isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(dir.File(u"failed-unrecorded.txt"_s)));
+}
+
 TEST_F(DriverTest, OptionBitsAreReadForEachAlbum)
 {
     AddAlbum(u"A"_s, {Picture(10)});

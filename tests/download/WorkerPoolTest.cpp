@@ -2,6 +2,7 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
 #include <chrono>
 #include <system_error>
 #include <thread>
@@ -22,6 +23,12 @@ protected:
     }
 
     qint64 Size(const QString &name) const { return QFileInfo(dir.File(name)).size(); }
+
+    // Fails with `status` for its first `failures` requests, then answers.
+    static QString FailingFirst(const QString &key, int failures, int status)
+    {
+        return Url(u"/count?key=%1&fail=%2&failstatus=%3&text=picture-%1"_s.arg(key).arg(failures).arg(status));
+    }
 };
 
 TEST_F(PoolTest, ThreeJobsFiveThreadsRunAtOnceAndReportEachCount)
@@ -165,6 +172,77 @@ TEST_F(PoolTest, EveryPictureEndsSavedSkippedOrFailedWithAReason)
     EXPECT_EQ(counts.saved, 2u);
     EXPECT_EQ(counts.skipped, 1u);
     EXPECT_EQ(counts.failed, 4u);
+}
+
+TEST_F(PoolTest, FailuresOnTheWayAreTriedAgainAndRateLimitsPauseEveryWorker)
+{
+    struct Case {
+        QString key;
+        int failures;
+        int status;
+        PictureOutcome outcome;
+        int hits;
+    };
+    const QList<Case> cases{
+        {u"t503"_s, 2, 503, PictureOutcome::Saved, 3},  // saved at the third try
+        {u"f503"_s, 3, 503, PictureOutcome::Failed, 3}, // three tries in all
+        {u"t500"_s, 1, 500, PictureOutcome::Saved, 2},
+        {u"f404"_s, 1, 404, PictureOutcome::Failed, 1}, // not retried
+        {u"r432"_s, 2, 432, PictureOutcome::Saved, 3},  // rate limits are waited out
+    };
+    for (const Case &c : cases)
+        AddJob(FailingFirst(c.key, c.failures, c.status), c.key + u".jpg"_s);
+    // A refused connection is tried three times too.
+    AddJob(u"http://127.0.0.1:1/refused.jpg"_s, u"refused.jpg"_s);
+
+    RunPool();
+
+    const std::vector<PictureResult> results = PoolResults();
+    for (int i = 0; i < cases.size(); ++i) {
+        SCOPED_TRACE(cases[i].key.toStdString());
+        EXPECT_EQ(results[std::size_t(i)].outcome, cases[i].outcome);
+        EXPECT_EQ(Hits(cases[i].key), cases[i].hits);
+    }
+    EXPECT_EQ(fetches->Started().count(u"http://127.0.0.1:1/refused.jpg"_s), 3);
+    EXPECT_FALSE(PictureRateLimitGaveUp());
+
+    // A host that never stops: six pauses in the run, then every picture
+    // left fails as rate limited, without a fetch.
+    g_jobs.Clear();
+    ResetPictureRateLimit(); // as a new run does
+    SetServiceWaitScale(0.001);
+    AddJob(FailingFirst(u"never"_s, 1000, 429), u"never.jpg"_s);
+    AddJob(Picture(100, 0, u"after"_s), u"after.jpg"_s);
+    g_threadCount = 1;
+    RunPool();
+    EXPECT_EQ(Hits(u"never"_s), 7);
+    EXPECT_EQ(Hits(u"after"_s), 0);
+    for (const PictureResult &result : PoolResults())
+        EXPECT_TRUE(result.reason.startsWith(u"rate limited"_s)) << result.reason.toStdString();
+    EXPECT_TRUE(PictureRateLimitGaveUp());
+}
+
+TEST_F(PoolTest, AStopEndsARateLimitPauseAtOnceAndTheLineCountsItDown)
+{
+    SetServiceWaitScale(1.0); // a real pause of about 5 s
+    AddJob(FailingFirst(u"stop432"_s, 1000, 432), u"a.jpg"_s);
+    g_jobs.progressWindow = &window;
+    std::optional<std::thread> pool = StartDownloadPool();
+    ASSERT_TRUE(pool.has_value());
+    while (Hits(u"stop432"_s) < 1)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    const auto stopped = std::chrono::steady_clock::now();
+    g_stopDownload = true;
+    pool->join();
+    JoinAbandonedWorkers();
+    EXPECT_LT(std::chrono::steady_clock::now() - stopped, std::chrono::seconds(1));
+    EXPECT_EQ(Hits(u"stop432"_s), 1);
+    EXPECT_EQ(PoolResults().at(0).reason, u"stopped"_s);
+    const QStringList texts = window.Texts(1006);
+    EXPECT_TRUE(std::any_of(texts.begin(), texts.end(), [](const QString &text) {
+        return text == u"请求过于频繁，5秒后重试"_s || text == u"请求过于频繁，6秒后重试"_s;
+    })) << texts.join(u'|').toStdString();
 }
 
 TEST_F(PoolTest, StopTakesEffectWhenTheNextWorkerEnds)

@@ -127,7 +127,8 @@ TEST(DownloadRun, BlogArticlesGiveTheirFirstBodyPictureNamedAfterTheArticle)
     const QString a4Page =
         u"<html><head><meta charset=\"gbk\"></head><body><img real_src =\"http://s9.sinaimg.cn/mw690/before\" />"
         "<div class=\"articalContent  \"><p>正文</p><img src=\"x.gif\" real_src =\"http://s2.sinaimg.cn/mw690/pic4\" />"
-        "<img real_src =\"http://s2.sinaimg.cn/mw690/pic5\" /></div><div class=\"shareUp\">分享</div></body></html>"_s;
+        "<img real_src =\"http://s2.sinaimg.cn/mw690/pic5\" /><img real_src =\"//s2.sinaimg.cn/mw690/pic6\" />"
+        "</div><div class=\"shareUp\">分享</div></body></html>"_s;
     QJsonObject pages;
     pages[u"http://blog.sina.com.cn/s/blog_a4.html"_s] =
         QJsonObject{{u"body"_s, a4Page}, {u"encoding"_s, u"gbk"_s}, {u"content_type"_s, u"text/html; charset=GBK"_s}};
@@ -166,6 +167,27 @@ TEST(DownloadRun, BlogArticlesGiveTheirFirstBodyPictureNamedAfterTheArticle)
     // An article without a picture adds nothing and only says so by its
     // missing folder.
     EXPECT_TRUE(run.window->Messages().isEmpty()) << run.window->Messages().join(u'|').toStdString();
+
+    // With the option, every picture of a body, in order, each named after
+    // the article; a protocol-relative link is asked over https.
+    const qsizetype before = PictureRequests(service).size();
+    DownloadRun all;
+    all.dir.Write(u"下载器扩展设置.ini"_s, "[新浪博客]\r\n下载文章全部图片=1\r\n");
+    all.core.m_appDir = all.dir.Path();
+    all.ListAndDownload(u"http://blog.sina.com.cn/s/articlelist_1111_0_1.html"_s);
+    pictures = PictureRequests(service).mid(before);
+    pictures.sort();
+    EXPECT_EQ(pictures, (QStringList{u"http://s1.sinaimg.cn/orignal/pic1"_s, u"http://s1.sinaimg.cn/orignal/pic2"_s,
+                                     u"http://s1.sinaimg.cn/orignal/pic3"_s, u"http://s2.sinaimg.cn/orignal/pic4"_s,
+                                     u"http://s2.sinaimg.cn/orignal/pic5"_s, u"https://s2.sinaimg.cn/orignal/pic6"_s}));
+    // pic2, pic5 and pic6 are not in the data: listed as failed under their
+    // numbered names.
+    QStringList failedNames;
+    for (const QString &article : {u"周末去爬山"_s, u"旧照片"_s}) {
+        for (const FailedPicture &picture : ReadFailedList(all.save + u"小明的博客/"_s + article + kSep))
+            failedNames.append(picture.fileName);
+    }
+    EXPECT_EQ(failedNames, (QStringList{u"周末去爬山(1).jpg"_s, u"旧照片(1).jpg"_s, u"旧照片(2).jpg"_s}));
 }
 
 // A Weibo album of `count` photos listed in the data; page 2 answers

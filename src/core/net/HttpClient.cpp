@@ -758,7 +758,9 @@ bool UrlSource::Fetch(const UrlRequest &request, int options)
             if (!request.filePath.isEmpty())
                 QFile::remove(request.filePath);
         }
-        std::this_thread::sleep_for(std::chrono::seconds(request.retryDelaySec));
+        // No pause after the last attempt: nothing follows it.
+        if (attempt + 1 < request.attempts)
+            std::this_thread::sleep_for(std::chrono::seconds(request.retryDelaySec));
     }
     return false;
 }
