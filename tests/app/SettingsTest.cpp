@@ -277,6 +277,24 @@ TEST(History, MostRecentFirstFiveAtMostCaseBlindDuplicates)
     EXPECT_EQ(texts(1)[1], QString());
 }
 
+TEST(History, RunsSharingAStartFolderKeepEachOthersEntries)
+{
+    Fixture a;
+    a.core.LoadSettings();
+    TamblinCore b(&a.window);
+    b.m_appDir = a.core.m_appDir;
+    b.LoadSettings();
+    // Both started before either saved its address.
+    ASSERT_TRUE(a.core.AddHistory(0, u"http://a"_s));
+    ASSERT_TRUE(a.core.SaveSettings());
+    ASSERT_TRUE(b.AddHistory(0, u"http://b"_s));
+    ASSERT_TRUE(b.SaveSettings());
+    const SoftSettings onDisk = SoftSettings::FromBytes(a.dir.Read(kSoftDat));
+    EXPECT_EQ(onDisk.addressHistory[0].Get(), u"http://b"_s);
+    EXPECT_EQ(onDisk.addressHistory[1].Get(), u"http://a"_s);
+    EXPECT_FALSE(QFileInfo::exists(a.dir.File(kSoftDat + u".lock"_s)));
+}
+
 TEST(ExtensionSettings, FiveKeysWithTheirDefaults)
 {
     Fixture f;

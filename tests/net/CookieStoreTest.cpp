@@ -1,10 +1,18 @@
 #include "TestSupport.h"
 #include "net/CookieStore.h"
 #include "net/HttpClient.h"
+#include "net/SafeFile.h"
 
 #include <gtest/gtest.h>
 
 #include <QDateTime>
+#include <QDir>
+#include <QFile>
+
+#include <cerrno>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <thread>
 #include <vector>
@@ -96,6 +104,46 @@ TEST_F(CookieStoreTest, SurvivesARestartThroughItsFile)
     Store().SetFilePath(m_dir.File(u"cookies.txt/inside"_s));
     Store().AddCookie(Make(u"a.example"_s, true, u"/"_s, u"k"_s, u"v"_s));
     EXPECT_EQ(GetUrlCookies(u"http://a.example/"_s), u"k=v"_s);
+}
+
+TEST_F(CookieStoreTest, TheFileIsPrivateAndAFullDiskLeavesItAsItWas)
+{
+    // A looser file and folder from before, under a permissive umask.
+    const QString folder = m_dir.File(u"data"_s);
+    const QString path = folder + u"/cookies.txt"_s;
+    ASSERT_TRUE(QDir().mkpath(folder));
+    m_dir.Write(u"data/cookies.txt"_s, "# Netscape HTTP Cookie File\n");
+    ASSERT_TRUE(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther));
+    const mode_t umaskBefore = ::umask(0);
+    Store().SetFilePath(path);
+    Store().AddCookie(Make(u"weibo.com"_s, false, u"/"_s, u"SUB"_s, u"login"_s, false, InAnHour()));
+    ::umask(umaskBefore);
+    struct stat file {};
+    struct stat dir {};
+    ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &file), 0);
+    ASSERT_EQ(::stat(QFile::encodeName(folder).constData(), &dir), 0);
+    EXPECT_EQ(file.st_mode & 0777, 0600u);
+    EXPECT_EQ(dir.st_mode & 0777, 0700u);
+    const QByteArray saved = m_dir.Read(u"data/cookies.txt"_s);
+    ASSERT_TRUE(saved.contains("\tSUB\tlogin\n"));
+
+    // The disk is full at once, after 10 bytes, and a few bytes short.
+    for (const qint64 room : {qint64(0), qint64(10), qint64(saved.size() + 5)}) {
+        SCOPED_TRACE(room);
+        SetSafeFileWriter([room](int fd, const char *data, qint64 size, qint64 offset) -> qint64 {
+            if (offset + size <= room)
+                return ::write(fd, data, std::size_t(size));
+            if (offset < room)
+                return ::write(fd, data, std::size_t(room - offset));
+            errno = ENOSPC;
+            return -1;
+        });
+        Store().AddCookie(Make(u"weibo.com"_s, false, u"/"_s, u"SUB"_s, u"a longer login %1"_s.arg(room), false,
+                               InAnHour()));
+        SetSafeFileWriter(nullptr);
+        EXPECT_EQ(m_dir.Read(u"data/cookies.txt"_s), saved);
+        EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{u"cookies.txt"_s});
+    }
 }
 
 TEST_F(CookieStoreTest, ImportsBrowserExtensionExports)
