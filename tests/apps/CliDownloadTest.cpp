@@ -7,6 +7,9 @@
 
 #include <QDir>
 #include <QDirIterator>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QJsonValue>
 #include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -14,8 +17,12 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <thread>
+
+#include <sys/mount.h>
 
 using namespace Qt::StringLiterals;
 
@@ -28,11 +35,13 @@ struct CliResult {
     QString err;
 };
 
-void Prepare(QProcess &cli, const QString &startFolder)
+void Prepare(QProcess &cli, const QString &startFolder, double waitScale = 0.01)
 {
     cli.setWorkingDirectory(startFolder);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(u"TAMBLIN_COOKIE_FILE"_s, startFolder + u"cookie-store.txt"_s);
+    // Second tries and rate-limit pauses in a fraction of their time.
+    env.insert(u"TAMBLIN_WAIT_SCALE"_s, QString::number(waitScale));
     cli.setProcessEnvironment(env);
 }
 
@@ -47,10 +56,10 @@ CliResult Finish(QProcess &cli)
     return result;
 }
 
-CliResult RunCli(const QStringList &args, const QString &startFolder)
+CliResult RunCli(const QStringList &args, const QString &startFolder, double waitScale = 0.01)
 {
     QProcess cli;
-    Prepare(cli, startFolder);
+    Prepare(cli, startFolder, waitScale);
     cli.start(QString::fromUtf8(TAMBLIN_CLI_PATH), args);
     return Finish(cli);
 }
@@ -127,6 +136,8 @@ TEST(CliDownload, RunsThatCannotStartExitWithOneAndUsageErrorsWithTwo)
     const QList<Case> cases{
         {{u"download"_s, u"http://photo.blog.sina.com.cn/u/404"_s}, 1},       // no albums
         {{u"download"_s, kUser, u"--albums"_s, u"4"_s}, 1},                   // no such row
+        {{u"download"_s, kUser, u"--albums"_s, u"2-65536"_s}, 1},             // any row list prints is taken
+        {{u"download"_s, kUser, u"--cookies"_s, start.File(u"file"_s)}, 2},  // no cookie in it
         {{u"download"_s, kUser, u"--save"_s, start.File(u"file/sub"_s)}, 1}, // not a folder
         {{u"download"_s, kUser, u"--albums"_s, u"x"_s}, 2},
         {{u"download"_s, kUser, u"--albums"_s, u"3-1"_s}, 2},
@@ -145,6 +156,10 @@ TEST(CliDownload, RunsThatCannotStartExitWithOneAndUsageErrorsWithTwo)
     EXPECT_FALSE(QFileInfo::exists(start.File(u"file/sub"_s)));
     // The folder that could not be made never became a save-path default.
     EXPECT_TRUE(SoftSettings::FromBytes(start.Read(u"soft.dat"_s)).savePathHistory[0].Get().isEmpty());
+    EXPECT_TRUE(RunCli({u"download"_s, kUser, u"--albums"_s, u"65536"_s}, start.Path())
+                    .err.contains(u"there is no album 65536; the list has 3"_s));
+    EXPECT_TRUE(RunCli({u"download"_s, kUser, u"--cookies"_s, start.File(u"file"_s)}, start.Path())
+                    .err.contains(u"no cookie found in "_s + start.File(u"file"_s)));
     // Nothing was downloaded into the start folder.
     for (const QString &file : FilesIn(start.Path()))
         EXPECT_TRUE(file == u"soft.dat"_s || file == u"file"_s) << file.toStdString();
@@ -191,12 +206,12 @@ TEST(CliDownload, CtrlCStopsTheDownloadAndTheProgramEndsCleanly)
 
 TEST(CliDownload, FailedPicturesExitWithThreeAndARetryFetchesExactlyThem)
 {
-    // Three pictures fail once each: an error page, a busy service and a
-    // proxy that closes the connection.
+    // Three pictures fail: an error page once, a busy service and a gateway
+    // time-out at each of their three tries.
     const QString original = u"http://static.photo.sina.com.cn/orignal/"_s;
     FakeService service(Data(uR"j([{"match": "%1a2", "status": 404, "times": 1},
-                                   {"match": "%1b1", "status": 503, "times": 1},
-                                   {"match": "%1c1", "close": true, "times": 1}])j"_s.arg(original)));
+                                   {"match": "%1b1", "status": 503, "times": 3},
+                                   {"match": "%1c1", "status": 504, "times": 3}])j"_s.arg(original)));
     ASSERT_TRUE(service.IsRunning());
     TempDir start;
     const QString save = start.Path() + u"out"_s;
@@ -219,6 +234,121 @@ TEST(CliDownload, FailedPicturesExitWithThreeAndARetryFetchesExactlyThem)
         << asked.join(u' ').toStdString();
     EXPECT_EQ(FilesIn(save), (QStringList{u"相册/丙/四.jpg"_s, u"相册/乙/三.jpg"_s, u"相册/甲/pic.orv"_s,
                                           u"相册/甲/一.jpg"_s, u"相册/甲/二.jpg"_s}));
+}
+
+// Seconds between the requests of `url`.
+QList<double> Gaps(const FakeService &service, const QString &url)
+{
+    QList<double> times;
+    for (const QJsonValue &request : service.Requests()) {
+        if (request[u"url"_s].toString() == url)
+            times.append(request[u"time"_s].toDouble());
+    }
+    QList<double> gaps;
+    for (qsizetype i = 1; i < times.size(); ++i)
+        gaps.append(times[i] - times[i - 1]);
+    return gaps;
+}
+
+TEST(CliDownload, PictureHostsThatRateLimitAreWaitedOutAndGivenUpOn)
+{
+    const QString original = u"http://static.photo.sina.com.cn/orignal/"_s;
+    FakeService service(Data(uR"j([{"match": "%1a1", "status": 432, "times": 3},
+                                   {"match": "%1b1", "status": 429, "times": 1, "headers": {"Retry-After": "2"}},
+                                   {"match": "%1c1", "status": 432, "times": 1000}])j"_s.arg(original)));
+    ASSERT_TRUE(service.IsRunning());
+    TempDir start;
+    const QString save = start.Path() + u"out"_s;
+
+    // Three pauses of 5, 10 and 20 s (jittered), here a tenth of that.
+    const CliResult a = RunCli({u"download"_s, kUser, u"--albums"_s, u"1"_s, u"--save"_s, save}, start.Path(), 0.1);
+    EXPECT_EQ(a.exitCode, 0) << a.err.toStdString();
+    EXPECT_TRUE(QFileInfo::exists(save + u"/相册/甲/一.jpg"_s));
+    const QList<double> gaps = Gaps(service, original + u"a1"_s);
+    ASSERT_EQ(gaps.size(), 3);
+    EXPECT_GE(gaps[0], 0.35);
+    EXPECT_GT(gaps[1], gaps[0]);
+    EXPECT_GT(gaps[2], gaps[1]);
+    EXPECT_TRUE(a.err.contains(u"请求过于频繁，"_s)) << a.err.toStdString();
+
+    // Retry-After wins, unscaled here.
+    const CliResult b = RunCli({u"download"_s, kUser, u"--albums"_s, u"2"_s, u"--save"_s, save}, start.Path(), 1.0);
+    EXPECT_EQ(b.exitCode, 0) << b.err.toStdString();
+    const QList<double> after = Gaps(service, original + u"b1"_s);
+    ASSERT_EQ(after.size(), 1);
+    EXPECT_GE(after[0], 1.9);
+    EXPECT_LT(after[0], 3.5);
+
+    // A host that never stops: the picture is listed for a later retry.
+    const CliResult c = RunCli({u"download"_s, kUser, u"--albums"_s, u"3"_s, u"--save"_s, save}, start.Path(), 0.001);
+    EXPECT_EQ(c.exitCode, 3) << c.err.toStdString();
+    EXPECT_TRUE(start.Read(u"out/相册/丙/failed.txt"_s).startsWith((original + u"c1\t四.jpg\trate limited"_s).toUtf8()));
+    EXPECT_TRUE(c.err.contains(u"--retry-failed later"_s));
+
+    // Ctrl+C during a pause ends the run at once.
+    QProcess cli;
+    Prepare(cli, start.Path(), 1.0);
+    cli.start(QString::fromUtf8(TAMBLIN_CLI_PATH), {u"download"_s, kUser, u"--albums"_s, u"3"_s, u"--save"_s, save});
+    ASSERT_TRUE(cli.waitForStarted(10000));
+    QString err;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!err.contains(u"秒后重试"_s) && std::chrono::steady_clock::now() < deadline) {
+        cli.waitForReadyRead(100);
+        err += QString::fromUtf8(cli.readAllStandardError());
+    }
+    ASSERT_TRUE(err.contains(u"秒后重试"_s)) << err.toStdString();
+    const auto interrupted = std::chrono::steady_clock::now();
+    ::kill(pid_t(cli.processId()), SIGINT);
+    const CliResult d = Finish(cli);
+    EXPECT_LT(std::chrono::steady_clock::now() - interrupted, std::chrono::seconds(1));
+    EXPECT_EQ(d.exitCode, 4) << (err + d.err).toStdString();
+}
+
+TEST(CliDownload, DiskTroubleLosesNoPictureWithoutAWord)
+{
+    FakeService service(Data());
+    ASSERT_TRUE(service.IsRunning());
+
+    // A file in the way of album 甲's folder: said once, its pictures count
+    // as failed unfetched, and the next album goes on.
+    {
+        TempDir start;
+        const QString save = start.Path() + u"out"_s;
+        ASSERT_TRUE(QDir().mkpath(save + u"/相册"_s));
+        start.Write(u"out/相册/甲"_s, "in the way");
+        const qsizetype before = service.RequestedUrls().size();
+        const CliResult result = RunCli({u"download"_s, kUser, u"--albums"_s, u"1-2"_s, u"--save"_s, save}, start.Path());
+        EXPECT_EQ(result.exitCode, 3) << result.err.toStdString();
+        EXPECT_EQ(result.err.count(u"无法创建相册文件夹："_s + save + u"/相册/甲/"_s), 1) << result.err.toStdString();
+        EXPECT_FALSE(result.err.contains(u"listed in:"_s));
+        EXPECT_TRUE(result.err.contains(u"1 saved, 0 skipped by the size limits, 2 failed"_s));
+        EXPECT_FALSE(service.RequestedUrls().mid(before).contains(u"http://static.photo.sina.com.cn/orignal/a1"_s))
+            << result.err.toStdString();
+        EXPECT_TRUE(QFileInfo::exists(save + u"/相册/乙/三.jpg"_s));
+    }
+
+    // A disk that fills up: pictures are whole or absent.
+    TempDir start;
+    const QString disk = start.Path() + u"disk"_s;
+    ASSERT_TRUE(QDir().mkpath(disk));
+    const QByteArray mountPoint = QFile::encodeName(disk);
+    if (::mount("tmpfs", mountPoint.constData(), "tmpfs", 0, "size=64k") != 0)
+        GTEST_SKIP() << "cannot mount a small tmpfs here: " << std::strerror(errno);
+    const CliResult result = RunCli({u"download"_s, kUser, u"--save"_s, disk}, start.Path());
+    QStringList pictures;
+    for (const QString &file : FilesIn(disk)) {
+        if (file.endsWith(u".jpg"_s))
+            pictures.append(file);
+    }
+    const qint64 a1Size = QFileInfo(disk + u"/相册/甲/一.jpg"_s).size();
+    const qint64 a2Size = QFileInfo(disk + u"/相册/甲/二.jpg"_s).size();
+    const QByteArray failed = start.Read(u"disk/相册/甲/failed.txt"_s);
+    ::umount(mountPoint.constData());
+    EXPECT_EQ(result.exitCode, 3) << result.err.toStdString();
+    // 30 000 and 60 000 bytes do not both fit in 64 KiB.
+    EXPECT_EQ(a1Size, 30000);
+    EXPECT_FALSE(pictures.contains(u"相册/甲/二.jpg"_s)) << a2Size;
+    EXPECT_TRUE(failed.endsWith(u"a2\t二.jpg\t磁盘空间不足\n"_s.toUtf8())) << failed.toStdString();
 }
 
 } // namespace
