@@ -334,7 +334,7 @@ TEST(CliDownload, DiskTroubleLosesNoPictureWithoutAWord)
     const QByteArray mountPoint = QFile::encodeName(disk);
     if (::mount("tmpfs", mountPoint.constData(), "tmpfs", 0, "size=64k") != 0)
         GTEST_SKIP() << "cannot mount a small tmpfs here: " << std::strerror(errno);
-    const CliResult result = RunCli({u"download"_s, kUser, u"--save"_s, disk}, start.Path());
+    const CliResult result = RunCli({u"download"_s, kUser, u"--save"_s, disk, u"--threads"_s, u"1"_s}, start.Path());
     QStringList pictures;
     for (const QString &file : FilesIn(disk)) {
         if (file.endsWith(u".jpg"_s))

@@ -94,7 +94,9 @@ bool WindowFixture::WaitListIdle(int ms) const
     // posted; its last texts tell that the window has.
     return WaitFor(
         [this] {
-            return window->Core().m_listState == 0 && LabelText(kIdStatusMain).startsWith(u"获取相册列表完成"_s)
+            const QString status = LabelText(kIdStatusMain);
+            return window->Core().m_listState == 0
+                && (status.startsWith(u"获取相册列表完成"_s) || status == u"没有获取到相册"_s)
                 && Button(CTamblinDlg::kIdGetAlbums)->text() == u"获取相册"_s;
         },
         ms);

@@ -339,6 +339,8 @@ DownloadSummary RunDownload(TamblinCore &core, const DownloadOptions &options)
         losses.append(QString::fromUtf16(texts::kAlbumsEmpty).arg(summary.emptyAlbums.size()));
     if (!summary.brokenListings.isEmpty())
         losses.append(QString::fromUtf16(texts::kAlbumsBroken).arg(summary.brokenListings.size()));
+    if (!summary.nothingToRetry.isEmpty())
+        losses.append(QString::fromUtf16(texts::kNothingToRetry).arg(summary.nothingToRetry.size()));
     Text(core, kIdStatusPicture, losses.join(u"；"_s));
     core.m_downState = 0;
     if (window)

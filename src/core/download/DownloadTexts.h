@@ -17,6 +17,8 @@ inline constexpr char16_t kPicturesFailedUnlisted[] = u"%1张图片下载失败�
 inline constexpr char16_t kAlbumsEmpty[] = u"%1个相册没有获取到图片";
 inline constexpr char16_t kAlbumsBroken[] = u"%1个相册的页面未能全部读取";
 inline constexpr char16_t kAlbumFolderNotMade[] = u"无法创建相册文件夹：%1";
+// A retry of albums whose last failures could not be recorded.
+inline constexpr char16_t kNothingToRetry[] = u"%1个相册没有记录可重试的图片";
 inline constexpr char16_t kEllipsis[] = u"......";
 inline constexpr char16_t kBadListType[] = u"Error ListType Code.";
 inline constexpr char16_t kPoolThreadFailed[] = u"Create thread:DownPicFunc failed.";

@@ -328,6 +328,9 @@ PictureResult DownloadWorker(const PictureJob &job, const PictureFetcher &fetch)
     request.maxSizeKb = job.maxKb;
     request.minSizeKb = job.minKb;
     request.cancel = job.cancel;
+    // One attempt per fetch: the pause after it would only delay the tries
+    // and waits below.
+    request.retryDelaySec = 0;
     const PictureResult stopped{PictureOutcome::Failed, u"stopped"_s};
     std::size_t retries = 0;
     for (;;) {

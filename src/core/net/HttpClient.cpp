@@ -191,12 +191,15 @@ struct Exchange {
             source.finalUrl = QString::fromUtf8(effective);
         source.responseHeaders = QString::fromLatin1(block);
         source.gzipped = block.contains("gzip");
-        // An error page is not the picture asked for, whatever its size; its
-        // start is kept as text, for the caller to tell a rate limit by it.
-        if (!textMode && code >= 400) {
+        // An error page is not the picture asked for, whatever its size. The
+        // start of a 403 is kept as text, for the caller to tell a rate limit
+        // by it; other error pages end the exchange at once.
+        if (!textMode && code == 403) {
             errorPage = true;
             return true;
         }
+        if (!textMode && code >= 400)
+            return Fail(FetchError::HttpStatus);
         QString rest = source.responseHeaders;
         if (SkipToMarker(rest, u"Content-Length:", 1) >= 0) {
             const qint64 announced = LeadingNumber(rest);
@@ -758,9 +761,7 @@ bool UrlSource::Fetch(const UrlRequest &request, int options)
             if (!request.filePath.isEmpty())
                 QFile::remove(request.filePath);
         }
-        // No pause after the last attempt: nothing follows it.
-        if (attempt + 1 < request.attempts)
-            std::this_thread::sleep_for(std::chrono::seconds(request.retryDelaySec));
+        std::this_thread::sleep_for(std::chrono::seconds(request.retryDelaySec));
     }
     return false;
 }

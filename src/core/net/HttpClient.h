@@ -128,7 +128,7 @@ public:
     FetchError error = FetchError::None;
     QString errorText;
     // Text mode: the body (after marker cutting). File mode: the body goes
-    // straight to the file; this holds only the start (64 KiB) of an error
+    // straight to the file; this holds only the start (64 KiB) of a 403
     // page, so that a caller can tell a rate-limit answer by it.
     QByteArray body;
     // Bytes of the body of the last exchange: body.size() in text mode, the

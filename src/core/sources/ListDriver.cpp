@@ -94,8 +94,9 @@ void GetListFunc(TamblinCore &core)
     const int found = core.m_albums.Size();
     window.SetItemText(kIdAlbumFrame, QString::fromUtf16(texts::kAlbumFrameCount).arg(found));
     // After a "no album" message, a "done" line would read as success.
-    window.SetItemText(kIdStatusMain, found > 0 ? QString::fromUtf16(texts::kListDone).arg(found)
-                                                : QString::fromUtf16(texts::kListNone));
+    const bool none = found == 0 && !ListStopAsked(core);
+    window.SetItemText(kIdStatusMain, none ? QString::fromUtf16(texts::kListNone)
+                                           : QString::fromUtf16(texts::kListDone).arg(found));
     core.m_listState = 0;
     window.SetListIdleUi();
 
