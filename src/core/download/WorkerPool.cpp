@@ -359,7 +359,10 @@ PictureResult DownloadWorker(const PictureJob &job, const PictureFetcher &fetch)
                 return stopped;
             continue;
         }
-        return Judge(job, request.url, got);
+        PictureResult result = Judge(job, request.url, got);
+        // A saved picture's file is whole under its name from here on: what
+        // follows a save (its file times, say) goes here.
+        return result;
     }
 }
 
