@@ -202,6 +202,26 @@ TEST(CliDownload, CtrlCStopsTheDownloadAndTheProgramEndsCleanly)
     for (const QString &file : files)
         EXPECT_EQ(file, u"相册/甲/一.jpg"_s);
     EXPECT_FALSE((err + result.err).contains(u"正在下载第2/3个图集"_s));
+
+    // A second Ctrl+C quits at once, with the status of a stop.
+    QProcess again;
+    Prepare(again, start.Path());
+    again.start(QString::fromUtf8(TAMBLIN_CLI_PATH),
+                {u"download"_s, kUser, u"--save"_s, start.Path() + u"out"_s, u"--threads"_s, u"1"_s});
+    ASSERT_TRUE(again.waitForStarted(10000));
+    const pid_t pid = pid_t(again.processId());
+    ASSERT_GT(pid, 0);
+    QString started;
+    while (!started.contains(u"已开始下载图片"_s) && again.state() == QProcess::Running) {
+        again.waitForReadyRead(200);
+        started += QString::fromUtf8(again.readAllStandardError());
+    }
+    ASSERT_TRUE(started.contains(u"已开始下载图片"_s)) << started.toStdString();
+    ::kill(pid, SIGINT);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ::kill(pid, SIGINT);
+    const CliResult quit = Finish(again);
+    EXPECT_EQ(quit.exitCode, 4) << (started + quit.err).toStdString();
 }
 
 TEST(CliDownload, FailedPicturesExitWithThreeAndARetryFetchesExactlyThem)
@@ -290,6 +310,10 @@ TEST(CliDownload, PictureHostsThatRateLimitAreWaitedOutAndGivenUpOn)
     Prepare(cli, start.Path(), 1.0);
     cli.start(QString::fromUtf8(TAMBLIN_CLI_PATH), {u"download"_s, kUser, u"--albums"_s, u"3"_s, u"--save"_s, save});
     ASSERT_TRUE(cli.waitForStarted(10000));
+    // Taken now: once the process has ended it reads 0, which kill() takes
+    // for the whole process group.
+    const pid_t pid = pid_t(cli.processId());
+    ASSERT_GT(pid, 0);
     QString err;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (!err.contains(u"秒后重试"_s) && std::chrono::steady_clock::now() < deadline) {
@@ -298,7 +322,7 @@ TEST(CliDownload, PictureHostsThatRateLimitAreWaitedOutAndGivenUpOn)
     }
     ASSERT_TRUE(err.contains(u"秒后重试"_s)) << err.toStdString();
     const auto interrupted = std::chrono::steady_clock::now();
-    ::kill(pid_t(cli.processId()), SIGINT);
+    ::kill(pid, SIGINT);
     const CliResult d = Finish(cli);
     EXPECT_LT(std::chrono::steady_clock::now() - interrupted, std::chrono::seconds(1));
     EXPECT_EQ(d.exitCode, 4) << (err + d.err).toStdString();

@@ -123,6 +123,9 @@ TEST(Cli, NothingFoundSaysWhyInTermsOfTheCommandLine)
         EXPECT_TRUE(err.contains(c.said)) << err.toStdString();
         // The window's login hint is no advice for a terminal.
         EXPECT_FALSE(err.contains(u"登录菜单"_s));
+        // Nothing found is not reported as a list done.
+        EXPECT_FALSE(result.errLines.contains(u"获取相册列表完成，共0个"_s)) << err.toStdString();
+        EXPECT_EQ(result.errLines.contains(u"没有获取到相册"_s), c.exit == 1);
     }
     // The Weibo web client's endpoints say a login is needed: one line says
     // how to bring one.
