@@ -54,6 +54,9 @@ public:
     // a faster client with rate-limit errors; 0 turns pacing off.
     std::atomic<std::int32_t> m_weiboPaceMs{kWeiboPaceDefaultMs};
     static constexpr std::int32_t kWeiboPaceDefaultMs = 1000;
+    // Whether the clips of Weibo posts (Live Photo motion, gif videos,
+    // videos) are downloaded beside the stills; off keeps stills only.
+    std::atomic<bool> m_weiboClips{true};
 
     std::uint8_t m_previewMode = 0;
     const std::uint8_t m_previewColumns = 6;

@@ -179,8 +179,9 @@ bool DownloadAlbum(TamblinCore &core, std::uint16_t flags, const DownloadOptions
     const bool firstSaved = !results.empty() && results.front().outcome == PictureOutcome::Saved;
     if (core.m_downState != 3 && !options.retryFailed && firstSaved)
         WriteLastFirstUrl(g_jobs.urls.at(0), g_jobs.folder);
-    if (flags & kFixFormat)
-        FixPictureFormats(g_jobs);
+    // Pictures whose address does not tell their format follow their bytes
+    // even without the fix-up bit.
+    FixPictureFormats(g_jobs, !(flags & kFixFormat));
     if (flags & kFixOrder)
         FixPictureOrder(g_jobs);
     return true;
