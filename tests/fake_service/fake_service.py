@@ -96,6 +96,8 @@ class Data:
         # Today's picture hosts refuse a picture request without a Referer.
         self.picture_referer = bool(self.raw.get("picture_referer", True))
         self.tls = self.raw.get("tls", {})
+        self.posts = {}  # mid -> (user, statuses/show answer)
+        self.visitor_subs = set()  # SUBs the passport handed out
         add_image_wall_pictures(self)
 
     def tls_kind(self, host):
@@ -395,7 +397,7 @@ def wall_items(spec, salt):
     "generate" N made-up pids (listed, never served)."""
     items = []
     for entry in spec.get("pictures", []):
-        items.append(dict(entry) if isinstance(entry, dict)
+        items.append({k: v for k, v in entry.items() if k not in POST_KEYS} if isinstance(entry, dict)
                      else {"pid": entry, "mid": "49%014d" % len(items), "type": "pic"})
     for i in range(int(spec.get("generate", 0))):
         items.append({"pid": wall_pid(salt, i), "mid": "48%014d" % i, "type": "pic"})
@@ -414,6 +416,7 @@ def add_image_wall_pictures(data):
         for album in wall.get("albums", []):
             album["_items"] = wall_items(album, album.get("containerid", ""))
         for spec in [wall] + wall.get("albums", []):
+            add_wall_posts(data, user, spec)
             for entry in spec.get("pictures", []):
                 pid = entry.get("pid") if isinstance(entry, dict) else entry
                 if isinstance(pid, str) and pid.isalnum():
@@ -435,28 +438,40 @@ def cookie_value(headers, name):
     return None
 
 
-def wall_page(items, per_page, cursor, end_cursor, stuck):
-    """One page from `cursor` (an offset; "" and 0 start) and the next
-    cursor: `end_cursor` after the last page. A stuck wall answers every
-    cursor with the first page and the same next cursor."""
-    offset = int(cursor) if str(cursor).isdigit() else 0
-    if stuck:
-        return items[:per_page], 1
-    chunk = items[offset:offset + per_page]
-    more = offset + per_page < len(items)
-    return chunk, (offset + per_page if more else end_cursor)
+def wall_page(spec, cursor, end_cursor):
+    """One page from `cursor` (a page number; "" and 0 start) and the next
+    cursor: `end_cursor` after the last page. "blank_pages" lists pages
+    (1 for the first) that answer an empty list in the middle of the walk,
+    the pictures moving on to the pages after. A stuck wall
+    ("stuck_since_id") answers every cursor with the first page and the same
+    next cursor."""
+    items, per_page = spec.get("_items", []), max(int(spec.get("per_page", 30)), 1)
+    pages = [items[i:i + per_page] for i in range(0, len(items), per_page)] or [[]]
+    for blank in sorted(int(n) for n in spec.get("blank_pages", [])):
+        pages.insert(blank - 1, [])
+    index = int(cursor) if str(cursor).isdigit() else 0
+    if spec.get("stuck_since_id", False):
+        return pages[0], 1
+    chunk = pages[index] if index < len(pages) else []
+    return chunk, (index + 1 if index + 1 < len(pages) else end_cursor)
 
 
 def weibo_ajax(data, path, q, headers):
+    if path == "/ajax/statuses/show":
+        return weibo_status(data, q("id"), headers)
     user = None
     for candidate in data.weibo_users:
-        if (q("uid") and str(candidate["uid"]) == q("uid")) or (q("custom") and candidate.get("custom") == q("custom")):
+        if ((q("uid") and str(candidate["uid"]) == q("uid")) or (q("custom") and candidate.get("custom") == q("custom"))
+                or (q("screen_name") and candidate.get("nickname") == q("screen_name"))):
             user = candidate
             break
     if user is None:
         return json_answer({"ok": 0, "errno": "20003", "msg": "用户不存在"})
-    if user.get("needs_login", True) and not has_login(data, headers.get("Cookie")):
+    if not may_read(data, user, headers):
         return json_answer({"ok": -100, "url": LOGIN_URL})
+    refused = xsrf_refusal(user, headers)
+    if refused is not None:
+        return refused
     # The web client echoes the XSRF-TOKEN cookie in a header; without it
     # the endpoints refuse.
     token = cookie_value(headers, "XSRF-TOKEN")
@@ -469,8 +484,7 @@ def weibo_ajax(data, path, q, headers):
                                                        "screen_name": user.get("nickname", "")}}})
     if path == "/ajax/profile/getImageWall":
         cursor = q("sinceid", "0")
-        chunk, next_cursor = wall_page(wall.get("_items", []), int(wall.get("per_page", 30)), cursor, 0,
-                                       wall.get("stuck_since_id", False))
+        chunk, next_cursor = wall_page(wall, cursor, 0)
         answer = {"list": chunk, "since_id": next_cursor}
         if cursor in ("", "0"):
             answer["album_list"] = [{key: album[key] for key in ("pic_title", "containerid", "pic") if key in album}
@@ -482,8 +496,7 @@ def weibo_ajax(data, path, q, headers):
             return json_answer({"ok": 0, "errno": "100001", "msg": "相册不存在"})
         # Album cursors are text, as "<offset>|<n>"; "0" after the last page.
         cursor = q("since_id", "0").partition("|")[0]
-        chunk, next_cursor = wall_page(album.get("_items", []), int(album.get("per_page", 30)), cursor, 0,
-                                       album.get("stuck_since_id", False))
+        chunk, next_cursor = wall_page(album, cursor, 0)
         return json_answer({"ok": 1, "data": {"list": chunk,
                                               "since_id": "%s|%d" % (next_cursor, len(chunk)) if next_cursor else "0"}})
     return json_answer({"ok": 0, "errno": "10001", "msg": "unknown endpoint"}, 404)
@@ -503,6 +516,172 @@ def album_service_fault(user):
     if fault == "empty":
         return Answer('{"result":true,"data":{"total":0,"album_list":[]},"code":0}', "application/json; charset=utf-8")
     return None
+
+
+# ---------------------------------------------------------------------------
+# Weibo today, for guests and for what the image wall stands for: the
+# passport's visitor cookies, the home page that renews XSRF-TOKEN, the
+# mobile hosts, and the posts (ajax/statuses/show) behind wall items that
+# are not plain pictures.
+
+# Keys of a wall item that shape its post and are not listed on the wall.
+POST_KEYS = ("pics", "post", "clip", "mix")
+POST_TIME = "Tue Feb 23 12:28:47 +0800 2021"
+VISITOR_PAGE = "https://passport.weibo.com/visitor/visitor?entry=miniblog&a=enter&url="
+
+
+def clip_url(pid, kind):
+    if kind == "livephoto":
+        return ("https://livephoto.us.sinaimg.cn/%s.mov?Expires=1999999999&ssig=fake%%2Bsig&KID=unistore,video"
+                % pid)
+    return "https://f.video.weibocdn.com/o0/%s.mp4?label=gif_mp4" % pid
+
+
+def post_picture(data, pid, kind, size, clip=None):
+    """One entry of pic_infos; its still and clip are served."""
+    still = pid_picture_url(pid)
+    data.pictures.setdefault(still, {"format": "gif" if still.endswith(".gif") else "jpeg", "size": size})
+    info = {"pic_id": pid, "type": kind, "largest": {"url": still, "width": 1080, "height": 1440},
+            "original": {"url": still}}
+    if kind in ("livephoto", "gif"):
+        info["video"] = clip if clip is not None else clip_url(pid, kind)
+        if info["video"].startswith("http"):
+            data.pictures.setdefault(info["video"], {"format": "mov" if kind == "livephoto" else "mp4",
+                                                     "size": size * 2})
+    return info
+
+
+def add_wall_posts(data, user, spec):
+    """The post of every wall item that is not a plain picture: a Live
+    Photo or gif item gets pic_infos with its clip ("clip" replaces the
+    clip's address); a mid-only item gets the pictures of "pics" (pids or
+    {"pid", "type"}), written as mix_media_info when "mix" is true, or a
+    video when it names none; a "video" item gets page_info with a
+    playback list (only the best quality is served). "post" is a literal
+    answer instead (an error, say)."""
+    size = int(spec.get("picture_size", 2048))
+    for entry in spec.get("pictures", []):
+        if not isinstance(entry, dict) or "mid" not in entry:
+            continue
+        mid, kind, pid = str(entry["mid"]), entry.get("type", ""), entry.get("pid")
+        if "post" in entry:
+            data.posts[mid] = (user, entry["post"])
+            continue
+        if kind == "pic" and pid:
+            continue
+        post = {"ok": 1, "id": int(mid) if mid.isdigit() else mid, "mid": mid, "created_at": POST_TIME,
+                "user": {"idstr": str(user["uid"])}, "pic_ids": [], "pic_num": 0}
+        pics = [(pid, kind)] if pid and kind in ("livephoto", "gif") else []
+        for one in entry.get("pics", []):
+            pics.append((one, "pic") if isinstance(one, str) else (one["pid"], one.get("type", "pic")))
+        if pics and entry.get("mix"):
+            post["mix_media_info"] = {"items": [{"type": k, "id": p, "data": post_picture(data, p, k, size)}
+                                                for p, k in pics]}
+        elif pics:
+            post["pic_ids"] = [p for p, _ in pics]
+            post["pic_infos"] = {p: post_picture(data, p, k, size, entry.get("clip")) for p, k in pics}
+            post["pic_num"] = len(pics)
+        else:
+            best = "https://f.video.weibocdn.com/o0/%s_720.mp4?label=mp4_720p" % mid
+            data.pictures.setdefault(best, {"format": "mp4", "size": size * 3})
+            post["page_info"] = {"object_type": "video", "media_info": {
+                "stream_url": "https://f.video.weibocdn.com/o0/%s_sd.mp4" % mid,
+                "playback_list": [
+                    {"meta": {"label": "mp4_480p", "quality_index": 1},
+                     "play_info": {"url": "https://f.video.weibocdn.com/o0/%s_480.mp4?label=mp4_480p" % mid}},
+                    {"meta": {"label": "mp4_720p", "quality_index": 3}, "play_info": {"url": best}}]}}
+        data.posts[mid] = (user, post)
+
+
+def weibo_status(data, mid, headers):
+    found = data.posts.get(mid)
+    if found is None:
+        return json_answer({"ok": 0, "msg": "该微博不存在", "error_code": 20101})
+    user, post = found
+    if not may_read(data, user, headers):
+        return json_answer({"ok": -100, "url": LOGIN_URL})
+    return json_answer(post)
+
+
+def visitor_sub(data, headers):
+    sub = cookie_value(headers, "SUB")
+    return sub is not None and sub in data.visitor_subs
+
+
+def may_read(data, user, headers):
+    """The web client's endpoints: a login reads everyone ("needs_login"
+    false: anyone); visitor cookies read a "guest" user."""
+    if has_login(data, headers.get("Cookie")):
+        return True
+    if user.get("guest"):
+        return visitor_sub(data, headers)
+    return not user.get("needs_login", True)
+
+
+def xsrf_refusal(user, headers):
+    """"xsrf_required": without an XSRF-TOKEN cookie the endpoints refuse
+    with an ok below 0; the home page sets one."""
+    if user.get("xsrf_required") and cookie_value(headers, "XSRF-TOKEN") is None:
+        return json_answer({"ok": -1, "msg": "xsrf token missing", "errno": "100006"})
+    return None
+
+
+def passport_visitor(data, path, q):
+    """genvisitor2 hands out a visitor (JSONP); the crossdomain step sets
+    its SUB and SUBP on .weibo.com and redirects. The data's "passport":
+    "refuse" (retcode not 20000000) or "not_json"."""
+    mode = data.raw.get("passport", "ok")
+    if path == "/visitor/genvisitor2":
+        wrap = "window.visitor_gray_callback && visitor_gray_callback(%s);"
+        if mode == "not_json":
+            return Answer(wrap % "<html>系统繁忙</html>", "application/javascript; charset=utf-8")
+        if mode == "refuse":
+            return Answer(wrap % json.dumps({"retcode": 50111, "msg": "访客系统繁忙"}),
+                          "application/javascript; charset=utf-8")
+        with data.lock:
+            token = "%08x" % (len(data.visitor_subs) + 1)
+            data.visitor_subs.add("_2AkMvisitor" + token)
+        answer = {"retcode": 20000000, "msg": "succ", "data": {"tid": "tid" + token, "new_tid": True,
+                                                               "confidence": 100, "sub": "_2AkMvisitor" + token,
+                                                               "subp": "0033WrSXqPxfM72-Ws9jqgMF55529P9D9W" + token}}
+        return Answer(wrap % json.dumps(answer), "application/javascript; charset=utf-8")
+    if path == "/visitor/visitor" and q("a") == "crossdomain":
+        cookies = []
+        if q("s") in data.visitor_subs:
+            cookies = ["SUB=%s; expires=Thu, 01-Jan-2099 00:00:00 GMT; path=/; domain=.weibo.com; secure; httponly"
+                       % q("s"), "SUBP=%s; expires=Thu, 01-Jan-2099 00:00:00 GMT; path=/; domain=.weibo.com" % q("sp")]
+        return Answer("", status=302, headers={"Location": "https://weibo.com/", "Set-Cookie": cookies})
+    return None
+
+
+def weibo_today_page(data, host, path, q, headers):
+    """The pages of this section that the route does not know otherwise, or
+    None."""
+    if host == "passport.weibo.com" and path.startswith("/visitor/"):
+        return passport_visitor(data, path, q)
+    if host in (WEIBO_HOST, "www." + WEIBO_HOST) and path == "/":
+        # The home page renews XSRF-TOKEN.
+        with data.lock:
+            data.xsrf_serial = getattr(data, "xsrf_serial", 0) + 1
+            token = "xsrf%d" % data.xsrf_serial
+        return Answer("<!DOCTYPE html><html><body>微博</body></html>",
+                      headers={"Set-Cookie": "XSRF-TOKEN=%s; path=/; domain=weibo.com; secure" % token})
+    if host in ("m.weibo.cn", "weibo.cn", "www.weibo.cn"):
+        # A script shell; its first "id" is not the user's.
+        return Answer('<!DOCTYPE html><html><head><script>var config = {"id":1,"name":"m"};</script></head>'
+                      '<body><div id="app"></div></body></html>')
+    return None
+
+
+def guest_user_page(data, user, headers):
+    """A "guest" user's page: a visitor without cookies is sent to the
+    passport; with them (or a login) the page is a script shell that names
+    no owner, as today's pages are."""
+    if not may_read(data, user, headers):
+        target = urllib.parse.quote("https://weibo.com/u/%s" % user["uid"], safe="")
+        return Answer("", status=302, headers={"Location": VISITOR_PAGE + target})
+    return Answer('<!DOCTYPE html><html><head><meta charset="utf-8"><title>微博</title></head>'
+                  '<body><div id="app"></div></body></html>')
 
 
 # ---------------------------------------------------------------------------
@@ -530,6 +709,15 @@ def jpeg_bytes(size):
         filler += b"\xff\xfe" + struct.pack(">H", data + 2) + b"J" * data
         need -= data + 4
     return head + filler + tail
+
+
+def webp_bytes(size):
+    """A RIFF/WEBP container of `size` bytes (a lossless 1x1 frame, then an
+    unknown chunk as filler)."""
+    frame = b"VP8L" + struct.pack("<I", 5) + b"\x2f\x00\x00\x00\x00" + b"\x00"
+    need = max(size - 12 - len(frame) - 8, 0)
+    body = b"WEBP" + frame + b"FILL" + struct.pack("<I", need) + b"F" * need
+    return b"RIFF" + struct.pack("<I", len(body)) + body
 
 
 def png_chunk(kind, data):
@@ -563,8 +751,20 @@ def gif_bytes(size):
     return head + filler + tail
 
 
-PICTURE_MAKERS = {"jpeg": jpeg_bytes, "png": png_bytes, "gif": gif_bytes}
-PICTURE_TYPES = {"jpeg": "image/jpeg", "png": "image/png", "gif": "image/gif"}
+def clip_bytes(brand):
+    """A Live Photo clip (QuickTime) or a video (MP4) of `size` bytes: an
+    ftyp box, then filler in an mdat box."""
+    def make(size):
+        ftyp = struct.pack(">I", 20) + b"ftyp" + brand + b"\x00\x00\x00\x00" + brand
+        filler = max(size - len(ftyp) - 8, 0)
+        return ftyp + struct.pack(">I", filler + 8) + b"mdat" + b"\x00" * filler
+    return make
+
+
+PICTURE_MAKERS = {"jpeg": jpeg_bytes, "png": png_bytes, "gif": gif_bytes, "webp": webp_bytes,
+                  "mov": clip_bytes(b"qt  "), "mp4": clip_bytes(b"isom")}
+PICTURE_TYPES = {"jpeg": "image/jpeg", "png": "image/png", "gif": "image/gif", "webp": "image/webp",
+                 "mov": "video/quicktime", "mp4": "video/mp4"}
 
 
 def picture_body(data, spec):
@@ -665,6 +865,9 @@ def route(data, url, headers):
 
     if host in (WEIBO_HOST, "www." + WEIBO_HOST) and path.startswith("/ajax/"):
         return weibo_ajax(data, path, q, headers)
+    today = weibo_today_page(data, host, path, q, headers)
+    if today is not None:
+        return today
     if host in LOGIN_HOSTS:
         return Answer(weibo_login_page())
 
@@ -675,6 +878,8 @@ def route(data, url, headers):
         for user in data.weibo_users:
             user_paths = [user.get("path", "/u/%s" % user["uid"])] + user.get("aliases", [])
             if path in user_paths:
+                if user.get("guest"):
+                    return guest_user_page(data, user, headers)
                 if user.get("needs_login", True) and not has_login(data, headers.get("Cookie")):
                     return Answer(weibo_login_page())
                 return Answer(weibo_user_page(user))
@@ -911,7 +1116,8 @@ class Handler(BaseHTTPRequestHandler):
         if encoding:
             self.send_header("Content-Encoding", encoding)
         for name, value in answer.headers.items():
-            self.send_header(name, value)
+            for one in (value if isinstance(value, list) else [value]):  # several Set-Cookie lines
+                self.send_header(name, one)
         self.send_header("Content-Length", str(announced))
         if "truncate" in fault:
             self.send_header("Connection", "close")
@@ -921,6 +1127,13 @@ class Handler(BaseHTTPRequestHandler):
             self.wfile.write(body)
         except (BrokenPipeError, ConnectionResetError):
             self.close_connection = True
+
+    def do_POST(self):
+        """The passport's visitor step is a POST; its form is read and
+        answered as a GET of the same address would be."""
+        length = int(self.headers.get("Content-Length") or 0)
+        self.rfile.read(min(length, 1 << 20))
+        self.do_GET()
 
     def hostile_picture(self, spec):
         """Pictures that never end, stall, lie about their length, trickle

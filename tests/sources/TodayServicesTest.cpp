@@ -201,14 +201,15 @@ TEST_F(TodayServices, AFailingAlbumServiceFallsBackToTheImageWall)
 
         // Both albums download through the same route: the album over its
         // two cursor pages, the wall keeping only real picture ids; a Live
-        // Photo gives its still.
+        // Photo gives its still and its clip.
         run.Download();
         EXPECT_TRUE(run.window->Messages().isEmpty()) << run.window->Messages().join(u'|').toStdString();
         const QStringList tree = run.SavedTree();
         for (const QString &file : {u"墙主/自拍/%1.jpg"_s.arg(kPidAlbum1), u"墙主/自拍/%1.jpg"_s.arg(kPidAlbum2),
-                                    u"墙主/全部图片/%1.gif"_s.arg(kPidGif), u"墙主/全部图片/%1.jpg"_s.arg(kPidLive)})
+                                    u"墙主/全部图片/%1.gif"_s.arg(kPidGif), u"墙主/全部图片/%1.jpg"_s.arg(kPidLive),
+                                    u"墙主/全部图片/%1.mov"_s.arg(kPidLive)})
             EXPECT_TRUE(tree.contains(file)) << file.toStdString() << " in " << tree.join(u' ').toStdString();
-        EXPECT_EQ(RequestsTo(service, u"sinaimg.cn"_s).size(), 4);
+        EXPECT_EQ(RequestsTo(service, u"sinaimg.cn"_s).size(), 5);
         for (const QJsonObject &picture : RequestsTo(service, u"sinaimg.cn"_s))
             EXPECT_EQ(HeaderOf(picture, u"Referer"_s), u"https://weibo.com/"_s);
         EXPECT_EQ(RequestsTo(service, u"getAlbumDetail"_s).size(), 2);
@@ -239,7 +240,9 @@ TEST_F(TodayServices, ALoginIsOfferedOnceThenTheListGoesOn)
     EXPECT_EQ(run.Names(), (QStringList{u"自拍"_s, u"全部图片"_s}));
     EXPECT_EQ(run.core.m_ownerUid, u"77"_s);
     EXPECT_EQ(run.core.m_userFolder, u"墙主"_s + kSep);
-    EXPECT_EQ(RequestsTo(service, u"/ajax/profile/info?custom=qiang"_s).size(), 2);
+    // Turned away, then turned away with visitor cookies, then read with
+    // the login.
+    EXPECT_EQ(RequestsTo(service, u"/ajax/profile/info?custom=qiang"_s).size(), 3);
 
     // Without a login browser the run ends with the login hint, asked once.
     RecordingWindow plain;
