@@ -421,7 +421,8 @@ def add_image_wall_pictures(data):
                 pid = entry.get("pid") if isinstance(entry, dict) else entry
                 if isinstance(pid, str) and pid.isalnum():
                     url = pid_picture_url(pid)
-                    data.pictures.setdefault(url, {"format": "gif" if url.endswith(".gif") else "jpeg",
+                    fmt = entry.get("format") if isinstance(entry, dict) else None
+                    data.pictures.setdefault(url, {"format": fmt or ("gif" if url.endswith(".gif") else "jpeg"),
                                                    "size": size})
 
 
@@ -442,7 +443,8 @@ def wall_page(spec, cursor, end_cursor):
     """One page from `cursor` (a page number; "" and 0 start) and the next
     cursor: `end_cursor` after the last page. "blank_pages" lists pages
     (1 for the first) that answer an empty list in the middle of the walk,
-    the pictures moving on to the pages after. A stuck wall
+    the pictures moving on to the pages after; "since_id_loops" makes the
+    last page name the second again. A stuck wall
     ("stuck_since_id") answers every cursor with the first page and the same
     next cursor."""
     items, per_page = spec.get("_items", []), max(int(spec.get("per_page", 30)), 1)
@@ -453,7 +455,9 @@ def wall_page(spec, cursor, end_cursor):
     if spec.get("stuck_since_id", False):
         return pages[0], 1
     chunk = pages[index] if index < len(pages) else []
-    return chunk, (index + 1 if index + 1 < len(pages) else end_cursor)
+    # "since_id_loops": the last page names the second one again.
+    end = 1 if spec.get("since_id_loops") else end_cursor
+    return chunk, (index + 1 if index + 1 < len(pages) else end)
 
 
 def weibo_ajax(data, path, q, headers):
@@ -524,8 +528,9 @@ def album_service_fault(user):
 # mobile hosts, and the posts (ajax/statuses/show) behind wall items that
 # are not plain pictures.
 
-# Keys of a wall item that shape its post and are not listed on the wall.
-POST_KEYS = ("pics", "post", "clip", "mix")
+# Keys of a wall item that shape its post or picture and are not listed on
+# the wall.
+POST_KEYS = ("pics", "post", "clip", "mix", "format")
 POST_TIME = "Tue Feb 23 12:28:47 +0800 2021"
 VISITOR_PAGE = "https://passport.weibo.com/visitor/visitor?entry=miniblog&a=enter&url="
 
@@ -564,6 +569,8 @@ def add_wall_posts(data, user, spec):
         if not isinstance(entry, dict) or "mid" not in entry:
             continue
         mid, kind, pid = str(entry["mid"]), entry.get("type", ""), entry.get("pid")
+        if mid in data.posts:  # the first item of a post shapes it
+            continue
         if "post" in entry:
             data.posts[mid] = (user, entry["post"])
             continue

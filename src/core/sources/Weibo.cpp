@@ -25,6 +25,7 @@
 #include <QStringEncoder>
 
 #include <algorithm>
+#include <atomic>
 #include <mutex>
 
 namespace tamblin {
@@ -128,6 +129,9 @@ void StatusText(const TamblinCore &core, const QString &text)
 // whether weibo.com was asked for a fresh XSRF-TOKEN.
 thread_local bool t_visitorTried = false;
 thread_local bool t_homeRefreshed = false;
+
+// Posts read by the download threads are kept until the next list run.
+std::atomic<int> g_postsGeneration{0};
 
 std::mutex g_visitorMutex;
 QSet<QString> g_visitorSubs; // the SUBs the passport gave this process
@@ -612,9 +616,13 @@ public:
 private:
     const Post &PostOf(const QString &mid)
     {
-        // Bounded: an account of many posts must not hold them all.
-        if (t_posts.size() >= 20000)
+        // Kept for one run (a list run starts the next one), and bounded: an
+        // account of many posts must not hold them all.
+        thread_local int generation = -1;
+        if (generation != g_postsGeneration || t_posts.size() >= 20000) {
             t_posts.clear();
+            generation = g_postsGeneration;
+        }
         auto found = t_posts.constFind(mid);
         if (found != t_posts.constEnd())
             return *found;
@@ -751,6 +759,7 @@ void ListWeiboAlbums(TamblinCore &core, const QString &address)
 {
     t_visitorTried = false;
     t_homeRefreshed = false;
+    ++g_postsGeneration;
     const WeiboOwner owner = OwnerOfAddress(address);
     if (!owner.Named()) {
         NoteSourceFailure(QString::fromUtf16(texts::kWeiboNoUser));
