@@ -93,6 +93,14 @@ run --cookies "$work/cookies.txt" http://weibo.com/u/2000000001
 run --json http://weibo.com/u/2000000001
 # A user whose album service answers 502: the albums of the image wall.
 run --cookies "$work/cookies.txt" https://weibo.com/u/2000000002
+# A user a guest may read, at a mobile address, with no cookies file and a
+# cookie store of its own: the passport's visitor cookies open the image wall.
+guest() {
+  echo
+  echo "\$ tamblin-cli $*    # as a guest"
+  TAMBLIN_COOKIE_FILE=$work/guest-store.txt "$cli" "$@" || echo "(exit status $?)"
+}
+guest list https://m.weibo.cn/u/2000000003
 
 download() {
   echo
@@ -100,11 +108,14 @@ download() {
   "$cli" download "$@" || echo "(exit status $?)"
 }
 
-# The second album of the Sina photo user, the Weibo avatar album and an
-# album of a Weibo image wall, into one save folder; the album rows and status lines go to standard error.
+# The second album of the Sina photo user, the Weibo avatar album, an
+# album of a Weibo image wall and a guest's wall, into one save folder; the album rows and status lines go to standard error.
 download http://photo.blog.sina.com.cn/u/1234567890 --albums 2 --save "$work/pictures"
 download --cookies "$work/cookies.txt" http://weibo.com/u/2000000001 --albums 2 --threads 3
 download --cookies "$work/cookies.txt" https://weibo.com/u/2000000002 --albums 1 --threads 3
+# The guest's whole wall: each Live Photo gives its still and its .mov clip,
+# the gif its .mp4, the video post <mid>.mp4.
+guest download https://weibo.com/livecat --threads 3
 echo
 echo "Files written below the save folder:"
 (cd "$work/pictures" && find . -type f -printf '%10s  %p\n' | sort -k2)
