@@ -83,9 +83,20 @@ QString WeiboProfileByScreenNameUrl(const QString &screenName)
     return HttpsUrl(kWeiboHost, u"/ajax/profile/info?screen_name="_s + QueryValue(screenName));
 }
 
+QString WeiboScreenNamePageUrl(const QString &screenName)
+{
+    return HttpsUrl(kWeiboHost, u"/n/"_s + QueryValue(screenName));
+}
+
 QString WeiboStatusUrl(const QString &mid)
 {
     return HttpsUrl(kWeiboHost, u"/ajax/statuses/show?id="_s + QueryValue(mid) + u"&isGetLongText=true"_s);
+}
+
+QString WeiboVisitorPageUrl()
+{
+    return u"https://passport.weibo.com/visitor/visitor?entry=miniblog&a=enter&url=https%3A%2F%2Fweibo.com%2F"
+           u"&domain=weibo.com"_s;
 }
 
 QString WeiboVisitorGenUrl()

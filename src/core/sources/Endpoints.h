@@ -44,7 +44,8 @@ QString WeiboAlbumsReferer(const QString &uid);
 // owner's profile by numeric id, or by the name of a personal address when
 // `uid` is empty.
 QString WeiboProfileInfoUrl(const QString &uid, const QString &custom);
-// The owner's profile by screen name ("weibo.com/n/<name>").
+// The user's page by screen name, and the profile by it.
+QString WeiboScreenNamePageUrl(const QString &screenName);
 QString WeiboProfileByScreenNameUrl(const QString &screenName);
 // One post with its pictures, Live Photo clips and video.
 QString WeiboStatusUrl(const QString &mid);
@@ -55,6 +56,8 @@ QString WeiboVisitorGenUrl();
 inline constexpr QStringView kWeiboVisitorForm =
     u"cb=visitor_gray_callback&ver=20250916&tid=&from=weibo&webdriver=false&return_url=https://weibo.com/";
 QString WeiboVisitorCrossDomainUrl(const QString &sub, const QString &subp, const QString &random);
+// The passport page a guest is sent to, the Referer of the two steps.
+QString WeiboVisitorPageUrl();
 // The image wall without its cursor: it ends in "sinceid=".
 QString WeiboImageWallPrefix(const QString &uid);
 // One album of the image wall without its cursor: it ends in "since_id=".

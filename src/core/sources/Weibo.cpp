@@ -162,9 +162,6 @@ QJsonObject JsonpObject(const QString &text)
     return QJsonDocument::fromJson(text.sliced(open, close - open + 1).toUtf8()).object();
 }
 
-const QString kVisitorReferer =
-    u"https://passport.weibo.com/visitor/visitor?entry=miniblog&a=enter&url=https%3A%2F%2Fweibo.com%2F&domain=weibo.com"_s;
-
 // The visitor exchange: genvisitor2 names a visitor, the crossdomain step
 // sets its SUB and SUBP cookies on weibo.com (they enter the store as any
 // answer's cookies do). True when the store then holds a SUB. Not run twice
@@ -182,7 +179,7 @@ bool GetVisitorCookies(const TamblinCore &core)
 
     UrlSource source;
     UrlRequest request =
-        PageRequest(u"\r\nContent-Type: application/x-www-form-urlencoded\r\nReferer: "_s + kVisitorReferer);
+        PageRequest(u"\r\nContent-Type: application/x-www-form-urlencoded\r\nReferer: "_s + endpoints::WeiboVisitorPageUrl());
     request.url = endpoints::WeiboVisitorGenUrl();
     request.verb = u"POST"_s;
     request.postBody = endpoints::kWeiboVisitorForm.toString().toUtf8();
@@ -202,7 +199,7 @@ bool GetVisitorCookies(const TamblinCore &core)
         g_visitorSubs.insert(sub);
     }
 
-    UrlRequest cross = PageRequest(u"\r\nReferer: "_s + kVisitorReferer);
+    UrlRequest cross = PageRequest(u"\r\nReferer: "_s + endpoints::WeiboVisitorPageUrl());
     cross.url = endpoints::WeiboVisitorCrossDomainUrl(sub, subp, RandomFraction().trimmed());
     // Its cookies come with the redirect; where it leads is not wanted.
     cross.followRedirects = false;
@@ -306,7 +303,7 @@ struct WeiboOwner {
     QString PageUrl() const
     {
         if (!screenName.isEmpty())
-            return u"https://weibo.com/n/"_s + QString::fromLatin1(QUrl::toPercentEncoding(screenName));
+            return endpoints::WeiboScreenNamePageUrl(screenName);
         return endpoints::WeiboUserPageUrl(uid, custom);
     }
     QString InfoUrl() const
