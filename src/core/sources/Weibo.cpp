@@ -591,6 +591,8 @@ public:
             return !hasPid || AddStill(pid, endpoints::WeiboPictureUrl(pid), 0);
         const Post &post = PostOf(mid);
         if (!post.readable) {
+            if (RunStopAsked(m_core))
+                return false;
             StatusText(m_core, post.followersOnly ? QString::fromUtf16(texts::kWeiboPostFollowersOnly).arg(mid)
                                                   : QString::fromUtf16(texts::kWeiboPostUnreadable).arg(mid, post.why));
             // The still the wall names is not lost with its post.
