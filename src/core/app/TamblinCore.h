@@ -54,6 +54,9 @@ public:
     // a faster client with rate-limit errors; 0 turns pacing off.
     std::atomic<std::int32_t> m_weiboPaceMs{kWeiboPaceDefaultMs};
     static constexpr std::int32_t kWeiboPaceDefaultMs = 1000;
+    // A saved picture whose post time the service gave takes it as its
+    // modification time; off, it keeps the time of download.
+    std::atomic<bool> m_postTimeAsFileTime{true};
 
     std::uint8_t m_previewMode = 0;
     const std::uint8_t m_previewColumns = 6;

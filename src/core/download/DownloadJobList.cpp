@@ -16,6 +16,8 @@ void DownloadJobList::Clear()
     extras.clear();
     listingError.clear();
     referer.clear();
+    ruleStopUrl.clear();
+    ruleStopPath.clear();
     nameIndex.clear();
     nextNumber.clear();
     indexedNames = 0;
