@@ -1,9 +1,9 @@
 // tamblin-cli: the engine of the window, driven from a terminal.
 //
-//   tamblin-cli list URL [--json] [--cookies FILE]
-//   tamblin-cli download URL [--albums LIST] [--save DIR] [--threads N]
-//                            [--timeout S] [--min-kb N] [--max-kb N]
-//                            [--retry-failed]
+//   tamblin-cli list URL... [--input-file FILE] [--json] [--cookies FILE]
+//   tamblin-cli download URL... [--input-file FILE] [--json] [--albums LIST]
+//                            [--save DIR] [--threads N] [--timeout S]
+//                            [--min-kb N] [--max-kb N] [--retry-failed]
 #include "ConsoleWindow.h"
 
 #include "app/StartFolder.h"
@@ -46,13 +46,19 @@ constexpr int kExitFailures = 3;
 constexpr int kExitInterrupted = 4;
 
 const char kUsage[] =
-    "Usage: tamblin-cli list URL [--json] [--cookies FILE]\n"
-    "       tamblin-cli download URL [--albums LIST] [--save DIR] [--threads N]\n"
-    "                   [--timeout S] [--min-kb N] [--max-kb N] [--cookies FILE]\n"
-    "                   [--retry-failed]\n"
-    "       tamblin-cli --help\n"
+    "Usage: tamblin-cli list URL... [--input-file FILE] [--json] [--cookies FILE]\n"
+    "       tamblin-cli download URL... [--input-file FILE] [--json] [--albums LIST]\n"
+    "                   [--save DIR] [--threads N] [--timeout S] [--min-kb N]\n"
+    "                   [--max-kb N] [--cookies FILE] [--retry-failed]\n"
+    "       tamblin-cli --help | --version\n"
     "\n"
-    "URL is an http:// or https:// address.\n"
+    "URL is an http:// or https:// address of a user's page. Several users may\n"
+    "be given: each is listed (and downloaded) in turn, in the order given,\n"
+    "with the same options; one that fails does not stop the others.\n"
+    "\n"
+    "--input-file FILE  Also take the addresses of FILE, one a line, at this\n"
+    "                place among the arguments; blank lines and lines starting\n"
+    "                with # are skipped; - reads standard input.\n"
     "\n"
     "list    Lists the albums of the user whose page URL names, as the window's\n"
     "        get-albums button does: a Sina photo page lists its albums, a Sina\n"
@@ -68,6 +74,7 @@ const char kUsage[] =
     "        Output: one line per album, in list order, with the four columns of\n"
     "        the album grid separated by a tab: the number (0001, 0002, ...), the\n"
     "        name, the picture count (\"未知\" when unknown) and the remark.\n"
+    "        With several users, each user's rows follow a line \"# URL\".\n"
     "\n"
     "--json          Print one JSON object instead:\n"
     "                {\"subMode\": n, \"userFolder\": \"...\", \"subFolder\": \"...\",\n"
@@ -75,13 +82,15 @@ const char kUsage[] =
     "                 \"albumUrl\": \"...\", \"coverUrl\": \"...\", \"count\": n,\n"
     "                 \"flags\": n}, ...]}\n"
     "                subMode is 0 for Sina photo albums, 1 for Sina blog\n"
-    "                articles, 2 for Weibo albums.\n"
+    "                articles, 2 for Weibo albums. With several users, one\n"
+    "                such object a line, beginning with \"url\": \"URL\".\n"
     "--cookies FILE  Import a Netscape cookies.txt (as browsers export it) into\n"
     "                the cookie store before the run, for example a Weibo login.\n"
     "                The store is kept in the per-user data folder (or in the\n"
     "                file TAMBLIN_COOKIE_FILE names), so the login is kept.\n"
     "                Lines that are no well-formed cookie are skipped.\n"
     "--help          Show this text.\n"
+    "--version       Show the program's version.\n"
     "\n"
     "download  Lists the albums of URL as list does (the rows go to standard\n"
     "        error), then downloads the chosen ones as the window's download\n"
@@ -111,11 +120,34 @@ const char kUsage[] =
     "--retry-failed  Download only the pictures listed in the \"failed.txt\" of\n"
     "                each chosen album, under their recorded names, without\n"
     "                reading the album's pages again.\n"
+    "--albums, --save and the four numbers apply to every user of the run.\n"
+    "--json          Write one JSON object a line on standard output for each\n"
+    "                event (the status texts stay on standard error):\n"
+    "  {\"event\": \"album\", \"user\": URL, \"album\": name, \"index\": n,\n"
+    "   \"pictures\": n}      an album is listed (index as list --json gives it)\n"
+    "  {\"event\": \"saved\", \"path\": file, \"url\": address, \"bytes\": n}\n"
+    "  {\"event\": \"skipped\", \"path\": file, \"url\": address, \"reason\": r}\n"
+    "                      r: \"size\" (the size limits) or \"skip-rule\" (a\n"
+    "                      picture an earlier run saved: the album's listing\n"
+    "                      ends there; path is the album's folder)\n"
+    "  {\"event\": \"failed\", \"url\": address, \"name\": file name, \"reason\": text}\n"
+    "  {\"event\": \"summary\", \"user\": URL, \"status\": n, \"albums\": n,\n"
+    "   \"saved\": n, \"skipped\": n, \"failed\": n}      one per user\n"
+    "  {\"event\": \"total\", \"users\": n, \"status\": n, \"albums\": n,\n"
+    "   \"saved\": n, \"skipped\": n, \"failed\": n}      last\n"
+    "                A path is the file's name on disk once the album's\n"
+    "                fix-ups are done; the picture events of an album follow\n"
+    "                its download. status is the user's exit status (below).\n"
     "\n"
     "        On a terminal a progress bar shows the pictures of the album done\n"
     "        and to do. Ctrl+C stops the download: running pictures finish,\n"
     "        nothing further starts, and a picture that does not end is given\n"
     "        up after a grace period; a second Ctrl+C ends the program at once.\n"
+    "\n"
+    "        A picture whose post time the service gives (a Weibo post's time)\n"
+    "        gets it as its modification time, also over the order fix-up's\n"
+    "        times; \"文件时间用发布时间=0\" in the section [下载] of\n"
+    "        \"下载器扩展设置.ini\" keeps the time of download.\n"
     "\n"
     "Status lines and messages go to standard error. The proxy of the\n"
     "environment (http_proxy, https_proxy, no_proxy) is used; certificates\n"
@@ -131,7 +163,9 @@ const char kUsage[] =
     "  3  download: the run ended, but some pictures failed (the summary says\n"
     "     how many and names the failed.txt files) or an album's pages could\n"
     "     not all be read.\n"
-    "  4  stopped by Ctrl+C.\n";
+    "  4  stopped by Ctrl+C.\n"
+    "With several users, the worst of theirs: 4 above 3 above 1 above 0 (a\n"
+    "run of a user that could not start does not hide another's failures).\n";
 
 // Set by the first Ctrl+C; everything else happens outside the handler.
 std::atomic<bool> g_interrupted{false};

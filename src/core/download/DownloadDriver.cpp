@@ -325,8 +325,7 @@ DownloadSummary RunDownload(TamblinCore &core, const DownloadOptions &options)
         Report({PictureReport::Kind::Album, albumIndex, m, {}, {}, {}, 0});
         if (!g_jobs.ruleStopUrl.isEmpty()) {
             ++summary.ruleSkips;
-            Report({PictureReport::Kind::Skipped, albumIndex, 0, g_jobs.ruleStopUrl, g_jobs.ruleStopPath,
-                    u"skip-rule"_s, 0});
+            Report({PictureReport::Kind::Skipped, albumIndex, 0, g_jobs.ruleStopUrl, g_jobs.folder, u"skip-rule"_s, 0});
         }
         if (m == 0)
             continue;

@@ -17,7 +17,6 @@ void DownloadJobList::Clear()
     listingError.clear();
     referer.clear();
     ruleStopUrl.clear();
-    ruleStopPath.clear();
     nameIndex.clear();
     nextNumber.clear();
     indexedNames = 0;

@@ -39,8 +39,10 @@ struct PictureReport {
     int albumIndex = -1;
     qsizetype pictures = 0; // Album: the pictures listed
     QString url;            // the picture's address
-    // Where the file is (Saved), would have been (Skipped), or its name as
-    // failed.txt records it (Failed).
+    // Where the file is (Saved), would have been (Skipped by size), or its
+    // name as failed.txt records it (Failed). Skipped by the skip rule: the
+    // album folder, where an earlier run saved the pictures from there on
+    // (under names that may differ from today's).
     QString path;
     // Skipped: "size" or "skip-rule"; Failed: why.
     QString reason;
@@ -75,10 +77,9 @@ struct DownloadJobList {
     // listed and of each of its pictures once the album's fix-ups are done,
     // so that a path is the file's final name. None: nothing is told.
     std::function<void(const PictureReport &)> report;
-    // The address and path of the picture at which the skip rule ended the
-    // album's listing (downloaded by an earlier run); empty when it did not.
+    // The address of the picture at which the skip rule ended the album's
+    // listing (saved by an earlier run); empty when it did not.
     QString ruleStopUrl;
-    QString ruleStopPath;
 
     // Lookup of the file names for the naming rules: case-folded name -> the
     // first job bearing it, and per (folded base, extension) the next number

@@ -331,7 +331,6 @@ void AddPictureJob(TamblinCore &core, const QString &address, const QString &des
 
     if ((rules.flags & kSkipDownloaded) && !address.isEmpty() && address == core.m_lastFirstUrl) {
         jobs.ruleStopUrl = address;
-        jobs.ruleStopPath = IsFullPath(name) ? name : jobs.folder + name;
         std::uint8_t state = core.m_downState;
         if (state != 3)
             core.m_downState.compare_exchange_strong(state, 2);
