@@ -1,6 +1,7 @@
 # Installation as a desktop program, and the Debian package built from it
-# (tools/package.sh): the two programs, the desktop entry, the icons in the
-# hicolor theme and the AppStream metadata.
+# (tools/package.sh): the two programs, their manual pages, the bash
+# completion of tamblin-cli, the desktop entry, the icons in the hicolor
+# theme and the AppStream metadata.
 include(GNUInstallDirs)
 
 # The reverse-DNS id names the desktop entry and the metadata; the icon keeps
@@ -11,6 +12,27 @@ set(TAMBLIN_ICON_NAME "tamblin")
 set(TAMBLIN_RELEASE_DATE "2026-12-09")
 
 install(TARGETS tamblin-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES res/completion/tamblin-cli
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
+
+# The manual pages with this release's version, compressed as Debian has them.
+set(TAMBLIN_MAN_PAGES tamblin-cli)
+if(TARGET tamblin)
+  list(APPEND TAMBLIN_MAN_PAGES tamblin)
+endif()
+set(man_outputs)
+foreach(page ${TAMBLIN_MAN_PAGES})
+  set(man "${PROJECT_BINARY_DIR}/man/${page}.1")
+  configure_file(res/man/${page}.1 "${man}" @ONLY)
+  add_custom_command(OUTPUT "${man}.gz"
+    COMMAND gzip -9nkf "${man}"
+    DEPENDS "${man}"
+    COMMENT "Compressing the manual page ${page}(1)" VERBATIM)
+  list(APPEND man_outputs "${man}.gz")
+  install(FILES "${man}.gz" DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endforeach()
+add_custom_target(tamblin_man_pages ALL DEPENDS ${man_outputs})
+
 if(TARGET tamblin)
   install(TARGETS tamblin RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
