@@ -33,6 +33,19 @@ foreach(page ${TAMBLIN_MAN_PAGES})
 endforeach()
 add_custom_target(tamblin_man_pages ALL DEPENDS ${man_outputs})
 
+# The copyright notice and the changelog a Debian package carries.
+execute_process(COMMAND date -u -R -d "${TAMBLIN_RELEASE_DATE} 12:00"
+  OUTPUT_VARIABLE TAMBLIN_RELEASE_DATE_RFC2822 OUTPUT_STRIP_TRAILING_WHITESPACE)
+set(CPACK_PACKAGE_CONTACT "Tamblin developers <tamblin@example.org>")
+set(changelog "${PROJECT_BINARY_DIR}/debian/changelog")
+configure_file(res/debian/changelog.in "${changelog}" @ONLY)
+add_custom_command(OUTPUT "${changelog}.gz"
+  COMMAND gzip -9nkf "${changelog}"
+  DEPENDS "${changelog}" VERBATIM)
+add_custom_target(tamblin_changelog ALL DEPENDS "${changelog}.gz")
+set(doc_dir ${CMAKE_INSTALL_DATADIR}/doc/tamblin)
+install(FILES res/debian/copyright "${changelog}.gz" DESTINATION ${doc_dir})
+
 if(TARGET tamblin)
   install(TARGETS tamblin RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
@@ -53,7 +66,6 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME tamblin)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "Tamblin")
-set(CPACK_PACKAGE_CONTACT "Tamblin developers <tamblin@example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "bulk downloader of Sina and Weibo photo albums")
 set(CPACK_PACKAGE_DESCRIPTION
   "Tamblin downloads the photo albums of one user of Sina's services: Sina photo\n\

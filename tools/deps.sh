@@ -10,7 +10,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth fonts-noto-cjk python3
   nginx-light aria2 gallery-dl curl openssl
-  dpkg-dev file desktop-file-utils appstream
+  dpkg-dev file desktop-file-utils appstream man-db bash-completion lintian
   clang libclang-rt-dev
 )
 
