@@ -77,6 +77,7 @@ protected:
     void TearDown() override
     {
         SetPictureExtractor(0, nullptr);
+        g_jobs.report = {};
         PoolTestBase::TearDown();
     }
 
@@ -360,7 +361,6 @@ TEST_F(DriverTest, PostTimesAndReportsFollowTheFixUps)
                                     u"1 %1  400 0"_s.arg(Folder(u"A"_s) + u"1.jpg"_s)}));
     EXPECT_NEAR(mtime(u"1.jpg"_s), QDateTime::currentSecsSinceEpoch(), 5);
     EXPECT_EQ(summary.ruleSkips, 1u);
-    g_jobs.report = {};
 }
 
 TEST_F(DriverTest, AnAlbumWhosePicturesAllFailIsListedAndNotSkippedNextTime)
