@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
@@ -24,6 +25,37 @@ template <typename W>
 W *Control(const QWidget &dialog, int id)
 {
     return dialog.findChild<W *>(QString::number(id));
+}
+
+// The offscreen platform has one screen of 800 x 600. The login window is
+// centred on its parent, then moved where it would stand off the screen: a
+// window taller than the screen keeps its top (the title bar) on it.
+TEST(DlgWebOpen, OpensCentredOnItsParentAndOnTheScreen)
+{
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    ASSERT_EQ(screen, QRect(0, 0, 800, 600));
+    struct Row {
+        QRect parent;
+        QSize dialog;
+        QPoint expected;
+    } rows[] = {
+        {{100, 100, 600, 400}, {400, 200}, {200, 200}}, // fits: centred
+        {{0, 0, 700, 709}, {560, 810}, {70, 0}},       // taller than the screen
+        {{0, 0, 300, 200}, {400, 300}, {0, 0}},        // off the top-left
+        {{600, 450, 200, 150}, {300, 200}, {500, 400}}, // off the bottom-right
+        {{-300, 100, 200, 200}, {100, 100}, {0, 150}},  // a parent half off screen
+    };
+    for (const Row &row : rows) {
+        QWidget parent;
+        parent.setGeometry(row.parent);
+        parent.show();
+        CDlgWebOpen dialog(&parent);
+        dialog.setMinimumSize(0, 0);
+        dialog.resize(row.dialog);
+        dialog.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+        EXPECT_EQ(dialog.frameGeometry().topLeft(), row.expected) << row.parent.y() << " " << row.dialog.height();
+    }
 }
 
 TEST(DlgWebOpen, ButtonStaysFlushRightAndTheEditStretchesUpToIt)
