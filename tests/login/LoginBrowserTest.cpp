@@ -169,9 +169,9 @@ TEST_F(LoginBrowserTest, ALoginReachesTheStoreAndTheNextProcessAndALogoutRemoves
     EXPECT_TRUE(shown);
     ASSERT_TRUE(loggedIn) << GetUrlCookies(kWeiboRoot).toStdString();
     const QList<Cookie> passport = CookieStore::Instance().CookiesForUrl(u"https://passport.weibo.com/"_s);
-    ASSERT_EQ(passport.size(), 1);
-    EXPECT_EQ(passport[0].name, u"ALF"_s);
-    EXPECT_TRUE(passport[0].hostOnly && passport[0].secure);
+    const auto alf = std::find_if(passport.begin(), passport.end(), [](const Cookie &c) { return c.name == u"ALF"_s; });
+    ASSERT_NE(alf, passport.end());
+    EXPECT_TRUE(alf->hostOnly && alf->secure && alf->domain == u"passport.weibo.com"_s);
 
     // A new process sends the login from the store's file.
     QProcess cli;
@@ -213,7 +213,9 @@ TEST_F(LoginBrowserTest, CookiesThatReachTheStoreAnotherWayGoToTheBrowserInTheir
     Cookie domain;
     domain.domain = u"weibo.com"_s;
     domain.hostOnly = false;
-    domain.name = u"ALF"_s;
+    // Not ALF: Chromium refuses a cookie over http that shares its name with
+    // a Secure one of the domain, such as the passport's ALF of the login.
+    domain.name = u"SCF"_s;
     domain.value = u"from-file"_s;
     domain.httpOnly = true;
     Cookie host = domain;
@@ -227,12 +229,12 @@ TEST_F(LoginBrowserTest, CookiesThatReachTheStoreAnotherWayGoToTheBrowserInTheir
     CDlgWebOpen *window = CDlgWebOpen::OpenModeless(nullptr, current, page);
     EXPECT_TRUE(QTest::qWaitFor([&] { return LastCookieHeader(page).contains(u"HOST=from-file"_s); }, 30000))
         << LastCookieHeader(page).toStdString();
-    EXPECT_TRUE(LastCookieHeader(page).contains(u"ALF=from-file"_s));
+    EXPECT_TRUE(LastCookieHeader(page).contains(u"SCF=from-file"_s));
     const QString below = u"http://photo.weibo.com/albums/get_all?uid=2000000001&count=1"_s;
     window->Navigate(below);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return LastCookieHeader(below).contains(u"ALF=from-file"_s); }, 30000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return LastCookieHeader(below).contains(u"SCF=from-file"_s); }, 30000));
     EXPECT_FALSE(LastCookieHeader(below).contains(u"HOST="_s));
-    for (const QString &name : {u"ALF"_s, u"HOST"_s})
+    for (const QString &name : {u"SCF"_s, u"HOST"_s})
         EXPECT_TRUE(CookieStore::Instance().RemoveCookie(u"weibo.com"_s, u"/"_s, name));
 }
 
@@ -262,6 +264,13 @@ TEST_F(LoginBrowserTest, APageSettingThousandsOfCookiesLeavesTheStoreBoundedAndL
     for (const QByteArray &line : file.readAll().split('\n'))
         lines += ParseCookieLine(line).has_value();
     EXPECT_EQ(lines, all.size());
+    // Not left to the next test: libcurl sends 150 cookies at most.
+    for (const Cookie &cookie : all) {
+        bool flood = false;
+        cookie.name.mid(1).toUInt(&flood);
+        if (flood && cookie.name.startsWith(u'f'))
+            CookieStore::Instance().RemoveCookie(cookie.domain, cookie.path, cookie.name);
+    }
 }
 
 TEST_F(LoginBrowserTest, ALoginFromTheWindowsMenuListsTheWeiboAlbumsAtTheNextRun)
@@ -320,11 +329,13 @@ TEST_F(LoginBrowserTest, AnExpiredWeiboLoginIsRenewedWithoutTheLoginWindow)
 {
     const QString address = u"https://weibo.com/u/2000000003"_s;
     QPointer<CDlgWebOpen> current;
-    CDlgWebOpen *browser = CDlgWebOpen::OpenModeless(nullptr, current, kPassportLogin + u"?sub_max_age=2"_s);
+    CDlgWebOpen *browser = CDlgWebOpen::OpenModeless(nullptr, current, kPassportLogin + u"?sub_max_age=8"_s);
+    // The login's SUB reaches the store (Chromium can take seconds to tell
+    // of a cookie), then runs out there.
     ASSERT_TRUE(QTest::qWaitFor([&] { return PageDone(browser) && HasCookies(kLogin); }, 30000));
     delete current.data();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !HasCookies({u"SUB=fake-login"_s}); }, 5000));
-    EXPECT_TRUE(CookieStore::Instance().HasExpired(kWeiboRoot, u"SUB"_s));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return CookieStore::Instance().HasExpired(kWeiboRoot, u"SUB"_s); }, 15000));
+    EXPECT_FALSE(HasCookies({u"SUB=fake-login"_s}));
 
     QProcess cli;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -359,13 +370,14 @@ TEST_F(LoginBrowserTest, AnExpiredWeiboLoginIsRenewedWithoutTheLoginWindow)
     const auto list = [&] {
         TypeInto(window->findChild<CComboBox2 *>(QString::number(CTamblinDlg::kIdAddressBox))->lineEdit(), address);
         QTest::mouseClick(window->findChild<QPushButton *>(QString::number(CTamblinDlg::kIdGetAlbums)), Qt::LeftButton);
-        return QTest::qWaitFor([&] { return window->Core().m_listState == 0 && window->Core().m_albums.Size() > 0; }, 40000);
+        return QTest::qWaitFor([&] { return status->text().startsWith(u"获取相册列表完成"_s) && window->Core().m_albums.Size() > 0; }, 40000);
     };
     ASSERT_TRUE(list()) << status->text().toStdString();
     EXPECT_TRUE(renewing);
     EXPECT_FALSE(loginWindow);
     EXPECT_EQ(window->Grid()->GetItemText(1, 1), u"猫"_s);
-    EXPECT_TRUE(GetUrlCookies(kWeiboRoot).contains(u"SUB=renewed-"_s)) << GetUrlCookies(kWeiboRoot).toStdString();
+    // Over https only, as passport set it.
+    EXPECT_TRUE(GetUrlCookies(u"https://weibo.com/"_s).contains(u"SUB=renewed-"_s));
     EXPECT_TRUE(s_service->RequestedUrls().contains(u"https://weibo.com/"_s));
 
     // A passport cookie the service does not take: the login window.
