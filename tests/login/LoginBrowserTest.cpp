@@ -356,7 +356,10 @@ TEST_F(LoginBrowserTest, AnExpiredWeiboLoginIsRenewedWithoutTheLoginWindow)
     bool renewing = false;
     QTimer watch;
     QObject::connect(&watch, &QTimer::timeout, [&] {
-        renewing = renewing || status->text() == u"正在刷新微博登录..."_s;
+        if (!renewing && status->text() == u"正在刷新微博登录..."_s) {
+            renewing = true;
+            window->grab().save(QDir(TestOutputDir()).filePath(u"login-renewing.png"_s));
+        }
         for (QWidget *w : QApplication::topLevelWidgets()) {
             if (qobject_cast<CDlgWebOpen *>(w) && w->isVisible()) {
                 loginWindow = true;
@@ -376,6 +379,7 @@ TEST_F(LoginBrowserTest, AnExpiredWeiboLoginIsRenewedWithoutTheLoginWindow)
     EXPECT_TRUE(renewing);
     EXPECT_FALSE(loginWindow);
     EXPECT_EQ(window->Grid()->GetItemText(1, 1), u"猫"_s);
+    window->grab().save(QDir(TestOutputDir()).filePath(u"login-renewed.png"_s));
     // Over https only, as passport set it.
     EXPECT_TRUE(GetUrlCookies(u"https://weibo.com/"_s).contains(u"SUB=renewed-"_s));
     EXPECT_TRUE(s_service->RequestedUrls().contains(u"https://weibo.com/"_s));
@@ -392,7 +396,6 @@ TEST_F(LoginBrowserTest, AnExpiredWeiboLoginIsRenewedWithoutTheLoginWindow)
     ASSERT_TRUE(QTest::qWaitFor([&] { return window->Core().m_listState == 0; }, 40000));
     EXPECT_EQ(window->Core().m_albums.Size(), 0);
     watch.stop();
-    window->grab().save(QDir(TestOutputDir()).filePath(u"login-renewal.png"_s));
 }
 
 } // namespace
