@@ -117,4 +117,4 @@ download --cookies "$work/cookies.txt" http://weibo.com/u/2000000001 --threads 8
 download --cookies "$work/cookies.txt" https://weibo.com/u/2000000002 --threads 3
 echo
 echo "Files written below the save folder, per album folder:"
-(cd "$work/pictures" && find . -type f -printf '%h\n' | sort | uniq -c)
+(cd "$work/pictures" && find . -type f ! -name pic.orv -printf '%h\n' | sort | uniq -c)

@@ -283,7 +283,8 @@ def weibo_user_page(user):
 def weibo_login_page():
     # No owner id in any of the three forms.
     return ('<!DOCTYPE html><html><head><meta charset="utf-8"><title>Sina Visitor System</title></head>'
-            '<body><div class="login">请先登录微博。<a href="http://login.sina.com.cn/">登录</a></div></body></html>\n')
+            '<body><div class="login">请先登录微博。<a href="https://passport.weibo.com/fake/login">登录'
+            '（下次自动登录）</a></div></body></html>\n')
 
 
 def weibo_cookie_page(data, path, query):
@@ -309,8 +310,9 @@ def weibo_cookie_page(data, path, query):
                   'document.cookie = "tld=1; path=/; domain=.com";' % count)
     else:
         return None
+    text = "已登录，请手动关闭此窗口。" if path == "/fake/login" else attr(path)
     body = ('<!DOCTYPE html><html><head><meta charset="utf-8"><title>loading</title></head><body>%s'
-            '<script>%s\ndocument.title = "done";</script></body></html>\n' % (attr(path), script))
+            '<script>%s\ndocument.title = "done";</script></body></html>\n' % (text, script))
     return Answer(body, headers={"Set-Cookie": header, "Cache-Control": "no-store"})
 
 
@@ -324,6 +326,8 @@ PASSPORT_RENEW = "https://passport.weibo.com/fake/renew"
 
 def weibo_passport_page(data, host, path, query, headers):
     alf = data.raw.get("passport_cookie", "ALF=fake-passport")
+    if host == WEIBO_HOST and path == "/login.php":
+        return Answer("", status=302, headers={"Location": LOGIN_URL})
     if host == WEIBO_HOST:
         if has_login(data, headers.get("Cookie")):
             return Answer('<!DOCTYPE html><html><head><meta charset="utf-8"><title>微博</title></head>'
@@ -811,7 +815,7 @@ def route(data, url, headers):
 
     if host in (WEIBO_HOST, "www." + WEIBO_HOST) and path.startswith("/ajax/"):
         return weibo_ajax(data, path, q, headers)
-    if host == "passport.weibo.com" and path.startswith("/fake/") or host == WEIBO_HOST and path == "/":
+    if host == "passport.weibo.com" and path.startswith("/fake/") or host == WEIBO_HOST and path in ("/", "/login.php"):
         return weibo_passport_page(data, host, path, query, headers)
     if host in LOGIN_HOSTS:
         return Answer(weibo_login_page())

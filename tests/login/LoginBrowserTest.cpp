@@ -290,7 +290,13 @@ TEST_F(LoginBrowserTest, ALoginFromTheWindowsMenuListsTheWeiboAlbumsAtTheNextRun
     auto *browser = window.findChild<CDlgWebOpen *>();
     ASSERT_NE(browser, nullptr);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(browser));
-    TypeInto(browser->findChild<QLineEdit *>(QString::number(CDlgWebOpen::kIdAddress)), u"http://weibo.com/fake/login"_s);
+    // Its start page over https, sent on to the passport's login page, as
+    // the real site does; a certificate the browser refused would show an
+    // error page instead.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return browser->View()->title() == u"Sina Visitor System"_s; }, 30000))
+        << browser->View()->title().toStdString();
+    EXPECT_TRUE(browser->View()->url().toString().startsWith(u"https://passport.weibo.com/"_s));
+    TypeInto(browser->findChild<QLineEdit *>(QString::number(CDlgWebOpen::kIdAddress)), kPassportLogin);
     QTest::mouseClick(browser->findChild<QPushButton *>(QString::number(CDlgWebOpen::kIdOpen)), Qt::LeftButton);
     ASSERT_TRUE(QTest::qWaitFor([&] { return PageDone(browser) && HasCookies(kLogin); }, 30000))
         << GetUrlCookies(kWeiboRoot).toStdString();
