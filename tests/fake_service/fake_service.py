@@ -709,7 +709,8 @@ def add_generated_pictures(data):
             for i in range(int(article.get("generate_pictures", 0))):
                 url = "http://s%d.sinaimg.cn/mw690/%s_%d.png" % (1 + i % 4, article["id"], i + 1)
                 article.setdefault("pictures", []).append(url)
-                serve(url.replace("/mw690/", "/orignal/"), i + 1)
+                # "<article><picture>": each article's first picture (its cover) differs.
+                serve(url.replace("/mw690/", "/orignal/"), "%d%d" % (index + 1, i + 1))
     for user in data.weibo_users:
         for index, album in enumerate(user.get("albums", [])):
             count = int(album.get("generate_photos", 0))
