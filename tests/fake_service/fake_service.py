@@ -18,6 +18,7 @@ authority's certificate is then in DIR/ca.pem.
 
 import argparse
 import base64
+import colorsys
 import gzip
 import hashlib
 import html
@@ -99,6 +100,9 @@ class Data:
         self.posts = {}  # mid -> (user, statuses/show answer)
         self.visitor_subs = set()  # SUBs the passport handed out
         add_image_wall_pictures(self)
+        add_generated_pictures(self)
+        # Logins the service gave by renewal (weibo_passport_page).
+        self.renewed_logins = set()
 
     def tls_kind(self, host):
         """How the host's TLS misbehaves, if it does (the "tls" key)."""
@@ -281,7 +285,8 @@ def weibo_user_page(user):
 def weibo_login_page():
     # No owner id in any of the three forms.
     return ('<!DOCTYPE html><html><head><meta charset="utf-8"><title>Sina Visitor System</title></head>'
-            '<body><div class="login">请先登录微博。<a href="http://login.sina.com.cn/">登录</a></div></body></html>\n')
+            '<body><div class="login">请先登录微博。<a href="https://passport.weibo.com/fake/login">登录'
+            '（下次自动登录）</a></div></body></html>\n')
 
 
 def weibo_cookie_page(data, path, query):
@@ -293,7 +298,8 @@ def weibo_cookie_page(data, path, query):
     script_cookie = data.raw.get("script_cookie", "SUBP=script-login")
     domain = "; path=/; domain=.weibo.com"
     if path == "/fake/login":
-        header = data.login_cookie + domain + "; max-age=31536000; HttpOnly"
+        # A login cookie lives a few days; ?sub_max_age=N makes it end sooner.
+        header = data.login_cookie + domain + "; max-age=%d; HttpOnly" % int(query.get("sub_max_age", ["604800"])[0])
         script = 'document.cookie = %s;' % json.dumps(script_cookie + domain + "; max-age=31536000")
     elif path == "/fake/logout":
         header = data.login_cookie.split("=")[0] + "=" + domain + "; max-age=0"
@@ -306,9 +312,47 @@ def weibo_cookie_page(data, path, query):
                   'document.cookie = "tld=1; path=/; domain=.com";' % count)
     else:
         return None
+    text = "已登录，请手动关闭此窗口。" if path == "/fake/login" else attr(path)
     body = ('<!DOCTYPE html><html><head><meta charset="utf-8"><title>loading</title></head><body>%s'
-            '<script>%s\ndocument.title = "done";</script></body></html>\n' % (attr(path), script))
+            '<script>%s\ndocument.title = "done";</script></body></html>\n' % (text, script))
     return Answer(body, headers={"Set-Cookie": header, "Cache-Control": "no-store"})
+
+
+# A login made with 下次自动登录 leaves a long-lived passport cookie (ALF) on
+# passport.weibo.com besides the login cookie (SUB, a few days). Once SUB has
+# ended, https://weibo.com/ sends the browser through passport, which gives a
+# fresh SUB for a valid ALF and sends it back; without one it ends at the
+# login page.
+PASSPORT_RENEW = "https://passport.weibo.com/fake/renew"
+
+
+def weibo_passport_page(data, host, path, query, headers):
+    alf = data.raw.get("passport_cookie", "ALF=fake-passport")
+    if host == WEIBO_HOST and path == "/login.php":
+        return Answer("", status=302, headers={"Location": LOGIN_URL})
+    if host == WEIBO_HOST:
+        # No live SUB (a login's ran out): through the passport, which
+        # renews it from ALF.
+        target = PASSPORT_RENEW + "?url=" + urllib.parse.quote("https://weibo.com/", safe="")
+        return Answer("", status=302, headers={"Location": target, "Cache-Control": "no-store"})
+    if path == "/fake/login":
+        # The passport login page: the cookies of /fake/login, and ALF.
+        answer = weibo_cookie_page(data, path, query)
+        answer.headers["Set-Cookie"] = [answer.headers["Set-Cookie"],
+                                        alf + "; path=/; max-age=2592000; Secure; HttpOnly"]
+        return answer
+    if path == "/fake/renew":
+        back = query.get("url", ["https://weibo.com/"])[0]
+        pairs = [p.strip() for p in (headers.get("Cookie") or "").split(";")]
+        if alf not in pairs:
+            return Answer("", status=302, headers={"Location": LOGIN_URL, "Cache-Control": "no-store"})
+        with data.lock:
+            login = "SUB=renewed-%d" % (len(data.renewed_logins) + 1)
+            data.renewed_logins.add(login)
+        return Answer("", status=302, headers={
+            "Location": back, "Cache-Control": "no-store",
+            "Set-Cookie": login + "; path=/; domain=.weibo.com; max-age=86400; Secure; HttpOnly"})
+    return Answer(*NOT_FOUND)
 
 
 WEIBO_ALBUM_ORDER = ["album_id", "uid", "type", "caption", "cover_pic", "photos", "is_private"]
@@ -666,8 +710,10 @@ def weibo_today_page(data, host, path, q, headers):
     None."""
     if host == "passport.weibo.com" and path.startswith("/visitor/"):
         return passport_visitor(data, path, q)
-    if host in (WEIBO_HOST, "www." + WEIBO_HOST) and path == "/":
-        # The home page renews XSRF-TOKEN.
+    if host in (WEIBO_HOST, "www." + WEIBO_HOST) and path == "/" and (
+            has_login(data, headers.get("Cookie")) or visitor_sub(data, headers)):
+        # The home page renews XSRF-TOKEN; without a live SUB it goes
+        # through the passport (weibo_passport_page).
         with data.lock:
             data.xsrf_serial = getattr(data, "xsrf_serial", 0) + 1
             token = "xsrf%d" % data.xsrf_serial
@@ -775,6 +821,8 @@ PICTURE_TYPES = {"jpeg": "image/jpeg", "png": "image/png", "gif": "image/gif", "
 
 
 def picture_body(data, spec):
+    if "drawn" in spec:
+        return drawn_picture(data, spec)
     key = ("picture", spec.get("format", "jpeg"), int(spec.get("size", 2048)))
     with data.lock:
         body = data.cache.get(key)
@@ -783,6 +831,110 @@ def picture_body(data, spec):
         with data.lock:
             data.cache[key] = body
     return body
+
+
+# Pictures to look at: a PNG of one colour per address with a number drawn
+# on it, for covers in the preview and for the demo's albums.
+
+DIGIT_FONT = {  # 3 x 5 cells per digit, rows top down
+    "0": ["111", "101", "101", "101", "111"], "1": ["010", "110", "010", "010", "111"],
+    "2": ["111", "001", "111", "100", "111"], "3": ["111", "001", "111", "001", "111"],
+    "4": ["101", "101", "111", "001", "001"], "5": ["111", "100", "111", "001", "111"],
+    "6": ["111", "100", "111", "101", "111"], "7": ["111", "001", "001", "001", "001"],
+    "8": ["111", "101", "111", "101", "111"], "9": ["111", "101", "111", "001", "111"],
+}
+
+
+def drawn_png(label, colour, width=240, height=180):
+    digits = [d for d in str(label) if d in DIGIT_FONT][:4]
+    cell = max(1, min(height // 8, width // (4 * len(digits) + 1) if digits else 1))
+    text_w, text_h = (4 * len(digits) - 1) * cell, 5 * cell
+    left, top = (width - text_w) // 2, (height - text_h) // 2
+    background, ink = bytes(colour), b"\xff\xff\xff"
+    rows = []
+    for y in range(height):
+        row = bytearray(background * width)
+        ty = (y - top) // cell if y >= top else -1
+        if 0 <= ty < 5:
+            for i, digit in enumerate(digits):
+                for tx, bit in enumerate(DIGIT_FONT[digit][ty]):
+                    if bit == "1":
+                        x0 = left + (4 * i + tx) * cell
+                        row[3 * x0:3 * (x0 + cell)] = ink * cell
+        rows.append(b"\x00" + bytes(row))
+    return (b"\x89PNG\r\n\x1a\n" + png_chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0))
+            + png_chunk(b"IDAT", zlib.compress(b"".join(rows), 6)) + png_chunk(b"IEND", b""))
+
+
+def drawn_picture(data, spec):
+    """`drawn`: the number drawn; the colour comes from `colour` ([r, g, b])
+    or from the number; `size` pads the file (a text chunk) up to that many
+    bytes."""
+    label = str(spec["drawn"])
+    key = ("drawn", label, tuple(spec.get("colour", ())), int(spec.get("size", 0)))
+    with data.lock:
+        body = data.cache.get(key)
+    if body is None:
+        hue = (int(label) * 137 % 360) / 360.0 if label.isdigit() else zlib.crc32(label.encode()) % 360 / 360.0
+        colour = spec.get("colour") or [int(c * 255) for c in colorsys.hsv_to_rgb(hue, 0.55, 0.85)]
+        body = drawn_png(label, colour)
+        need = int(spec.get("size", 0)) - len(body) - 12
+        if need >= 2:
+            body = body[:-12] + png_chunk(b"tEXt", b"c\x00" + b"P" * (need - 2)) + body[-12:]
+        with data.lock:
+            data.cache[key] = body
+    return body
+
+
+def add_generated_pictures(data):
+    """Albums with `generate_photos` N get N drawn pictures (Sina photo
+    albums their pages, Weibo albums their photo_list), blog articles with
+    `generate_pictures` N as many pictures in their text; with `drawn_covers`
+    every cover address the lists give is served as a drawn picture numbered
+    by the album's place."""
+    def serve(url, number, size=0):
+        spec = {"format": "png", "drawn": str(number)}
+        if size:
+            spec["size"] = size
+        data.pictures[url] = spec
+
+    covers = bool(data.raw.get("drawn_covers"))
+    for user in data.sina_photo_users:
+        for index, album in enumerate(user.get("albums", [])):
+            count = int(album.get("generate_photos", 0))
+            if count:
+                album["photos"] = []
+                for i in range(count):
+                    name = "%s_%s_%d.png" % (user["uid"], album.get("ctg_id", index + 1), i + 1)
+                    album["photos"].append({"src": "http://static.photo.sina.com.cn/small/" + name,
+                                            "title": "%s %d" % (album.get("name", ""), i + 1)})
+                    serve("http://static.photo.sina.com.cn/orignal/" + name, i + 1, album.get("picture_size", 0))
+                album.setdefault("pic_cnt", count)
+            if covers:
+                serve(album.get("cover", "http://static.photo.sina.com.cn/orignal/cover%d.jpg" % index), index + 1)
+    for blog in data.sina_blogs:
+        for index, article in enumerate(blog.get("articles", [])):
+            for i in range(int(article.get("generate_pictures", 0))):
+                url = "http://s%d.sinaimg.cn/mw690/%s_%d.png" % (1 + i % 4, article["id"], i + 1)
+                article.setdefault("pictures", []).append(url)
+                # "<article><picture>": each article's first picture (its cover) differs.
+                serve(url.replace("/mw690/", "/orignal/"), "%d%d" % (index + 1, i + 1))
+    for user in data.weibo_users:
+        for index, album in enumerate(user.get("albums", [])):
+            count = int(album.get("generate_photos", 0))
+            if count:
+                album["photo_list"] = []
+                for i in range(count):
+                    url = "http://ww%d.sinaimg.cn/large/%s_%d.png" % (1 + i % 4, album["album_id"], i + 1)
+                    album["photo_list"].append({"caption": "%s %d" % (album.get("caption", ""), i + 1),
+                                                "original_pic": url})
+                    serve(url, i + 1)
+            if covers and album.get("cover_pic"):
+                serve(album["cover_pic"], index + 1)
+        if covers:
+            for index, album in enumerate(user.get("image_wall", {}).get("albums", [])):
+                if album.get("pic"):
+                    serve(pid_picture_url(album["pic"]), index + 1)
 
 
 # ---------------------------------------------------------------------------
@@ -804,7 +956,7 @@ def has_login(data, cookie_header):
     if cookie_header is None:
         return False
     pairs = [p.strip() for p in cookie_header.split(";")]
-    return data.login_cookie in pairs
+    return data.login_cookie in pairs or any(p in data.renewed_logins for p in pairs)
 
 
 def same_data_url(data, url):
@@ -875,6 +1027,8 @@ def route(data, url, headers):
     today = weibo_today_page(data, host, path, q, headers)
     if today is not None:
         return today
+    if host == "passport.weibo.com" and path.startswith("/fake/") or host == WEIBO_HOST and path in ("/", "/login.php"):
+        return weibo_passport_page(data, host, path, query, headers)
     if host in LOGIN_HOSTS:
         return Answer(weibo_login_page())
 
@@ -1123,8 +1277,8 @@ class Handler(BaseHTTPRequestHandler):
         if encoding:
             self.send_header("Content-Encoding", encoding)
         for name, value in answer.headers.items():
-            for one in (value if isinstance(value, list) else [value]):  # several Set-Cookie lines
-                self.send_header(name, one)
+            for line in value if isinstance(value, list) else [value]:
+                self.send_header(name, line)
         self.send_header("Content-Length", str(announced))
         if "truncate" in fault:
             self.send_header("Connection", "close")

@@ -52,6 +52,9 @@ struct DownloadSummary {
     // "album: reason" for each album whose listing broke off on a page that
     // could not be fetched.
     QStringList brokenListings;
+    // Albums whose listing the skip rule ended at a picture an earlier run
+    // saved (their pictures from there on were not listed).
+    std::uint32_t ruleSkips = 0;
 };
 
 // The whole run, on its own thread: save path checks, album folders, the

@@ -66,6 +66,39 @@ void ListSinaBlogArticles(TamblinCore &core, const QString &address)
     }
 }
 
+namespace {
+
+// The request of an article page: only the article body remains of it.
+UrlRequest ArticleRequest(const QString &url)
+{
+    UrlRequest request = PageRequest();
+    request.url = url;
+    request.beginMarker = QByteArrayLiteral("class=\"articalContent");
+    request.endMarker = QByteArrayLiteral("class=\"shareUp\">");
+    return request;
+}
+
+// The full-size address of the first picture of an article body, or an
+// empty text.
+QString FirstArticlePicture(const QString &body)
+{
+    const QStringView urlMarker = u"&url=";
+    const QStringView realSrcMarker = u"real_src =\"";
+    const QStringView marker =
+        CountOccurrences(body, urlMarker) == CountOccurrences(body, realSrcMarker) ? urlMarker : realSrcMarker;
+    QStringList pieces;
+    if (SplitString(pieces, body, marker) < 1 || pieces.size() < 2)
+        return QString();
+    QString address = pieces[1];
+    TruncateAtMarker(address, u"\"");
+    address.replace(u"/middle/"_s, u"/orignal/"_s);
+    address.replace(u"/bmiddle/"_s, u"/orignal/"_s);
+    address.replace(u"/mw690/"_s, u"/orignal/"_s);
+    return address;
+}
+
+} // namespace
+
 void ListSinaBlogPictures(TamblinCore &core, int albumIndex)
 {
     const ST_PERLISTRECORD *album = core.m_albums.At(albumIndex);
@@ -75,33 +108,30 @@ void ListSinaBlogPictures(TamblinCore &core, int albumIndex)
     g_jobs.referer = PictureReferer(kSubModeSinaBlog);
 
     UrlSource source;
-    UrlRequest request = PageRequest();
-    request.url = album->albumUrl;
-    // Only the article body remains of the page.
-    request.beginMarker = QByteArrayLiteral("class=\"articalContent");
-    request.endMarker = QByteArrayLiteral("class=\"shareUp\">");
+    UrlRequest request = ArticleRequest(album->albumUrl);
     if (!FetchPage(core, source, request)) {
         ListingBrokeOff(core, source);
         return;
     }
     // No UTF-8 flag: blog pages are GBK.
-    const QString body = TakeText(source, kTextInflate);
-    if (body.isEmpty())
-        return;
+    const QString address = FirstArticlePicture(TakeText(source, kTextInflate));
+    if (!address.isEmpty())
+        AddPictureJob(core, address, articleName, QString(), albumIndex);
+}
 
-    const QStringView urlMarker = u"&url=";
-    const QStringView realSrcMarker = u"real_src =\"";
-    const QStringView marker =
-        CountOccurrences(body, urlMarker) == CountOccurrences(body, realSrcMarker) ? urlMarker : realSrcMarker;
-    QStringList pieces;
-    if (SplitString(pieces, body, marker) < 1 || pieces.size() < 2)
-        return;
-    QString address = pieces[1];
-    TruncateAtMarker(address, u"\"");
-    address.replace(u"/middle/"_s, u"/orignal/"_s);
-    address.replace(u"/bmiddle/"_s, u"/orignal/"_s);
-    address.replace(u"/mw690/"_s, u"/orignal/"_s);
-    AddPictureJob(core, address, articleName, QString(), albumIndex);
+QString SinaBlogArticleCover(const QString &articleUrl, std::uint32_t stepTimeoutMs, std::uint32_t totalTimeoutMs,
+                             const std::atomic<bool> *cancel)
+{
+    UrlRequest request = ArticleRequest(articleUrl);
+    request.readTimeoutMs = stepTimeoutMs;
+    request.connectTimeoutMs = stepTimeoutMs;
+    request.readPauseMs = 0;
+    request.totalTimeoutMs = totalTimeoutMs;
+    request.cancel = cancel;
+    UrlSource source;
+    if (!source.FetchOnce(request, 0))
+        return QString();
+    return FirstArticlePicture(TakeText(source, kTextInflate));
 }
 
 } // namespace tamblin
