@@ -132,8 +132,14 @@ void ConsoleWindow::SetItemText(int controlId, const QString &text)
 bool ConsoleWindow::OpenLogin(const QString &startUrl)
 {
     // A login the store held and that has ended since: the window's login
-    // browser renews it by itself, a terminal cannot.
-    const bool expired = CookieStore::Instance().HasExpired(u"https://weibo.com/"_s, u"SUB"_s);
+    // browser renews it by itself, a terminal cannot. A login is needed, so
+    // any SUB left is no live login; the passport's ALF outlives the login
+    // it made, also when a visitor's SUB has since taken the ended one's
+    // place.
+    CookieStore &store = CookieStore::Instance();
+    const QList<Cookie> passport = store.CookiesForUrl(u"https://passport.weibo.com/"_s);
+    const bool expired = store.HasExpired(u"https://weibo.com/"_s, u"SUB"_s)
+        || std::any_of(passport.begin(), passport.end(), [](const Cookie &c) { return c.name == u"ALF"_s; });
     std::lock_guard lock(m_mutex);
     if (expired)
         WriteLine(m_messages, u"tamblin-cli: 微博登录已过期 (the Weibo login in the cookie store has expired): open "

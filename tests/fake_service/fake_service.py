@@ -710,15 +710,17 @@ def weibo_today_page(data, host, path, q, headers):
     None."""
     if host == "passport.weibo.com" and path.startswith("/visitor/"):
         return passport_visitor(data, path, q)
-    if host in (WEIBO_HOST, "www." + WEIBO_HOST) and path == "/" and (
-            has_login(data, headers.get("Cookie")) or visitor_sub(data, headers)):
-        # The home page renews XSRF-TOKEN; without a live SUB it goes
-        # through the passport (weibo_passport_page).
+    if host in (WEIBO_HOST, "www." + WEIBO_HOST) and path == "/":
+        # The home page renews XSRF-TOKEN, for anyone; without a login it
+        # sends the visitor through the passport, which renews an ended
+        # login from ALF (weibo_passport_page).
         with data.lock:
             data.xsrf_serial = getattr(data, "xsrf_serial", 0) + 1
             token = "xsrf%d" % data.xsrf_serial
-        return Answer("<!DOCTYPE html><html><body>微博</body></html>",
-                      headers={"Set-Cookie": "XSRF-TOKEN=%s; path=/; domain=weibo.com; secure" % token})
+        answer = (Answer("<!DOCTYPE html><html><body>微博</body></html>")
+                  if has_login(data, headers.get("Cookie")) else weibo_passport_page(data, WEIBO_HOST, path, {}, headers))
+        answer.headers["Set-Cookie"] = "XSRF-TOKEN=%s; path=/; domain=weibo.com; secure" % token
+        return answer
     if host in ("m.weibo.cn", "weibo.cn", "www.weibo.cn"):
         # A script shell; its first "id" is not the user's.
         return Answer('<!DOCTYPE html><html><head><script>var config = {"id":1,"name":"m"};</script></head>'
