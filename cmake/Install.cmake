@@ -1,6 +1,7 @@
 # Installation as a desktop program, and the Debian package built from it
-# (tools/package.sh): the two programs, the desktop entry, the icons in the
-# hicolor theme and the AppStream metadata.
+# (tools/package.sh): the two programs, their manual pages, the bash
+# completion of tamblin-cli, the desktop entry, the icons in the hicolor
+# theme and the AppStream metadata.
 include(GNUInstallDirs)
 
 # The reverse-DNS id names the desktop entry and the metadata; the icon keeps
@@ -11,6 +12,40 @@ set(TAMBLIN_ICON_NAME "tamblin")
 set(TAMBLIN_RELEASE_DATE "2026-12-09")
 
 install(TARGETS tamblin-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES res/completion/tamblin-cli
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
+
+# The manual pages with this release's version, compressed as Debian has them.
+set(TAMBLIN_MAN_PAGES tamblin-cli)
+if(TARGET tamblin)
+  list(APPEND TAMBLIN_MAN_PAGES tamblin)
+endif()
+set(man_outputs)
+foreach(page ${TAMBLIN_MAN_PAGES})
+  set(man "${PROJECT_BINARY_DIR}/man/${page}.1")
+  configure_file(res/man/${page}.1 "${man}" @ONLY)
+  add_custom_command(OUTPUT "${man}.gz"
+    COMMAND gzip -9nkf "${man}"
+    DEPENDS "${man}"
+    COMMENT "Compressing the manual page ${page}(1)" VERBATIM)
+  list(APPEND man_outputs "${man}.gz")
+  install(FILES "${man}.gz" DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endforeach()
+add_custom_target(tamblin_man_pages ALL DEPENDS ${man_outputs})
+
+# The copyright notice and the changelog a Debian package carries.
+execute_process(COMMAND date -u -R -d "${TAMBLIN_RELEASE_DATE} 12:00"
+  OUTPUT_VARIABLE TAMBLIN_RELEASE_DATE_RFC2822 OUTPUT_STRIP_TRAILING_WHITESPACE)
+set(CPACK_PACKAGE_CONTACT "Tamblin developers <tamblin@example.org>")
+set(changelog "${PROJECT_BINARY_DIR}/debian/changelog")
+configure_file(res/debian/changelog.in "${changelog}" @ONLY)
+add_custom_command(OUTPUT "${changelog}.gz"
+  COMMAND gzip -9nkf "${changelog}"
+  DEPENDS "${changelog}" VERBATIM)
+add_custom_target(tamblin_changelog ALL DEPENDS "${changelog}.gz")
+set(doc_dir ${CMAKE_INSTALL_DATADIR}/doc/tamblin)
+install(FILES res/debian/copyright "${changelog}.gz" DESTINATION ${doc_dir})
+
 if(TARGET tamblin)
   install(TARGETS tamblin RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
@@ -31,7 +66,6 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME tamblin)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "Tamblin")
-set(CPACK_PACKAGE_CONTACT "Tamblin developers <tamblin@example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "bulk downloader of Sina and Weibo photo albums")
 set(CPACK_PACKAGE_DESCRIPTION
   "Tamblin downloads the photo albums of one user of Sina's services: Sina photo\n\

@@ -5,7 +5,8 @@
 //
 // Input: one byte choosing the extractor, one byte of options (bit 0: the
 // answer names GBK, bit 1: answers are gzip-encoded, bits 2-3: the file-name
-// mode, bit 4: no album name in the folder name), the album's name up to the
+// mode, bit 4: no album name in the folder name, bit 5: the Weibo album is
+// one of the image wall, whose items lead to posts), the album's name up to the
 // first line feed, then the answers, separated by lines "--page--". Once the
 // answers are used up, every further request gets an empty answer.
 #include "FuzzSupport.h"
@@ -14,6 +15,7 @@
 #include "download/DownloadJobList.h"
 #include "download/FileUtils.h"
 #include "net/HttpClient.h"
+#include "sources/Endpoints.h"
 #include "sources/SinaBlog.h"
 #include "sources/SinaPhoto.h"
 #include "sources/SourceSupport.h"
@@ -115,7 +117,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (extractor >= 3) {
         ST_PERLISTRECORD album;
         album.name = albumName;
-        album.albumUrl = u"http://example.org/album"_s;
+        album.albumUrl = extractor == 5 && (options & 0x20) ? endpoints::WeiboImageWallPrefix(u"1234567890"_s)
+                                                            : u"http://example.org/album"_s;
         album.count = 0; // no retries of answers without photos: they would wait seconds
         core.OnAlbumAdded(album);
     }

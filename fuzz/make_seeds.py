@@ -171,6 +171,23 @@ def extractors():
               '{"photo_id":"2","caption":"","original_pic":"","pic_type":0,"pic_name":"b.jpg","pic_host":"http:\\/\\/ww2"},'
               '{"photo_id":"3","pic_type":1,"pic_name":"c","pic_host":"h"}]}}').encode("utf-8")
     write("extractors", "weibo_pictures", seed(5, 8, "头像", [photos, photos.replace(b'"1"', b'"9"'), b"{}"]))
+    # A guest: turned away, the passport's visitor (JSONP), then the wall.
+    guest = [b"<html>Sina Visitor System</html>", b'{"ok":-100,"url":"https://weibo.com/login.php"}',
+             b'window.visitor_gray_callback && visitor_gray_callback({"retcode":20000000,"msg":"succ",'
+             b'"data":{"tid":"t","sub":"_2AkMx","subp":"0033Wr"}});', b"",
+             b'{"ok":1,"data":{"user":{"idstr":"1234567890","screen_name":"n"}}}',
+             b'{"ok":1,"data":{"list":[{"pid":"p1","mid":"1","type":"pic"}],"since_id":0}}']
+    write("extractors", "weibo_guest", seed(2, 0, "", guest))
+    # Wall items of each kind, then their posts (statuses/show).
+    wall = (b'{"ok":1,"data":{"list":[{"pid":"p1","type":"pic","mid":"1"},{"pid":"p2","type":"livephoto","mid":"2"},'
+            b'{"mid":"3"},{"pid":"p4","type":"video","mid":"4"}],"since_id":"5"}}')
+    live = (b'{"ok":1,"created_at":"Tue Feb 23 12:28:47 +0800 2021","pic_ids":["p2"],"pic_infos":{"p2":{"type":"livephoto",'
+            b'"largest":{"url":"https://wx1.sinaimg.cn/large/p2.jpg"},"video":"https://livephoto.us.sinaimg.cn/p2.mov"}}}')
+    mix = (b'{"ok":1,"mix_media_info":{"items":[{"type":"pic","id":"p5","data":{"largest":{"url":"//x/p5.png"}}},'
+           b'{"type":"video","data":{"media_info":{"stream_url":"file:///etc/passwd"}}}]}}')
+    video = (b'{"ok":1,"page_info":{"media_info":{"playback_list":[{"meta":{"quality_index":3},'
+             b'"play_info":{"url":"https://f.video.weibocdn.com/4.mp4"}}]}}}')
+    write("extractors", "weibo_wall", seed(5, 0x20, "全部图片", [wall, live, mix, video, b'{"ok":0,"errno":20112}']))
 
 
 def main():

@@ -9,8 +9,8 @@ packages=(
   libcurl4-openssl-dev libicu-dev zlib1g-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth fonts-noto-cjk python3
-  nginx-light aria2 gallery-dl curl openssl
-  dpkg-dev file desktop-file-utils appstream
+  nginx-light aria2 gallery-dl curl openssl libnss3-tools
+  dpkg-dev file desktop-file-utils appstream man-db bash-completion lintian
   clang libclang-rt-dev
 )
 

@@ -3,6 +3,7 @@
 #include "app/AlbumList.h"
 #include "app/TamblinCore.h"
 #include "download/WorkerPool.h"
+#include "net/CookieStore.h"
 #include "sources/ListTexts.h"
 #include "sources/SourceSupport.h"
 
@@ -130,9 +131,23 @@ void ConsoleWindow::SetItemText(int controlId, const QString &text)
 
 bool ConsoleWindow::OpenLogin(const QString &startUrl)
 {
+    // A login the store held and that has ended since: the window's login
+    // browser renews it by itself, a terminal cannot. A login is needed, so
+    // any SUB left is no live login; the passport's ALF outlives the login
+    // it made, also when a visitor's SUB has since taken the ended one's
+    // place.
+    CookieStore &store = CookieStore::Instance();
+    const QList<Cookie> passport = store.CookiesForUrl(u"https://passport.weibo.com/"_s);
+    const bool expired = store.HasExpired(u"https://weibo.com/"_s, u"SUB"_s)
+        || std::any_of(passport.begin(), passport.end(), [](const Cookie &c) { return c.name == u"ALF"_s; });
     std::lock_guard lock(m_mutex);
-    WriteLine(m_messages, u"tamblin-cli: this needs a Weibo login: log in at %1 in a browser, export its cookies "
-                          u"as cookies.txt and pass them with --cookies FILE"_s.arg(startUrl));
+    if (expired)
+        WriteLine(m_messages, u"tamblin-cli: 微博登录已过期 (the Weibo login in the cookie store has expired): open "
+                              u"the window once and log in with <登录> 新浪微博 (a login made there with "
+                              u"下次自动登录 renews itself), or pass fresh cookies with --cookies FILE"_s);
+    else
+        WriteLine(m_messages, u"tamblin-cli: this needs a Weibo login: log in at %1 in a browser, export its cookies "
+                              u"as cookies.txt and pass them with --cookies FILE"_s.arg(startUrl));
     return false;
 }
 

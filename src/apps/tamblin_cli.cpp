@@ -1,9 +1,9 @@
 // tamblin-cli: the engine of the window, driven from a terminal.
 //
-//   tamblin-cli list URL [--json] [--cookies FILE]
-//   tamblin-cli download URL [--albums LIST] [--save DIR] [--threads N]
-//                            [--timeout S] [--min-kb N] [--max-kb N]
-//                            [--retry-failed]
+//   tamblin-cli list URL... [--input-file FILE] [--json] [--cookies FILE]
+//   tamblin-cli download URL... [--input-file FILE] [--json] [--albums LIST]
+//                            [--save DIR] [--threads N] [--timeout S]
+//                            [--min-kb N] [--max-kb N] [--retry-failed]
 #include "ConsoleWindow.h"
 
 #include "app/StartFolder.h"
@@ -18,6 +18,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSet>
@@ -47,13 +48,20 @@ constexpr int kExitFailures = 3;
 constexpr int kExitInterrupted = 4;
 
 const char kUsage[] =
-    "Usage: tamblin-cli list URL [--json] [--cookies FILE]\n"
-    "       tamblin-cli download URL [--albums LIST] [--save DIR] [--threads N]\n"
-    "                   [--timeout S] [--min-kb N] [--max-kb N] [--cookies FILE]\n"
-    "                   [--retry-failed] [--all-article-pictures]\n"
-    "       tamblin-cli --help\n"
+    "Usage: tamblin-cli list URL... [--input-file FILE] [--json] [--cookies FILE]\n"
+    "       tamblin-cli download URL... [--input-file FILE] [--json] [--albums LIST]\n"
+    "                   [--save DIR] [--threads N] [--timeout S] [--min-kb N]\n"
+    "                   [--max-kb N] [--cookies FILE] [--retry-failed]\n"
+    "                   [--all-article-pictures]\n"
+    "       tamblin-cli --help | --version\n"
     "\n"
-    "URL is an http:// or https:// address.\n"
+    "URL is an http:// or https:// address of a user's page. Several users may\n"
+    "be given: each is listed (and downloaded) in turn, in the order given,\n"
+    "with the same options; one that fails does not stop the others.\n"
+    "\n"
+    "--input-file FILE  Also take the addresses of FILE, one a line, at this\n"
+    "                place among the arguments; blank lines and lines starting\n"
+    "                with # are skipped; - reads standard input.\n"
     "\n"
     "list    Lists the albums of the user whose page URL names, as the window's\n"
     "        get-albums button does: a Sina photo page lists its albums, a Sina\n"
@@ -69,6 +77,7 @@ const char kUsage[] =
     "        Output: one line per album, in list order, with the four columns of\n"
     "        the album grid separated by a tab: the number (0001, 0002, ...), the\n"
     "        name, the picture count (\"未知\" when unknown) and the remark.\n"
+    "        With several users, each user's rows follow a line \"# URL\".\n"
     "\n"
     "--json          Print one JSON object instead:\n"
     "                {\"subMode\": n, \"userFolder\": \"...\", \"subFolder\": \"...\",\n"
@@ -76,7 +85,8 @@ const char kUsage[] =
     "                 \"albumUrl\": \"...\", \"coverUrl\": \"...\", \"count\": n,\n"
     "                 \"flags\": n}, ...]}\n"
     "                subMode is 0 for Sina photo albums, 1 for Sina blog\n"
-    "                articles, 2 for Weibo albums.\n"
+    "                articles, 2 for Weibo albums. With several users, one\n"
+    "                such object a line, beginning with \"url\": \"URL\".\n"
     "--cookies FILE  Import a Netscape cookies.txt (as browsers export it) into\n"
     "                the cookie store before the run, for example a Weibo login.\n"
     "                The store is kept in the per-user data folder (or in the\n"
@@ -85,6 +95,7 @@ const char kUsage[] =
     "                without a cookie is an error. Only its first 16 MiB are\n"
     "                read.\n"
     "--help          Show this text.\n"
+    "--version       Show the program's version.\n"
     "\n"
     "download  Lists the albums of URL as list does (the rows go to standard\n"
     "        error), then downloads the chosen ones as the window's download\n"
@@ -124,12 +135,35 @@ const char kUsage[] =
     "        A picture host answering \"too many requests\" pauses the whole\n"
     "        run (5 s doubling up to 5 minutes, or its Retry-After), at most 6\n"
     "        times; the pictures left then fail as \"rate limited\".\n"
+    "--albums, --save and the four numbers apply to every user of the run.\n"
+    "--json          Write one JSON object a line on standard output for each\n"
+    "                event (the status texts stay on standard error):\n"
+    "  {\"event\": \"album\", \"user\": URL, \"album\": name, \"index\": n,\n"
+    "   \"pictures\": n}      an album is listed (index as list --json gives it)\n"
+    "  {\"event\": \"saved\", \"path\": file, \"url\": address, \"bytes\": n}\n"
+    "  {\"event\": \"skipped\", \"path\": file, \"url\": address, \"reason\": r}\n"
+    "                      r: \"size\" (the size limits) or \"skip-rule\" (a\n"
+    "                      picture an earlier run saved: the album's listing\n"
+    "                      ends there; path is the album's folder)\n"
+    "  {\"event\": \"failed\", \"url\": address, \"name\": file name, \"reason\": text}\n"
+    "  {\"event\": \"summary\", \"user\": URL, \"status\": n, \"albums\": n,\n"
+    "   \"saved\": n, \"skipped\": n, \"failed\": n}      one per user\n"
+    "  {\"event\": \"total\", \"users\": n, \"status\": n, \"albums\": n,\n"
+    "   \"saved\": n, \"skipped\": n, \"failed\": n}      last\n"
+    "                A path is the file's name on disk once the album's\n"
+    "                fix-ups are done; the picture events of an album follow\n"
+    "                its download. status is the user's exit status (below).\n"
     "\n"
     "        On a terminal a progress bar shows the pictures of the album done\n"
     "        and to do. Ctrl+C stops the download: running pictures finish,\n"
     "        nothing further starts, and a picture that does not end is given\n"
     "        up so that the stop takes at most 60 s; a second Ctrl+C ends the\n"
     "        program at once.\n"
+    "\n"
+    "        A picture whose post time the service gives (a Weibo post's time)\n"
+    "        gets it as its modification time, also over the order fix-up's\n"
+    "        times; \"文件时间用发布时间=0\" in the section [下载] of\n"
+    "        \"下载器扩展设置.ini\" keeps the time of download.\n"
     "\n"
     "Status lines and messages go to standard error. The proxy of the\n"
     "environment (http_proxy, https_proxy, no_proxy) is used; certificates\n"
@@ -147,7 +181,9 @@ const char kUsage[] =
     "     a failed.txt could not be written), an album's pages could not all\n"
     "     be read, an album gave no picture, or a retry found nothing\n"
     "     recorded to retry after a run whose failures could not be recorded.\n"
-    "  4  stopped by Ctrl+C (once or twice).\n";
+    "  4  stopped by Ctrl+C (once or twice).\n"
+    "With several users, the worst of theirs: 4 above 3 above 1 above 0 (a\n"
+    "run of a user that could not start does not hide another's failures).\n";
 
 // Set by the first Ctrl+C; everything else happens outside the handler.
 std::atomic<bool> g_interrupted{false};
@@ -241,10 +277,31 @@ int UsageError(const QString &problem)
 }
 
 struct ListOptions {
-    QString url;
+    QStringList urls;
     bool json = false;
     QString cookiesFile;
 };
+
+// The exit status of a run over several users: the worst of theirs, a stop
+// above failures above a run that could not start above success.
+int WorseStatus(int a, int b)
+{
+    auto rank = [](int status) {
+        switch (status) {
+        case kExitInterrupted:
+            return 4;
+        case kExitUsage:
+            return 3;
+        case kExitFailures:
+            return 2;
+        case kExitNone:
+            return 1;
+        default:
+            return 0;
+        }
+    };
+    return rank(b) > rank(a) ? b : a;
+}
 
 // A JSON string literal (quotes and escapes as QJsonDocument writes them).
 QByteArray JsonString(const QString &text)
@@ -253,23 +310,33 @@ QByteArray JsonString(const QString &text)
     return array.sliced(1, array.size() - 2); // without the brackets
 }
 
-// The list result with its keys in the documented order, one album a line.
-QByteArray ListResultJson(const TamblinCore &core)
+// The list result with its keys in the documented order, one album a line;
+// given the user's address, all on one line, headed by it (a run over
+// several users).
+QByteArray ListResultJson(const TamblinCore &core, const QString &url = QString())
 {
-    QByteArray out = "{\n";
-    out += "  \"subMode\": " + QByteArray::number(core.m_subMode) + ",\n";
-    out += "  \"userFolder\": " + JsonString(core.m_userFolder) + ",\n";
-    out += "  \"subFolder\": " + JsonString(core.m_subFolder) + ",\n";
-    out += "  \"ownerUid\": " + JsonString(core.m_ownerUid) + ",\n";
-    out += "  \"albums\": [";
-    const char *separator = "\n";
+    const bool oneLine = !url.isNull();
+    const QByteArray lineEnd = oneLine ? " " : "\n";
+    const QByteArray indent = oneLine ? "" : "  ";
+    QByteArray out = oneLine ? "{" : "{\n";
+    if (oneLine)
+        out += "\"url\": " + JsonString(url) + ", ";
+    out += indent + "\"subMode\": " + QByteArray::number(core.m_subMode) + "," + lineEnd;
+    out += indent + "\"userFolder\": " + JsonString(core.m_userFolder) + "," + lineEnd;
+    out += indent + "\"subFolder\": " + JsonString(core.m_subFolder) + "," + lineEnd;
+    out += indent + "\"ownerUid\": " + JsonString(core.m_ownerUid) + "," + lineEnd;
+    out += indent + "\"albums\": [";
+    QByteArray separator = oneLine ? "" : "\n";
     for (const auto &album : core.m_albums.items) {
         out += separator;
-        out += "    {\"index\": " + QByteArray::number(album->index) + ", \"name\": " + JsonString(album->name)
-            + ", \"albumUrl\": " + JsonString(album->albumUrl) + ", \"coverUrl\": " + JsonString(album->coverUrl)
-            + ", \"count\": " + QByteArray::number(album->count) + ", \"flags\": " + QByteArray::number(album->flags) + "}";
-        separator = ",\n";
+        out += indent + indent + "{\"index\": " + QByteArray::number(album->index) + ", \"name\": "
+            + JsonString(album->name) + ", \"albumUrl\": " + JsonString(album->albumUrl)
+            + ", \"coverUrl\": " + JsonString(album->coverUrl) + ", \"count\": " + QByteArray::number(album->count)
+            + ", \"flags\": " + QByteArray::number(album->flags) + "}";
+        separator = oneLine ? ", " : ",\n";
     }
+    if (oneLine)
+        return out + "]}\n";
     out += core.m_albums.items.empty() ? "]\n}\n" : "\n  ]\n}\n";
     return out;
 }
@@ -309,6 +376,12 @@ ListPress RunListWorker(TamblinCore &core)
     return press;
 }
 
+void WriteOut(const QByteArray &text)
+{
+    std::fwrite(text.constData(), 1, std::size_t(text.size()), stdout);
+    std::fflush(stdout);
+}
+
 int RunList(const ListOptions &options)
 {
     ConsoleWindow window;
@@ -319,30 +392,35 @@ int RunList(const ListOptions &options)
     if (!StartCore(core, options.cookiesFile))
         return kExitUsage;
 
-    window.SetAddress(options.url);
     window.SetSavePath(core.m_appDir);
     core.m_ready = 1;
 
-    ListPress press;
-    {
-        InterruptRelay relay(core, window);
-        press = RunListWorker(core);
+    // With several users each block of rows is headed by its address, and
+    // each JSON object takes one line.
+    const bool several = options.urls.size() > 1;
+    int worst = kExitFound;
+    InterruptRelay relay(core, window);
+    for (const QString &url : options.urls) {
+        if (several && !options.json)
+            WriteOut("# " + url.toUtf8() + '\n');
+        window.SetAddress(url);
+        const ListPress press = RunListWorker(core);
+        if (g_interrupted)
+            return kExitInterrupted;
+        if (press != ListPress::Started) {
+            worst = WorseStatus(worst, kExitNone);
+            continue;
+        }
+        if (options.json)
+            WriteOut(several ? ListResultJson(core, url) : ListResultJson(core));
+        worst = WorseStatus(worst, core.m_albums.Size() > 0 ? kExitFound : kExitNone);
     }
-    if (g_interrupted)
-        return kExitInterrupted;
-    if (press != ListPress::Started)
-        return kExitNone;
-
-    if (options.json) {
-        const QByteArray text = ListResultJson(core);
-        std::fwrite(text.constData(), 1, std::size_t(text.size()), stdout);
-    }
-    std::fflush(stdout);
-    return core.m_albums.Size() > 0 ? kExitFound : kExitNone;
+    return worst;
 }
 
 struct DownloadArgs {
-    QString url;
+    QStringList urls;
+    bool json = false; // events on standard output
     QString cookiesFile;
     QString albums; // row numbers, "1,3-5"
     QString saveDir;
@@ -469,6 +547,180 @@ int ReportDownload(const DownloadSummary &summary)
     return lost ? kExitFailures : kExitFound;
 }
 
+// One JSON object a line on standard output, keys in the order given.
+class JsonLine {
+public:
+    explicit JsonLine(const char *event) { Add("event", QString::fromLatin1(event)); }
+    JsonLine &Add(const char *key, const QString &value) { return Raw(key, JsonString(value)); }
+    JsonLine &Add(const char *key, std::int64_t value) { return Raw(key, QByteArray::number(value)); }
+    void Write() const { WriteOut(m_text + "}\n"); }
+
+private:
+    JsonLine &Raw(const char *key, const QByteArray &value)
+    {
+        m_text += (m_text.isEmpty() ? "{\"" : ", \"") + QByteArray(key) + "\": " + value;
+        return *this;
+    }
+    QByteArray m_text;
+};
+
+// The counts of a user's run, as its summary event and the total give them.
+struct UserCounts {
+    std::uint32_t albums = 0;
+    std::uint32_t saved = 0;
+    std::uint32_t skipped = 0; // by the size limits and by the skip rule
+    std::uint32_t failed = 0;
+
+    void Add(const UserCounts &other)
+    {
+        albums += other.albums;
+        saved += other.saved;
+        skipped += other.skipped;
+        failed += other.failed;
+    }
+};
+
+UserCounts CountsOf(const DownloadSummary &summary)
+{
+    return {summary.albums, summary.pictures.saved, summary.pictures.skipped + summary.ruleSkips,
+            summary.pictures.failed};
+}
+
+// The summary event of one user's run.
+void WriteSummaryEvent(const QString &user, const UserCounts &n, int status)
+{
+    JsonLine("summary")
+        .Add("user", user)
+        .Add("status", status)
+        .Add("albums", n.albums)
+        .Add("saved", n.saved)
+        .Add("skipped", n.skipped)
+        .Add("failed", n.failed)
+        .Write();
+}
+
+// The last event of a run: the sums over its users and the exit status.
+void WriteTotalEvent(qsizetype users, const UserCounts &n, int status)
+{
+    JsonLine("total")
+        .Add("users", users)
+        .Add("status", status)
+        .Add("albums", n.albums)
+        .Add("saved", n.saved)
+        .Add("skipped", n.skipped)
+        .Add("failed", n.failed)
+        .Write();
+}
+
+// The events of the pictures of one user's run.
+void WritePictureEvent(const TamblinCore &core, const QString &user, const PictureReport &report)
+{
+    const auto native = [](const QString &path) { return QDir::toNativeSeparators(path); };
+    switch (report.kind) {
+    case PictureReport::Kind::Album: {
+        const ST_PERLISTRECORD *album = core.m_albums.At(report.albumIndex);
+        JsonLine("album")
+            .Add("user", user)
+            .Add("album", album ? album->name : QString())
+            .Add("index", report.albumIndex)
+            .Add("pictures", report.pictures)
+            .Write();
+        break;
+    }
+    case PictureReport::Kind::Saved:
+        JsonLine("saved").Add("path", native(report.path)).Add("url", report.url).Add("bytes", report.bytes).Write();
+        break;
+    case PictureReport::Kind::Skipped:
+        JsonLine("skipped").Add("path", native(report.path)).Add("url", report.url).Add("reason", report.reason).Write();
+        break;
+    case PictureReport::Kind::Failed:
+        JsonLine("failed").Add("url", report.url).Add("name", report.path).Add("reason", report.reason).Write();
+        break;
+    }
+}
+
+// What is shared by the users of one download command.
+struct DownloadRun {
+    const DownloadArgs &options;
+    ConsoleWindow &window;
+    TamblinCore &core;
+    InterruptRelay &relay;
+    DownParams params;
+};
+
+// Lists and downloads the albums of one user; the user's exit status.
+int DownloadUser(DownloadRun &run, const QString &url, DownloadSummary &summary)
+{
+    ConsoleWindow &window = run.window;
+    TamblinCore &core = run.core;
+    run.relay.SetPhase(InterruptRelay::Phase::List);
+    window.SetProgressBar(false);
+    window.SetAddress(url);
+    const ListPress press = RunListWorker(core);
+    if (g_interrupted)
+        return kExitInterrupted;
+    if (press != ListPress::Started || core.m_albums.Size() == 0)
+        return kExitNone;
+
+    // Rows of this user's list.
+    if (!run.options.albums.isEmpty()) {
+        QList<int> rows;
+        ParseRows(run.options.albums, rows, core.m_albums.Size());
+        for (int row : std::as_const(rows)) {
+            if (row >= core.m_albums.Size()) {
+                std::fprintf(stderr, "tamblin-cli: there is no album %d; the list has %d\n", row + 1,
+                             core.m_albums.Size());
+                return kExitNone;
+            }
+        }
+        window.SetChosen(rows);
+    }
+
+    window.SetProgressBar(::isatty(STDERR_FILENO) == 1);
+    core.m_downState = 1;
+    run.relay.SetPhase(InterruptRelay::Phase::Download);
+    // The job list reaches the window only for this run.
+    g_jobs.progressWindow = &window;
+    g_jobs.progressControlId = kIdStatusPicture;
+    g_jobs.poolDone = [&window](std::int64_t, std::uint32_t) { window.FinishProgress(); };
+    if (run.options.json)
+        g_jobs.report = [&core, &url](const PictureReport &report) { WritePictureEvent(core, url, report); };
+    {
+        std::optional<ProgressTicker> ticker;
+        ticker.emplace(window);
+        std::thread thread([&core, &summary, params = run.params, retry = run.options.retryFailed,
+                            allPictures = run.options.allArticlePictures] {
+            summary = RunDownload(core, DownloadOptions{params, retry, allPictures});
+        });
+        // When RunDownload returns, every worker it started has ended.
+        thread.join();
+    }
+    g_jobs.progressWindow = nullptr;
+    g_jobs.poolDone = {};
+    g_jobs.report = {};
+
+    if (!summary.started)
+        return kExitNone;
+    // A save folder enters the history only once it could be made.
+    if (!run.options.saveDir.isEmpty() && core.AddHistory(1, window.SavePathText()))
+        core.SaveSettings();
+    if (window.ChosenAlbums().isEmpty())
+        return kExitNone;
+    return ReportDownload(summary);
+}
+
+// The run's outcome over several users on standard error.
+void ReportTotal(int users, const UserCounts &total, const QStringList &notStarted)
+{
+    std::fprintf(stderr, "Total of %d users: %u saved, %u skipped, %u failed\n", users, total.saved, total.skipped,
+                 total.failed);
+    if (!notStarted.isEmpty()) {
+        std::fputs("Nothing was downloaded for:\n", stderr);
+        for (const QString &url : notStarted)
+            std::fprintf(stderr, "  %s\n", url.toUtf8().constData());
+    }
+}
+
 int RunDownloadCommand(const DownloadArgs &options)
 {
     // The album rows go to standard error with the other status lines.
@@ -508,65 +760,63 @@ int RunDownloadCommand(const DownloadArgs &options)
                               .arg(params.maxKb));
 
     RegisterPictureExtractors();
-    window.SetAddress(options.url);
     window.SetSavePath(savePath);
     core.m_ready = 1;
 
     InterruptRelay relay(core, window);
-    const ListPress press = RunListWorker(core);
+    DownloadRun run{options, window, core, relay, params};
+
+    // Each user in turn; one that cannot be listed does not stop the others.
+    const qsizetype users = options.urls.size();
+    int worst = kExitFound;
+    UserCounts total;
+    QStringList notStarted;
+    for (qsizetype i = 0; i < users && !g_interrupted; ++i) {
+        const QString &url = options.urls[i];
+        if (users > 1)
+            std::fprintf(stderr, "== %s (%lld/%lld)\n", url.toUtf8().constData(), qlonglong(i + 1), qlonglong(users));
+        DownloadSummary summary;
+        const int status = DownloadUser(run, url, summary);
+        worst = WorseStatus(worst, status);
+        const UserCounts counts = CountsOf(summary);
+        total.Add(counts);
+        if (status == kExitNone)
+            notStarted.append(url);
+        if (options.json)
+            WriteSummaryEvent(url, counts, status);
+    }
     if (g_interrupted)
-        return kExitInterrupted;
-    if (press != ListPress::Started || core.m_albums.Size() == 0)
-        return kExitNone;
+        worst = kExitInterrupted;
+    if (users > 1)
+        ReportTotal(int(users), total, notStarted);
+    if (options.json)
+        WriteTotalEvent(users, total, worst);
+    return worst;
+}
 
-    if (!options.albums.isEmpty()) {
-        QList<int> rows;
-        ParseRows(options.albums, rows, core.m_albums.Size());
-        QList<int> chosen;
-        for (int row : std::as_const(rows)) {
-            if (row >= core.m_albums.Size()) {
-                std::fprintf(stderr, "tamblin-cli: there is no album %d; the list has %d\n", row + 1,
-                             core.m_albums.Size());
-                return kExitNone;
-            }
-            chosen.append(row);
-        }
-        window.SetChosen(chosen);
+// Appends the addresses of a file ("-": standard input), one a line; blank
+// lines and lines starting with "#" are skipped. False when it cannot be
+// read.
+bool ReadAddressFile(const QString &name, QStringList &urls)
+{
+    QFile file;
+    const bool opened = name == u"-"_s ? file.open(stdin, QIODevice::ReadOnly)
+                                       : (file.setFileName(name), file.open(QIODevice::ReadOnly));
+    if (!opened) {
+        std::fprintf(stderr, "tamblin-cli: cannot read the address file %s\n",
+                     QDir::toNativeSeparators(name).toUtf8().constData());
+        return false;
     }
-
-    window.SetProgressBar(::isatty(STDERR_FILENO) == 1);
-    core.m_downState = 1;
-    relay.SetPhase(InterruptRelay::Phase::Download);
-    // The job list reaches the window only for this run.
-    g_jobs.progressWindow = &window;
-    g_jobs.progressControlId = kIdStatusPicture;
-    g_jobs.poolDone = [&window](std::int64_t, std::uint32_t) { window.FinishProgress(); };
-    DownloadSummary summary;
-    {
-        std::optional<ProgressTicker> ticker;
-        ticker.emplace(window);
-        std::thread thread([&core, &summary, params, retry = options.retryFailed,
-                            allPictures = options.allArticlePictures] {
-            summary = RunDownload(core, DownloadOptions{params, retry, allPictures});
-        });
-        // When RunDownload returns, every worker it started has ended.
-        thread.join();
+    for (const QByteArray &bytes : file.readAll().split('\n')) {
+        const QString line = QString::fromUtf8(bytes).trimmed();
+        if (!line.isEmpty() && !line.startsWith(u'#'))
+            urls.append(line);
     }
-    g_jobs.progressWindow = nullptr;
-    g_jobs.poolDone = {};
-
-    if (!summary.started)
-        return kExitNone;
-    // A save folder enters the history only once it could be made.
-    if (!options.saveDir.isEmpty() && core.AddHistory(1, savePath))
-        core.SaveSettings();
-    if (window.ChosenAlbums().isEmpty())
-        return kExitNone;
-    return ReportDownload(summary);
+    return true;
 }
 
 // Walks a command's arguments: options as "--name value" or "--name=value",
-// and one URL.
+// and addresses.
 class ArgWalker {
 public:
     explicit ArgWalker(const QStringList &args) : m_args(args) {}
@@ -600,16 +850,20 @@ public:
         return m_args[++m_index];
     }
 
-    // Anything that is no known option: an unknown option, or the URL (once).
-    // Returns a usage error's exit status, or 0.
-    int TakeUrl(QString &url) const
+    // Anything that is no option of the command: --input-file, an unknown
+    // option, or an address. Returns a usage error's exit status, or 0.
+    int TakeUrl(QStringList &urls)
     {
+        if (m_name == u"--input-file"_s) {
+            const std::optional<QString> file = Value();
+            if (!file || file->isEmpty())
+                return UsageError(u"--input-file needs a file name, or - for standard input"_s);
+            return ReadAddressFile(*file, urls) ? 0 : kExitUsage;
+        }
         const QString &arg = Arg();
         if (arg.startsWith(u'-') && arg.size() > 1)
             return UsageError(u"unknown option \"%1\""_s.arg(arg));
-        if (!url.isNull())
-            return UsageError(u"more than one URL given"_s);
-        url = arg;
+        urls.append(arg);
         return 0;
     }
 
@@ -632,11 +886,11 @@ int ParseList(const QStringList &args)
             if (!file || file->isEmpty())
                 return UsageError(u"--cookies needs a file name"_s);
             options.cookiesFile = *file;
-        } else if (const int error = walk.TakeUrl(options.url)) {
+        } else if (const int error = walk.TakeUrl(options.urls)) {
             return error;
         }
     }
-    if (options.url.isNull())
+    if (options.urls.isEmpty())
         return UsageError(u"no URL given"_s);
     return RunList(options);
 }
@@ -685,11 +939,13 @@ int ParseDownload(const QStringList &args)
             options.retryFailed = true;
         } else if (walk.Arg() == u"--all-article-pictures"_s) {
             options.allArticlePictures = true;
-        } else if (const int error = walk.TakeUrl(options.url)) {
+        } else if (walk.Arg() == u"--json"_s) {
+            options.json = true;
+        } else if (const int error = walk.TakeUrl(options.urls)) {
             return error;
         }
     }
-    if (options.url.isNull())
+    if (options.urls.isEmpty())
         return UsageError(u"no URL given"_s);
     return RunDownloadCommand(options);
 }
@@ -707,6 +963,10 @@ int main(int argc, char **argv)
         return UsageError(u"no command given"_s);
     if (args.contains(u"--help"_s) || args.contains(u"-h"_s)) {
         std::fputs(kUsage, stdout);
+        return kExitFound;
+    }
+    if (args.contains(u"--version"_s)) {
+        std::puts("tamblin-cli " TAMBLIN_VERSION);
         return kExitFound;
     }
     const QString command = args.takeFirst();

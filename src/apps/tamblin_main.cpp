@@ -8,11 +8,37 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 using namespace Qt::StringLiterals;
 
+namespace {
+
+const char kUsage[] =
+    "Usage: tamblin [--help] [--version]\n"
+    "\n"
+    "Opens the window of Tamblin, the bulk downloader of the photo albums of\n"
+    "one user of Sina's services (Sina photo, Sina blog, Weibo). tamblin-cli\n"
+    "drives the same engine from scripts.\n"
+    "\n"
+    "--help     Show this text.\n"
+    "--version  Show the program's version.\n";
+
+} // namespace
+
 int main(int argc, char **argv)
 {
+    // Answered before anything needs a display.
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::puts("tamblin " TAMBLIN_VERSION);
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+    }
     // The login browser's engine takes part of its set-up only before the
     // application object exists.
     tamblin::PrepareLoginBrowser();

@@ -11,6 +11,9 @@
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMap>
 #include <QProcess>
 #include <QProcessEnvironment>
 
@@ -77,7 +80,7 @@ QStringList FilesIn(const QString &folder)
 
 const QString kUser = u"http://photo.blog.sina.com.cn/u/1"_s;
 
-// Albums 甲 (2 pictures), 乙 (1) and 丙 (1).
+// User 1: albums 甲 (2 pictures), 乙 (1) and 丙 (1); user 2: 丁 (2).
 QByteArray Data(const QString &faults = u"[]"_s)
 {
     return uR"j({"sina_photo_users": [{"uid": "1", "title": "相册", "albums": [
@@ -85,12 +88,16 @@ QByteArray Data(const QString &faults = u"[]"_s)
         {"src": "http://static.photo.sina.com.cn/small/a1", "title": "一"},
         {"src": "http://static.photo.sina.com.cn/small/a2", "title": "二"}]},
       {"name": "乙", "ctg_id": "2", "photos": [{"src": "http://static.photo.sina.com.cn/small/b1", "title": "三"}]},
-      {"name": "丙", "ctg_id": "3", "photos": [{"src": "http://static.photo.sina.com.cn/small/c1", "title": "四"}]}]}],
+      {"name": "丙", "ctg_id": "3", "photos": [{"src": "http://static.photo.sina.com.cn/small/c1", "title": "四"}]}]},
+     {"uid": "2", "title": "另一个", "albums": [
+      {"name": "丁", "ctg_id": "4", "photos": [{"src": "http://static.photo.sina.com.cn/small/d1", "title": "五"},
+                                             {"src": "http://static.photo.sina.com.cn/small/d2", "title": "六"}]}]}],
     "pictures": {
       "http://static.photo.sina.com.cn/orignal/a1": {"size": 30000},
       "http://static.photo.sina.com.cn/orignal/a2": {"format": "png", "size": 60000},
       "http://static.photo.sina.com.cn/orignal/b1": {"size": 3000},
-      "http://static.photo.sina.com.cn/orignal/c1": {"size": 4000}},
+      "http://static.photo.sina.com.cn/orignal/c1": {"size": 4000},
+      "http://static.photo.sina.com.cn/orignal/d1": {"size": 20000}},
     "faults": %1})j"_s.arg(faults).toUtf8();
 }
 
@@ -146,6 +153,7 @@ TEST(CliDownload, RunsThatCannotStartExitWithOneAndUsageErrorsWithTwo)
         {{u"download"_s, kUser, u"--min-kb"_s, u"20"_s, u"--max-kb"_s, u"10"_s}, 2},
         {{u"download"_s, kUser, u"--max-kb"_s}, 2},
         {{u"download"_s}, 2},
+        {{u"download"_s, u"--input-file"_s, start.File(u"none"_s)}, 2},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.args.join(u' ').toStdString());
@@ -167,8 +175,92 @@ TEST(CliDownload, RunsThatCannotStartExitWithOneAndUsageErrorsWithTwo)
     const CliResult help = RunCli({u"--help"_s}, start.Path());
     for (const QString &topic : {u"download URL"_s, u"--albums LIST"_s, u"--save DIR"_s, u"--threads N"_s,
                                  u"--timeout S"_s, u"--min-kb N"_s, u"--max-kb N"_s, u"Ctrl+C"_s, u"--retry-failed"_s,
-                                 u"failed.txt"_s, u"  3  download"_s, u"  4  stopped by Ctrl+C"_s})
+                                 u"failed.txt"_s, u"  3  download"_s, u"  4  stopped by Ctrl+C"_s, u"--input-file FILE"_s,
+                                 u"\"event\": \"saved\""_s, u"文件时间用发布时间"_s})
         EXPECT_TRUE(help.out.contains(topic)) << topic.toStdString();
+}
+
+TEST(CliDownload, SeveralUsersInOneRunWithJsonEventsThatAddUpToTheSummaries)
+{
+    FakeService service(Data(u"[{\"match\": \"http://static.photo.sina.com.cn/orignal/d2\", \"close\": true}]"_s));
+    ASSERT_TRUE(service.IsRunning());
+    TempDir start;
+    const QString save = start.Path() + u"out"_s;
+    const QString other = u"http://photo.blog.sina.com.cn/u/2"_s;
+    const QString none = u"http://photo.blog.sina.com.cn/u/404"_s;
+    // A user that cannot be listed does not stop the one after it.
+    const CliResult result = RunCli({u"download"_s, kUser, none, other, u"--json"_s, u"--save"_s, save,
+                                     u"--min-kb"_s, u"4"_s},
+                                    start.Path());
+    EXPECT_EQ(result.exitCode, 3) << result.err.toStdString();
+    EXPECT_TRUE(result.err.contains(u"Total of 3 users: 3 saved, 2 skipped, 1 failed"_s)) << result.err.toStdString();
+
+    // Per user: the events counted, and the summary's counts.
+    struct Tally {
+        int saved = 0, skipped = 0, failed = 0, albums = 0;
+    };
+    QMap<QString, Tally> events;
+    QMap<QString, Tally> summaries;
+    QString user;
+    QJsonObject total;
+    for (const QString &line : result.out.split(u'\n', Qt::SkipEmptyParts)) {
+        QJsonParseError error;
+        const QJsonObject event = QJsonDocument::fromJson(line.toUtf8(), &error).object();
+        ASSERT_EQ(error.error, QJsonParseError::NoError) << line.toStdString();
+        const QString kind = event.value(u"event"_s).toString();
+        if (kind == u"album"_s) {
+            user = event.value(u"user"_s).toString();
+            ++events[user].albums;
+        } else if (kind == u"saved"_s) {
+            ++events[user].saved;
+            const QFileInfo file(event.value(u"path"_s).toString());
+            EXPECT_TRUE(file.exists()) << line.toStdString();
+            EXPECT_EQ(file.size(), event.value(u"bytes"_s).toInteger());
+        } else if (kind == u"skipped"_s) {
+            ++events[user].skipped;
+            EXPECT_EQ(event.value(u"reason"_s).toString(), u"size"_s);
+        } else if (kind == u"failed"_s) {
+            ++events[user].failed;
+            EXPECT_FALSE(event.value(u"reason"_s).toString().isEmpty());
+        } else if (kind == u"summary"_s) {
+            summaries[event.value(u"user"_s).toString()] = {event.value(u"saved"_s).toInt(), event.value(u"skipped"_s).toInt(),
+                                                            event.value(u"failed"_s).toInt(), event.value(u"albums"_s).toInt()};
+        } else {
+            EXPECT_EQ(kind, u"total"_s);
+            total = event;
+        }
+    }
+    ASSERT_EQ(summaries.keys(), (QStringList{kUser, other, none}));
+    for (const QString &u : summaries.keys()) {
+        SCOPED_TRACE(u.toStdString());
+        EXPECT_EQ(events[u].saved, summaries[u].saved);
+        EXPECT_EQ(events[u].skipped, summaries[u].skipped);
+        EXPECT_EQ(events[u].failed, summaries[u].failed);
+        EXPECT_EQ(events[u].albums, summaries[u].albums);
+    }
+    // 甲's two pictures, 乙 and 丙 under the limit; 丁's one of two.
+    EXPECT_EQ(summaries[kUser].saved, 2);
+    EXPECT_EQ(summaries[kUser].skipped, 2);
+    EXPECT_EQ(summaries[other].failed, 1);
+    EXPECT_EQ(summaries[none].albums, 0);
+    EXPECT_EQ(total.value(u"users"_s).toInt(), 3);
+    EXPECT_EQ(total.value(u"saved"_s).toInt(), 3);
+    EXPECT_EQ(total.value(u"status"_s).toInt(), 3);
+
+    // The addresses from standard input, with a comment and a blank line.
+    QProcess cli;
+    Prepare(cli, start.Path());
+    cli.start(QString::fromUtf8(TAMBLIN_CLI_PATH),
+              {u"download"_s, u"--input-file"_s, u"-"_s, u"--save"_s, start.Path() + u"again"_s, u"--albums"_s, u"1"_s});
+    ASSERT_TRUE(cli.waitForStarted(10000));
+    cli.write((u"# users\n\n  "_s + kUser + u"\n"_s + other + u"\n"_s).toUtf8());
+    cli.closeWriteChannel();
+    const CliResult piped = Finish(cli);
+    EXPECT_EQ(piped.exitCode, 3) << piped.err.toStdString();
+    EXPECT_TRUE(piped.err.contains(u"Total of 2 users: 3 saved, 0 skipped, 1 failed"_s)) << piped.err.toStdString();
+    EXPECT_EQ(FilesIn(start.Path() + u"again"_s),
+              (QStringList{u"另一个/丁/failed.txt"_s, u"另一个/丁/pic.orv"_s, u"另一个/丁/五.jpg"_s, u"相册/甲/pic.orv"_s, u"相册/甲/一.jpg"_s,
+                           u"相册/甲/二.jpg"_s}));
 }
 
 TEST(CliDownload, CtrlCStopsTheDownloadAndTheProgramEndsCleanly)

@@ -97,6 +97,31 @@ TEST(Cli, JsonOutputCarriesTheRecordsAndTheNormalisedFolders)
     EXPECT_EQ(second.value(u"flags"_s).toInt(-9), 0);
 }
 
+TEST(Cli, SeveralUsersGiveOneBlockOrOneJsonLineEach)
+{
+    FakeService service(kData);
+    ASSERT_TRUE(service.IsRunning());
+    TempDir start;
+    const QStringList users{u"http://photo.blog.sina.com.cn/u/1234567890"_s,
+                            u"http://blog.sina.com.cn/s/articlelist_1111_0_1.html"_s};
+    const CliResult text = RunCli(QStringList{u"list"_s} + users, start.Path());
+    EXPECT_EQ(text.exitCode, 0);
+    EXPECT_EQ(text.out, u"# %1\n0001\t西湖\t  24\t\n0002\t西湖 (1)\t   3\t\n0003\t猫咪 & 狗狗\t1234\t\n"
+                        "# %2\n0001\t周末去爬山\t未知\t\n0002\t夜景\t未知\t\n"_s.arg(users[0], users[1]));
+
+    // A user without albums makes the run's status 1, after the others.
+    const CliResult json = RunCli({u"list"_s, u"--json"_s, u"http://photo.blog.sina.com.cn/u/404"_s, users[1]},
+                                  start.Path());
+    EXPECT_EQ(json.exitCode, 1);
+    const QStringList lines = json.out.split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 2) << json.out.toStdString();
+    QStringList urls;
+    for (const QString &line : lines)
+        urls.append(QJsonDocument::fromJson(line.toUtf8()).object().value(u"url"_s).toString());
+    EXPECT_EQ(urls, (QStringList{u"http://photo.blog.sina.com.cn/u/404"_s, users[1]}));
+    EXPECT_EQ(QJsonDocument::fromJson(lines[1].toUtf8()).object().value(u"albums"_s).toArray().size(), 2);
+}
+
 TEST(Cli, NothingFoundSaysWhyInTermsOfTheCommandLine)
 {
     FakeService service(kData);
@@ -168,7 +193,7 @@ TEST(Cli, UsageErrorsExitWithTwoAndHelpExplains)
     TempDir start;
     for (const QStringList &args : {QStringList{}, QStringList{u"list"_s}, QStringList{u"fetch"_s, u"http://x/"_s},
                                     QStringList{u"list"_s, u"--jsn"_s, u"http://x/"_s},
-                                    QStringList{u"list"_s, u"http://x/"_s, u"http://y/"_s},
+                                    QStringList{u"list"_s, u"--input-file"_s, start.File(u"none"_s)},
                                     QStringList{u"list"_s, u"http://x/"_s, u"--cookies"_s}}) {
         SCOPED_TRACE(args.join(u' ').toStdString());
         const CliResult result = RunCli(args, start.Path());
@@ -178,8 +203,12 @@ TEST(Cli, UsageErrorsExitWithTwoAndHelpExplains)
     }
     const CliResult help = RunCli({u"--help"_s}, start.Path());
     EXPECT_EQ(help.exitCode, 0);
-    for (const QString &topic : {u"list URL"_s, u"--json"_s, u"--cookies FILE"_s, u"soft.dat"_s, u"Exit status"_s})
+    for (const QString &topic : {u"list URL"_s, u"--json"_s, u"--cookies FILE"_s, u"soft.dat"_s, u"Exit status"_s,
+                                 u"--input-file FILE"_s, u"--version"_s})
         EXPECT_TRUE(help.out.contains(topic)) << topic.toStdString();
+    const CliResult version = RunCli({u"--version"_s}, start.Path());
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.out, u"tamblin-cli %1\n"_s.arg(QString::fromUtf8(TAMBLIN_VERSION)));
     // A usage error touches no settings.
     EXPECT_FALSE(QFile::exists(start.File(u"soft.dat"_s)));
 }

@@ -27,6 +27,7 @@ struct FakeAlbum {
     QStringList urls;
     int stopBefore = -1; // asks the run to stop before handing over this picture
     std::function<void()> whileListed; // runs as the album is listed
+    QList<std::int64_t> postTimes;     // per picture; missing: unknown
 };
 QMap<int, FakeAlbum> g_fakeAlbums;
 QList<int> g_listed;
@@ -42,7 +43,9 @@ void FakeExtractor(TamblinCore &core, int albumIndex)
     for (int i = 0; i < album.urls.size(); ++i) {
         if (i == album.stopBefore)
             RequestDownloadStop(core);
-        AddPictureJob(core, album.urls[i], u"t%1"_s.arg(i), QString(), albumIndex);
+        PictureExtras extras;
+        extras.postTime = album.postTimes.value(i);
+        AddPictureJob(core, album.urls[i], u"t%1"_s.arg(i), QString(), albumIndex, extras);
         if (core.m_downState == 2 || core.m_downState == 3)
             return;
     }
@@ -74,6 +77,7 @@ protected:
     void TearDown() override
     {
         SetPictureExtractor(0, nullptr);
+        g_jobs.report = {};
         PoolTestBase::TearDown();
     }
 
@@ -317,6 +321,46 @@ TEST_F(DriverTest, SkipRuleAcrossThreeRuns)
         ReadLastFirstUrl(first, Folder(u"A"_s));
         EXPECT_EQ(first, Picture(11, 0, u"s1"_s));
     }
+}
+
+TEST_F(DriverTest, PostTimesAndReportsFollowTheFixUps)
+{
+    const std::int64_t posted = 1614054527; // Tue Feb 23 12:28:47 +0800 2021
+    const int a = AddAlbum(u"A"_s, {Url(u"/body?hex=89504e470d0a1a0a"_s), Picture(300), Url(u"/body?status=404"_s)});
+    g_fakeAlbums[a].postTimes = {posted, 0, posted};
+    window.SetChosen({a});
+    Rules().flags = kFixFormat | kFixOrder | kSkipDownloaded;
+    QStringList reports;
+    g_jobs.report = [&](const PictureReport &r) {
+        reports.append(u"%1 %2 %3 %4 %5"_s.arg(int(r.kind)).arg(r.path, r.reason).arg(r.bytes).arg(r.pictures));
+    };
+    const auto mtime = [&](const QString &name) {
+        return QFileInfo(Folder(u"A"_s) + name).lastModified().toSecsSinceEpoch();
+    };
+
+    DownloadSummary summary = Run();
+    ASSERT_EQ(reports.size(), 4) << reports.join(u'|').toStdString();
+    // The saved path is the one the format fix-up gave.
+    EXPECT_EQ(reports.mid(0, 3), (QStringList{u"0   0 3"_s, u"1 %1 %2 8 0"_s.arg(Folder(u"A"_s) + u"1.png"_s, QString()),
+                                              u"1 %1  300 0"_s.arg(Folder(u"A"_s) + u"2.jpg"_s)}));
+    EXPECT_TRUE(reports[3].startsWith(u"3 3.jpg HTTP 404"_s)) << reports[3].toStdString();
+    // A known post time wins over the order's; the others keep the order's.
+    EXPECT_EQ(mtime(u"1.png"_s), posted);
+    EXPECT_NEAR(mtime(u"2.jpg"_s), QDateTime::currentSecsSinceEpoch() - 60, 5);
+    EXPECT_EQ(summary.ruleSkips, 0u);
+
+    // Switched off, a post time is not used. A new picture ahead of the old
+    // first one, then the skip rule ends the listing in the album's folder.
+    dir.Write(u"下载器扩展设置.ini"_s, "[下载]\n文件时间用发布时间=0\n");
+    Rules().flags = kSkipDownloaded;
+    g_fakeAlbums[a].urls.prepend(Picture(400));
+    g_fakeAlbums[a].postTimes.prepend(posted);
+    reports.clear();
+    summary = Run();
+    EXPECT_EQ(reports, (QStringList{u"0   0 1"_s, u"2 %1 skip-rule 0 0"_s.arg(Folder(u"A"_s)),
+                                    u"1 %1  400 0"_s.arg(Folder(u"A"_s) + u"1.jpg"_s)}));
+    EXPECT_NEAR(mtime(u"1.jpg"_s), QDateTime::currentSecsSinceEpoch(), 5);
+    EXPECT_EQ(summary.ruleSkips, 1u);
 }
 
 TEST_F(DriverTest, AnAlbumWhosePicturesAllFailIsListedAndNotSkippedNextTime)

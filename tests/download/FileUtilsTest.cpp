@@ -199,7 +199,8 @@ TEST(FixImageFormat, ExtensionFollowsTheFirstBytes)
         {Bytes({0, 0, 2, 0, 1, 0}), u".cur"_s},
         {QByteArray("MM\0*", 4), u".tiff"_s},
         {QByteArray("II*\0", 4), u".tiff"_s},
-        {QByteArray("RIFF\0\0\0\0WEBP", 12), u".jpg"_s}, // nothing matches: keeps ".jpg"
+        {QByteArray("RIFF\0\0\0\0WEBP", 12), u".webp"_s},
+        {QByteArray("RIFF\0\0\0\0WAVE", 12), u".jpg"_s}, // nothing matches: keeps ".jpg"
         {Bytes({0xFF}), u".jpg"_s},                      // too short for any rule
         {Bytes({0, 0, 2, 0}), u".tga"_s},                // missing bytes count as 0
     };

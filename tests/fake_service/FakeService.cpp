@@ -95,6 +95,19 @@ QString FakeService::CaBundlePath() const
     return m_dir.filePath(u"tls/ca.pem"_s);
 }
 
+bool FakeService::TrustInBrowser(const QString &home) const
+{
+    QProcess certutil;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(u"CURL_CA_BUNDLE"_s, CaBundlePath());
+    certutil.setProcessEnvironment(env);
+    certutil.setProcessChannelMode(QProcess::ForwardedChannels);
+    certutil.start(u"bash"_s, {u"-c"_s, u". \"$0\" && trust_fake_service_in_browser \"$1\""_s,
+                                SourceDir() + u"/tests/fake_service/start.sh"_s, home});
+    return certutil.waitForFinished(30000) && certutil.exitStatus() == QProcess::NormalExit
+        && certutil.exitCode() == 0;
+}
+
 QJsonArray FakeService::Requests() const
 {
     QJsonArray requests;

@@ -32,6 +32,10 @@ public:
     QString DataDir() const { return m_dir.path(); }
     // The certificate of the service's test authority.
     QString CaBundlePath() const;
+    // Makes the certificate store Chromium reads, `home`/.pki/nssdb, trust
+    // that authority (start.sh's trust_fake_service_in_browser); the login
+    // browser must then run with HOME=`home`. False when certutil failed.
+    bool TrustInBrowser(const QString &home) const;
 
     // Every request the service saw, in order: {"method", "url", "headers"
     // as [[name, value], ...]}.

@@ -18,6 +18,7 @@ authority's certificate is then in DIR/ca.pem.
 
 import argparse
 import base64
+import colorsys
 import gzip
 import hashlib
 import html
@@ -96,7 +97,12 @@ class Data:
         # Today's picture hosts refuse a picture request without a Referer.
         self.picture_referer = bool(self.raw.get("picture_referer", True))
         self.tls = self.raw.get("tls", {})
+        self.posts = {}  # mid -> (user, statuses/show answer)
+        self.visitor_subs = set()  # SUBs the passport handed out
         add_image_wall_pictures(self)
+        add_generated_pictures(self)
+        # Logins the service gave by renewal (weibo_passport_page).
+        self.renewed_logins = set()
 
     def tls_kind(self, host):
         """How the host's TLS misbehaves, if it does (the "tls" key)."""
@@ -279,7 +285,8 @@ def weibo_user_page(user):
 def weibo_login_page():
     # No owner id in any of the three forms.
     return ('<!DOCTYPE html><html><head><meta charset="utf-8"><title>Sina Visitor System</title></head>'
-            '<body><div class="login">请先登录微博。<a href="http://login.sina.com.cn/">登录</a></div></body></html>\n')
+            '<body><div class="login">请先登录微博。<a href="https://passport.weibo.com/fake/login">登录'
+            '（下次自动登录）</a></div></body></html>\n')
 
 
 def weibo_cookie_page(data, path, query):
@@ -291,7 +298,8 @@ def weibo_cookie_page(data, path, query):
     script_cookie = data.raw.get("script_cookie", "SUBP=script-login")
     domain = "; path=/; domain=.weibo.com"
     if path == "/fake/login":
-        header = data.login_cookie + domain + "; max-age=31536000; HttpOnly"
+        # A login cookie lives a few days; ?sub_max_age=N makes it end sooner.
+        header = data.login_cookie + domain + "; max-age=%d; HttpOnly" % int(query.get("sub_max_age", ["604800"])[0])
         script = 'document.cookie = %s;' % json.dumps(script_cookie + domain + "; max-age=31536000")
     elif path == "/fake/logout":
         header = data.login_cookie.split("=")[0] + "=" + domain + "; max-age=0"
@@ -304,9 +312,47 @@ def weibo_cookie_page(data, path, query):
                   'document.cookie = "tld=1; path=/; domain=.com";' % count)
     else:
         return None
+    text = "已登录，请手动关闭此窗口。" if path == "/fake/login" else attr(path)
     body = ('<!DOCTYPE html><html><head><meta charset="utf-8"><title>loading</title></head><body>%s'
-            '<script>%s\ndocument.title = "done";</script></body></html>\n' % (attr(path), script))
+            '<script>%s\ndocument.title = "done";</script></body></html>\n' % (text, script))
     return Answer(body, headers={"Set-Cookie": header, "Cache-Control": "no-store"})
+
+
+# A login made with 下次自动登录 leaves a long-lived passport cookie (ALF) on
+# passport.weibo.com besides the login cookie (SUB, a few days). Once SUB has
+# ended, https://weibo.com/ sends the browser through passport, which gives a
+# fresh SUB for a valid ALF and sends it back; without one it ends at the
+# login page.
+PASSPORT_RENEW = "https://passport.weibo.com/fake/renew"
+
+
+def weibo_passport_page(data, host, path, query, headers):
+    alf = data.raw.get("passport_cookie", "ALF=fake-passport")
+    if host == WEIBO_HOST and path == "/login.php":
+        return Answer("", status=302, headers={"Location": LOGIN_URL})
+    if host == WEIBO_HOST:
+        # No live SUB (a login's ran out): through the passport, which
+        # renews it from ALF.
+        target = PASSPORT_RENEW + "?url=" + urllib.parse.quote("https://weibo.com/", safe="")
+        return Answer("", status=302, headers={"Location": target, "Cache-Control": "no-store"})
+    if path == "/fake/login":
+        # The passport login page: the cookies of /fake/login, and ALF.
+        answer = weibo_cookie_page(data, path, query)
+        answer.headers["Set-Cookie"] = [answer.headers["Set-Cookie"],
+                                        alf + "; path=/; max-age=2592000; Secure; HttpOnly"]
+        return answer
+    if path == "/fake/renew":
+        back = query.get("url", ["https://weibo.com/"])[0]
+        pairs = [p.strip() for p in (headers.get("Cookie") or "").split(";")]
+        if alf not in pairs:
+            return Answer("", status=302, headers={"Location": LOGIN_URL, "Cache-Control": "no-store"})
+        with data.lock:
+            login = "SUB=renewed-%d" % (len(data.renewed_logins) + 1)
+            data.renewed_logins.add(login)
+        return Answer("", status=302, headers={
+            "Location": back, "Cache-Control": "no-store",
+            "Set-Cookie": login + "; path=/; domain=.weibo.com; max-age=86400; Secure; HttpOnly"})
+    return Answer(*NOT_FOUND)
 
 
 WEIBO_ALBUM_ORDER = ["album_id", "uid", "type", "caption", "cover_pic", "photos", "is_private"]
@@ -395,7 +441,7 @@ def wall_items(spec, salt):
     "generate" N made-up pids (listed, never served)."""
     items = []
     for entry in spec.get("pictures", []):
-        items.append(dict(entry) if isinstance(entry, dict)
+        items.append({k: v for k, v in entry.items() if k not in POST_KEYS} if isinstance(entry, dict)
                      else {"pid": entry, "mid": "49%014d" % len(items), "type": "pic"})
     for i in range(int(spec.get("generate", 0))):
         items.append({"pid": wall_pid(salt, i), "mid": "48%014d" % i, "type": "pic"})
@@ -414,11 +460,13 @@ def add_image_wall_pictures(data):
         for album in wall.get("albums", []):
             album["_items"] = wall_items(album, album.get("containerid", ""))
         for spec in [wall] + wall.get("albums", []):
+            add_wall_posts(data, user, spec)
             for entry in spec.get("pictures", []):
                 pid = entry.get("pid") if isinstance(entry, dict) else entry
                 if isinstance(pid, str) and pid.isalnum():
                     url = pid_picture_url(pid)
-                    data.pictures.setdefault(url, {"format": "gif" if url.endswith(".gif") else "jpeg",
+                    fmt = entry.get("format") if isinstance(entry, dict) else None
+                    data.pictures.setdefault(url, {"format": fmt or ("gif" if url.endswith(".gif") else "jpeg"),
                                                    "size": size})
 
 
@@ -435,28 +483,43 @@ def cookie_value(headers, name):
     return None
 
 
-def wall_page(items, per_page, cursor, end_cursor, stuck):
-    """One page from `cursor` (an offset; "" and 0 start) and the next
-    cursor: `end_cursor` after the last page. A stuck wall answers every
-    cursor with the first page and the same next cursor."""
-    offset = int(cursor) if str(cursor).isdigit() else 0
-    if stuck:
-        return items[:per_page], 1
-    chunk = items[offset:offset + per_page]
-    more = offset + per_page < len(items)
-    return chunk, (offset + per_page if more else end_cursor)
+def wall_page(spec, cursor, end_cursor):
+    """One page from `cursor` (a page number; "" and 0 start) and the next
+    cursor: `end_cursor` after the last page. "blank_pages" lists pages
+    (1 for the first) that answer an empty list in the middle of the walk,
+    the pictures moving on to the pages after; "since_id_loops" makes the
+    last page name the second again. A stuck wall
+    ("stuck_since_id") answers every cursor with the first page and the same
+    next cursor."""
+    items, per_page = spec.get("_items", []), max(int(spec.get("per_page", 30)), 1)
+    pages = [items[i:i + per_page] for i in range(0, len(items), per_page)] or [[]]
+    for blank in sorted(int(n) for n in spec.get("blank_pages", [])):
+        pages.insert(blank - 1, [])
+    index = int(cursor) if str(cursor).isdigit() else 0
+    if spec.get("stuck_since_id", False):
+        return pages[0], 1
+    chunk = pages[index] if index < len(pages) else []
+    # "since_id_loops": the last page names the second one again.
+    end = 1 if spec.get("since_id_loops") else end_cursor
+    return chunk, (index + 1 if index + 1 < len(pages) else end)
 
 
 def weibo_ajax(data, path, q, headers):
+    if path == "/ajax/statuses/show":
+        return weibo_status(data, q("id"), headers)
     user = None
     for candidate in data.weibo_users:
-        if (q("uid") and str(candidate["uid"]) == q("uid")) or (q("custom") and candidate.get("custom") == q("custom")):
+        if ((q("uid") and str(candidate["uid"]) == q("uid")) or (q("custom") and candidate.get("custom") == q("custom"))
+                or (q("screen_name") and candidate.get("nickname") == q("screen_name"))):
             user = candidate
             break
     if user is None:
         return json_answer({"ok": 0, "errno": "20003", "msg": "用户不存在"})
-    if user.get("needs_login", True) and not has_login(data, headers.get("Cookie")):
+    if not may_read(data, user, headers):
         return json_answer({"ok": -100, "url": LOGIN_URL})
+    refused = xsrf_refusal(user, headers)
+    if refused is not None:
+        return refused
     # The web client echoes the XSRF-TOKEN cookie in a header; without it
     # the endpoints refuse.
     token = cookie_value(headers, "XSRF-TOKEN")
@@ -469,8 +532,7 @@ def weibo_ajax(data, path, q, headers):
                                                        "screen_name": user.get("nickname", "")}}})
     if path == "/ajax/profile/getImageWall":
         cursor = q("sinceid", "0")
-        chunk, next_cursor = wall_page(wall.get("_items", []), int(wall.get("per_page", 30)), cursor, 0,
-                                       wall.get("stuck_since_id", False))
+        chunk, next_cursor = wall_page(wall, cursor, 0)
         answer = {"list": chunk, "since_id": next_cursor}
         if cursor in ("", "0"):
             answer["album_list"] = [{key: album[key] for key in ("pic_title", "containerid", "pic") if key in album}
@@ -482,8 +544,7 @@ def weibo_ajax(data, path, q, headers):
             return json_answer({"ok": 0, "errno": "100001", "msg": "相册不存在"})
         # Album cursors are text, as "<offset>|<n>"; "0" after the last page.
         cursor = q("since_id", "0").partition("|")[0]
-        chunk, next_cursor = wall_page(album.get("_items", []), int(album.get("per_page", 30)), cursor, 0,
-                                       album.get("stuck_since_id", False))
+        chunk, next_cursor = wall_page(album, cursor, 0)
         return json_answer({"ok": 1, "data": {"list": chunk,
                                               "since_id": "%s|%d" % (next_cursor, len(chunk)) if next_cursor else "0"}})
     return json_answer({"ok": 0, "errno": "10001", "msg": "unknown endpoint"}, 404)
@@ -503,6 +564,179 @@ def album_service_fault(user):
     if fault == "empty":
         return Answer('{"result":true,"data":{"total":0,"album_list":[]},"code":0}', "application/json; charset=utf-8")
     return None
+
+
+# ---------------------------------------------------------------------------
+# Weibo today, for guests and for what the image wall stands for: the
+# passport's visitor cookies, the home page that renews XSRF-TOKEN, the
+# mobile hosts, and the posts (ajax/statuses/show) behind wall items that
+# are not plain pictures.
+
+# Keys of a wall item that shape its post or picture and are not listed on
+# the wall.
+POST_KEYS = ("pics", "post", "clip", "mix", "format")
+POST_TIME = "Tue Feb 23 12:28:47 +0800 2021"
+VISITOR_PAGE = "https://passport.weibo.com/visitor/visitor?entry=miniblog&a=enter&url="
+
+
+def clip_url(pid, kind):
+    if kind == "livephoto":
+        return ("https://livephoto.us.sinaimg.cn/%s.mov?Expires=1999999999&ssig=fake%%2Bsig&KID=unistore,video"
+                % pid)
+    return "https://f.video.weibocdn.com/o0/%s.mp4?label=gif_mp4" % pid
+
+
+def post_picture(data, pid, kind, size, clip=None):
+    """One entry of pic_infos; its still and clip are served."""
+    still = pid_picture_url(pid)
+    data.pictures.setdefault(still, {"format": "gif" if still.endswith(".gif") else "jpeg", "size": size})
+    info = {"pic_id": pid, "type": kind, "largest": {"url": still, "width": 1080, "height": 1440},
+            "original": {"url": still}}
+    if kind in ("livephoto", "gif"):
+        info["video"] = clip if clip is not None else clip_url(pid, kind)
+        if info["video"].startswith("http"):
+            data.pictures.setdefault(info["video"], {"format": "mov" if kind == "livephoto" else "mp4",
+                                                     "size": size * 2})
+    return info
+
+
+def add_wall_posts(data, user, spec):
+    """The post of every wall item that is not a plain picture: a Live
+    Photo or gif item gets pic_infos with its clip ("clip" replaces the
+    clip's address); a mid-only item gets the pictures of "pics" (pids or
+    {"pid", "type"}), written as mix_media_info when "mix" is true, or a
+    video when it names none; a "video" item gets page_info with a
+    playback list (only the best quality is served). "post" is a literal
+    answer instead (an error, say)."""
+    size = int(spec.get("picture_size", 2048))
+    for entry in spec.get("pictures", []):
+        if not isinstance(entry, dict) or "mid" not in entry:
+            continue
+        mid, kind, pid = str(entry["mid"]), entry.get("type", ""), entry.get("pid")
+        if mid in data.posts:  # the first item of a post shapes it
+            continue
+        if "post" in entry:
+            data.posts[mid] = (user, entry["post"])
+            continue
+        if kind == "pic" and pid:
+            continue
+        post = {"ok": 1, "id": int(mid) if mid.isdigit() else mid, "mid": mid, "created_at": POST_TIME,
+                "user": {"idstr": str(user["uid"])}, "pic_ids": [], "pic_num": 0}
+        pics = [(pid, kind)] if pid and kind in ("livephoto", "gif") else []
+        for one in entry.get("pics", []):
+            pics.append((one, "pic") if isinstance(one, str) else (one["pid"], one.get("type", "pic")))
+        if pics and entry.get("mix"):
+            post["mix_media_info"] = {"items": [{"type": k, "id": p, "data": post_picture(data, p, k, size)}
+                                                for p, k in pics]}
+        elif pics:
+            post["pic_ids"] = [p for p, _ in pics]
+            post["pic_infos"] = {p: post_picture(data, p, k, size, entry.get("clip")) for p, k in pics}
+            post["pic_num"] = len(pics)
+        else:
+            best = "https://f.video.weibocdn.com/o0/%s_720.mp4?label=mp4_720p" % mid
+            data.pictures.setdefault(best, {"format": "mp4", "size": size * 3})
+            post["page_info"] = {"object_type": "video", "media_info": {
+                "stream_url": "https://f.video.weibocdn.com/o0/%s_sd.mp4" % mid,
+                "playback_list": [
+                    {"meta": {"label": "mp4_480p", "quality_index": 1},
+                     "play_info": {"url": "https://f.video.weibocdn.com/o0/%s_480.mp4?label=mp4_480p" % mid}},
+                    {"meta": {"label": "mp4_720p", "quality_index": 3}, "play_info": {"url": best}}]}}
+        data.posts[mid] = (user, post)
+
+
+def weibo_status(data, mid, headers):
+    found = data.posts.get(mid)
+    if found is None:
+        return json_answer({"ok": 0, "msg": "该微博不存在", "error_code": 20101})
+    user, post = found
+    if not may_read(data, user, headers):
+        return json_answer({"ok": -100, "url": LOGIN_URL})
+    return json_answer(post)
+
+
+def visitor_sub(data, headers):
+    sub = cookie_value(headers, "SUB")
+    return sub is not None and sub in data.visitor_subs
+
+
+def may_read(data, user, headers):
+    """The web client's endpoints: a login reads everyone ("needs_login"
+    false: anyone); visitor cookies read a "guest" user."""
+    if has_login(data, headers.get("Cookie")):
+        return True
+    if user.get("guest"):
+        return visitor_sub(data, headers)
+    return not user.get("needs_login", True)
+
+
+def xsrf_refusal(user, headers):
+    """"xsrf_required": without an XSRF-TOKEN cookie the endpoints refuse
+    with an ok below 0; the home page sets one."""
+    if user.get("xsrf_required") and cookie_value(headers, "XSRF-TOKEN") is None:
+        return json_answer({"ok": -1, "msg": "xsrf token missing", "errno": "100006"})
+    return None
+
+
+def passport_visitor(data, path, q):
+    """genvisitor2 hands out a visitor (JSONP); the crossdomain step sets
+    its SUB and SUBP on .weibo.com and redirects. The data's "passport":
+    "refuse" (retcode not 20000000) or "not_json"."""
+    mode = data.raw.get("passport", "ok")
+    if path == "/visitor/genvisitor2":
+        wrap = "window.visitor_gray_callback && visitor_gray_callback(%s);"
+        if mode == "not_json":
+            return Answer(wrap % "<html>系统繁忙</html>", "application/javascript; charset=utf-8")
+        if mode == "refuse":
+            return Answer(wrap % json.dumps({"retcode": 50111, "msg": "访客系统繁忙"}),
+                          "application/javascript; charset=utf-8")
+        with data.lock:
+            token = "%08x" % (len(data.visitor_subs) + 1)
+            data.visitor_subs.add("_2AkMvisitor" + token)
+        answer = {"retcode": 20000000, "msg": "succ", "data": {"tid": "tid" + token, "new_tid": True,
+                                                               "confidence": 100, "sub": "_2AkMvisitor" + token,
+                                                               "subp": "0033WrSXqPxfM72-Ws9jqgMF55529P9D9W" + token}}
+        return Answer(wrap % json.dumps(answer), "application/javascript; charset=utf-8")
+    if path == "/visitor/visitor" and q("a") == "crossdomain":
+        cookies = []
+        if q("s") in data.visitor_subs:
+            cookies = ["SUB=%s; expires=Thu, 01-Jan-2099 00:00:00 GMT; path=/; domain=.weibo.com; secure; httponly"
+                       % q("s"), "SUBP=%s; expires=Thu, 01-Jan-2099 00:00:00 GMT; path=/; domain=.weibo.com" % q("sp")]
+        return Answer("", status=302, headers={"Location": "https://weibo.com/", "Set-Cookie": cookies})
+    return None
+
+
+def weibo_today_page(data, host, path, q, headers):
+    """The pages of this section that the route does not know otherwise, or
+    None."""
+    if host == "passport.weibo.com" and path.startswith("/visitor/"):
+        return passport_visitor(data, path, q)
+    if host in (WEIBO_HOST, "www." + WEIBO_HOST) and path == "/":
+        # The home page renews XSRF-TOKEN, for anyone; without a login it
+        # sends the visitor through the passport, which renews an ended
+        # login from ALF (weibo_passport_page).
+        with data.lock:
+            data.xsrf_serial = getattr(data, "xsrf_serial", 0) + 1
+            token = "xsrf%d" % data.xsrf_serial
+        answer = (Answer("<!DOCTYPE html><html><body>微博</body></html>")
+                  if has_login(data, headers.get("Cookie")) else weibo_passport_page(data, WEIBO_HOST, path, {}, headers))
+        answer.headers["Set-Cookie"] = "XSRF-TOKEN=%s; path=/; domain=weibo.com; secure" % token
+        return answer
+    if host in ("m.weibo.cn", "weibo.cn", "www.weibo.cn"):
+        # A script shell; its first "id" is not the user's.
+        return Answer('<!DOCTYPE html><html><head><script>var config = {"id":1,"name":"m"};</script></head>'
+                      '<body><div id="app"></div></body></html>')
+    return None
+
+
+def guest_user_page(data, user, headers):
+    """A "guest" user's page: a visitor without cookies is sent to the
+    passport; with them (or a login) the page is a script shell that names
+    no owner, as today's pages are."""
+    if not may_read(data, user, headers):
+        target = urllib.parse.quote("https://weibo.com/u/%s" % user["uid"], safe="")
+        return Answer("", status=302, headers={"Location": VISITOR_PAGE + target})
+    return Answer('<!DOCTYPE html><html><head><meta charset="utf-8"><title>微博</title></head>'
+                  '<body><div id="app"></div></body></html>')
 
 
 # ---------------------------------------------------------------------------
@@ -530,6 +764,15 @@ def jpeg_bytes(size):
         filler += b"\xff\xfe" + struct.pack(">H", data + 2) + b"J" * data
         need -= data + 4
     return head + filler + tail
+
+
+def webp_bytes(size):
+    """A RIFF/WEBP container of `size` bytes (a lossless 1x1 frame, then an
+    unknown chunk as filler)."""
+    frame = b"VP8L" + struct.pack("<I", 5) + b"\x2f\x00\x00\x00\x00" + b"\x00"
+    need = max(size - 12 - len(frame) - 8, 0)
+    body = b"WEBP" + frame + b"FILL" + struct.pack("<I", need) + b"F" * need
+    return b"RIFF" + struct.pack("<I", len(body)) + body
 
 
 def png_chunk(kind, data):
@@ -563,11 +806,25 @@ def gif_bytes(size):
     return head + filler + tail
 
 
-PICTURE_MAKERS = {"jpeg": jpeg_bytes, "png": png_bytes, "gif": gif_bytes}
-PICTURE_TYPES = {"jpeg": "image/jpeg", "png": "image/png", "gif": "image/gif"}
+def clip_bytes(brand):
+    """A Live Photo clip (QuickTime) or a video (MP4) of `size` bytes: an
+    ftyp box, then filler in an mdat box."""
+    def make(size):
+        ftyp = struct.pack(">I", 20) + b"ftyp" + brand + b"\x00\x00\x00\x00" + brand
+        filler = max(size - len(ftyp) - 8, 0)
+        return ftyp + struct.pack(">I", filler + 8) + b"mdat" + b"\x00" * filler
+    return make
+
+
+PICTURE_MAKERS = {"jpeg": jpeg_bytes, "png": png_bytes, "gif": gif_bytes, "webp": webp_bytes,
+                  "mov": clip_bytes(b"qt  "), "mp4": clip_bytes(b"isom")}
+PICTURE_TYPES = {"jpeg": "image/jpeg", "png": "image/png", "gif": "image/gif", "webp": "image/webp",
+                 "mov": "video/quicktime", "mp4": "video/mp4"}
 
 
 def picture_body(data, spec):
+    if "drawn" in spec:
+        return drawn_picture(data, spec)
     key = ("picture", spec.get("format", "jpeg"), int(spec.get("size", 2048)))
     with data.lock:
         body = data.cache.get(key)
@@ -576,6 +833,110 @@ def picture_body(data, spec):
         with data.lock:
             data.cache[key] = body
     return body
+
+
+# Pictures to look at: a PNG of one colour per address with a number drawn
+# on it, for covers in the preview and for the demo's albums.
+
+DIGIT_FONT = {  # 3 x 5 cells per digit, rows top down
+    "0": ["111", "101", "101", "101", "111"], "1": ["010", "110", "010", "010", "111"],
+    "2": ["111", "001", "111", "100", "111"], "3": ["111", "001", "111", "001", "111"],
+    "4": ["101", "101", "111", "001", "001"], "5": ["111", "100", "111", "001", "111"],
+    "6": ["111", "100", "111", "101", "111"], "7": ["111", "001", "001", "001", "001"],
+    "8": ["111", "101", "111", "101", "111"], "9": ["111", "101", "111", "001", "111"],
+}
+
+
+def drawn_png(label, colour, width=240, height=180):
+    digits = [d for d in str(label) if d in DIGIT_FONT][:4]
+    cell = max(1, min(height // 8, width // (4 * len(digits) + 1) if digits else 1))
+    text_w, text_h = (4 * len(digits) - 1) * cell, 5 * cell
+    left, top = (width - text_w) // 2, (height - text_h) // 2
+    background, ink = bytes(colour), b"\xff\xff\xff"
+    rows = []
+    for y in range(height):
+        row = bytearray(background * width)
+        ty = (y - top) // cell if y >= top else -1
+        if 0 <= ty < 5:
+            for i, digit in enumerate(digits):
+                for tx, bit in enumerate(DIGIT_FONT[digit][ty]):
+                    if bit == "1":
+                        x0 = left + (4 * i + tx) * cell
+                        row[3 * x0:3 * (x0 + cell)] = ink * cell
+        rows.append(b"\x00" + bytes(row))
+    return (b"\x89PNG\r\n\x1a\n" + png_chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0))
+            + png_chunk(b"IDAT", zlib.compress(b"".join(rows), 6)) + png_chunk(b"IEND", b""))
+
+
+def drawn_picture(data, spec):
+    """`drawn`: the number drawn; the colour comes from `colour` ([r, g, b])
+    or from the number; `size` pads the file (a text chunk) up to that many
+    bytes."""
+    label = str(spec["drawn"])
+    key = ("drawn", label, tuple(spec.get("colour", ())), int(spec.get("size", 0)))
+    with data.lock:
+        body = data.cache.get(key)
+    if body is None:
+        hue = (int(label) * 137 % 360) / 360.0 if label.isdigit() else zlib.crc32(label.encode()) % 360 / 360.0
+        colour = spec.get("colour") or [int(c * 255) for c in colorsys.hsv_to_rgb(hue, 0.55, 0.85)]
+        body = drawn_png(label, colour)
+        need = int(spec.get("size", 0)) - len(body) - 12
+        if need >= 2:
+            body = body[:-12] + png_chunk(b"tEXt", b"c\x00" + b"P" * (need - 2)) + body[-12:]
+        with data.lock:
+            data.cache[key] = body
+    return body
+
+
+def add_generated_pictures(data):
+    """Albums with `generate_photos` N get N drawn pictures (Sina photo
+    albums their pages, Weibo albums their photo_list), blog articles with
+    `generate_pictures` N as many pictures in their text; with `drawn_covers`
+    every cover address the lists give is served as a drawn picture numbered
+    by the album's place."""
+    def serve(url, number, size=0):
+        spec = {"format": "png", "drawn": str(number)}
+        if size:
+            spec["size"] = size
+        data.pictures[url] = spec
+
+    covers = bool(data.raw.get("drawn_covers"))
+    for user in data.sina_photo_users:
+        for index, album in enumerate(user.get("albums", [])):
+            count = int(album.get("generate_photos", 0))
+            if count:
+                album["photos"] = []
+                for i in range(count):
+                    name = "%s_%s_%d.png" % (user["uid"], album.get("ctg_id", index + 1), i + 1)
+                    album["photos"].append({"src": "http://static.photo.sina.com.cn/small/" + name,
+                                            "title": "%s %d" % (album.get("name", ""), i + 1)})
+                    serve("http://static.photo.sina.com.cn/orignal/" + name, i + 1, album.get("picture_size", 0))
+                album.setdefault("pic_cnt", count)
+            if covers:
+                serve(album.get("cover", "http://static.photo.sina.com.cn/orignal/cover%d.jpg" % index), index + 1)
+    for blog in data.sina_blogs:
+        for index, article in enumerate(blog.get("articles", [])):
+            for i in range(int(article.get("generate_pictures", 0))):
+                url = "http://s%d.sinaimg.cn/mw690/%s_%d.png" % (1 + i % 4, article["id"], i + 1)
+                article.setdefault("pictures", []).append(url)
+                # "<article><picture>": each article's first picture (its cover) differs.
+                serve(url.replace("/mw690/", "/orignal/"), "%d%d" % (index + 1, i + 1))
+    for user in data.weibo_users:
+        for index, album in enumerate(user.get("albums", [])):
+            count = int(album.get("generate_photos", 0))
+            if count:
+                album["photo_list"] = []
+                for i in range(count):
+                    url = "http://ww%d.sinaimg.cn/large/%s_%d.png" % (1 + i % 4, album["album_id"], i + 1)
+                    album["photo_list"].append({"caption": "%s %d" % (album.get("caption", ""), i + 1),
+                                                "original_pic": url})
+                    serve(url, i + 1)
+            if covers and album.get("cover_pic"):
+                serve(album["cover_pic"], index + 1)
+        if covers:
+            for index, album in enumerate(user.get("image_wall", {}).get("albums", [])):
+                if album.get("pic"):
+                    serve(pid_picture_url(album["pic"]), index + 1)
 
 
 # ---------------------------------------------------------------------------
@@ -597,7 +958,7 @@ def has_login(data, cookie_header):
     if cookie_header is None:
         return False
     pairs = [p.strip() for p in cookie_header.split(";")]
-    return data.login_cookie in pairs
+    return data.login_cookie in pairs or any(p in data.renewed_logins for p in pairs)
 
 
 def same_data_url(data, url):
@@ -665,6 +1026,11 @@ def route(data, url, headers):
 
     if host in (WEIBO_HOST, "www." + WEIBO_HOST) and path.startswith("/ajax/"):
         return weibo_ajax(data, path, q, headers)
+    today = weibo_today_page(data, host, path, q, headers)
+    if today is not None:
+        return today
+    if host == "passport.weibo.com" and path.startswith("/fake/") or host == WEIBO_HOST and path in ("/", "/login.php"):
+        return weibo_passport_page(data, host, path, query, headers)
     if host in LOGIN_HOSTS:
         return Answer(weibo_login_page())
 
@@ -675,6 +1041,8 @@ def route(data, url, headers):
         for user in data.weibo_users:
             user_paths = [user.get("path", "/u/%s" % user["uid"])] + user.get("aliases", [])
             if path in user_paths:
+                if user.get("guest"):
+                    return guest_user_page(data, user, headers)
                 if user.get("needs_login", True) and not has_login(data, headers.get("Cookie")):
                     return Answer(weibo_login_page())
                 return Answer(weibo_user_page(user))
@@ -911,7 +1279,8 @@ class Handler(BaseHTTPRequestHandler):
         if encoding:
             self.send_header("Content-Encoding", encoding)
         for name, value in answer.headers.items():
-            self.send_header(name, value)
+            for line in value if isinstance(value, list) else [value]:
+                self.send_header(name, line)
         self.send_header("Content-Length", str(announced))
         if "truncate" in fault:
             self.send_header("Connection", "close")
@@ -921,6 +1290,13 @@ class Handler(BaseHTTPRequestHandler):
             self.wfile.write(body)
         except (BrokenPipeError, ConnectionResetError):
             self.close_connection = True
+
+    def do_POST(self):
+        """The passport's visitor step is a POST; its form is read and
+        answered as a GET of the same address would be."""
+        length = int(self.headers.get("Content-Length") or 0)
+        self.rfile.read(min(length, 1 << 20))
+        self.do_GET()
 
     def hostile_picture(self, spec):
         """Pictures that never end, stall, lie about their length, trickle

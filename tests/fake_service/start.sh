@@ -22,3 +22,15 @@ start_fake_service() {
   export CURL_CA_BUNDLE=$work/tls/ca.pem
   unset no_proxy NO_PROXY
 }
+
+# trust_fake_service_in_browser HOME
+# Chromium (the login browser) reads neither CURL_CA_BUNDLE nor the system
+# bundle on Linux but the NSS database HOME/.pki/nssdb: this makes one there
+# that trusts the service's test authority (certutil, from libnss3-tools).
+# The caller runs the browser with that HOME.
+trust_fake_service_in_browser() {
+  local db=$1/.pki/nssdb
+  mkdir -p "$db"
+  certutil -d "sql:$db" -N --empty-password
+  certutil -d "sql:$db" -A -t "C,," -n tamblin-fake-service -i "$CURL_CA_BUNDLE"
+}

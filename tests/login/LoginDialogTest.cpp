@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
@@ -24,6 +25,54 @@ template <typename W>
 W *Control(const QWidget &dialog, int id)
 {
     return dialog.findChild<W *>(QString::number(id));
+}
+
+// The offscreen platform has one screen (800 x 800 here). The login window
+// is centred on its parent, then moved where it would stand off the screen:
+// a window taller than the screen keeps its top (the title bar) on it.
+TEST(DlgWebOpen, OpensCentredOnItsParentAndOnTheScreen)
+{
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    ASSERT_EQ(screen.topLeft(), QPoint(0, 0));
+    ASSERT_GE(screen.width(), 800);
+    ASSERT_GE(screen.height(), 600);
+    const int w = screen.width();
+    const int h = screen.height();
+    // Where the window's frame ends up on each axis: centred on the parent's
+    // frame, or at the screen's first or last pixel.
+    enum Place { Centred, Low, High };
+    struct Row {
+        QRect parent;
+        QSize dialog;
+        Place x, y;
+    } rows[] = {
+        {{100, 100, 600, 400}, {400, 200}, Centred, Centred}, // fits
+        {{0, 0, 700, h + 109}, {560, h + 210}, Centred, Low}, // taller than the screen
+        {{0, 0, 300, 200}, {400, 300}, Low, Low},             // off the top-left
+        {{w - 200, h - 150, 200, 150}, {300, 200}, High, High},
+        {{-300, 100, 200, 200}, {100, 100}, Low, Centred}, // a parent half off screen
+    };
+    for (const Row &row : rows) {
+        QWidget parent;
+        parent.setGeometry(row.parent);
+        parent.show();
+        CDlgWebOpen dialog(&parent);
+        dialog.setMinimumSize(0, 0);
+        dialog.resize(row.dialog);
+        dialog.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+        const QRect frame = dialog.frameGeometry();
+        const QRect around = parent.frameGeometry();
+        const auto check = [](Place place, int at, int centre, int aroundCentre, int low, int high) {
+            return place == Centred ? std::abs(centre - aroundCentre) <= 1 : at == (place == Low ? low : high);
+        };
+        EXPECT_TRUE(check(row.x, row.x == High ? frame.right() : frame.left(), frame.center().x(), around.center().x(),
+                          screen.left(), screen.right()))
+            << row.parent.x() << " " << frame.x();
+        EXPECT_TRUE(check(row.y, row.y == High ? frame.bottom() : frame.top(), frame.center().y(), around.center().y(),
+                          screen.top(), screen.bottom()))
+            << row.parent.y() << " " << frame.y();
+    }
 }
 
 TEST(DlgWebOpen, ButtonStaysFlushRightAndTheEditStretchesUpToIt)

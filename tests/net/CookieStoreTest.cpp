@@ -146,6 +146,39 @@ TEST_F(CookieStoreTest, TheFileIsPrivateAndAFullDiskLeavesItAsItWas)
     }
 }
 
+// A login cookie that ran out is kept a while, never sent, so that the
+// program can say the login has ended; one that ended long ago, or was
+// deleted, is forgotten, and a new login takes its place.
+TEST_F(CookieStoreTest, RemembersALoginThatRanOutForAWhile)
+{
+    const std::int64_t now = QDateTime::currentSecsSinceEpoch();
+    const QByteArray yesterday = QByteArray::number(qlonglong(now - 86400));
+    const QByteArray lastYear = QByteArray::number(qlonglong(now - 365 * 86400));
+    m_dir.Write(u"cookies.txt"_s, ".weibo.com\tTRUE\t/\tFALSE\t" + yesterday + "\tSUB\tended\n"
+                                  ".weibo.com\tTRUE\t/\tFALSE\t" + lastYear + "\tSUBP\tlong-ago\n"
+                                  "passport.weibo.com\tFALSE\t/\tTRUE\t" + QByteArray::number(qlonglong(InAnHour()))
+                                  + "\tALF\tpassport\n");
+    Store().SetFilePath(m_dir.File(u"cookies.txt"_s));
+    EXPECT_EQ(GetUrlCookies(u"https://weibo.com/"_s), QString());
+    EXPECT_TRUE(Store().HasExpired(u"https://weibo.com/"_s, u"SUB"_s));
+    EXPECT_FALSE(Store().HasExpired(u"https://weibo.com/"_s, u"SUBP"_s));
+    EXPECT_FALSE(Store().HasExpired(u"https://passport.weibo.com/"_s, u"ALF"_s));
+    EXPECT_FALSE(Store().HasExpired(u"https://sina.com.cn/"_s, u"SUB"_s));
+
+    // A save keeps the ended login's line and drops the old one.
+    Store().AddCookie(Make(u"a.example"_s, true, u"/"_s, u"k"_s, u"v"_s));
+    const QByteArray file = m_dir.Read(u"cookies.txt"_s);
+    EXPECT_TRUE(file.contains("\tSUB\tended\n"));
+    EXPECT_FALSE(file.contains("long-ago"));
+
+    Store().AddCookie(Make(u"weibo.com"_s, false, u"/"_s, u"SUB"_s, u"renewed"_s, false, InAnHour()));
+    EXPECT_FALSE(Store().HasExpired(u"https://weibo.com/"_s, u"SUB"_s));
+    EXPECT_EQ(GetUrlCookies(u"https://weibo.com/"_s), u"SUB=renewed"_s);
+    // Deleted (a logout) is not ended.
+    Store().AddCookie(Make(u"weibo.com"_s, false, u"/"_s, u"SUB"_s, QString(), false, 1000));
+    EXPECT_FALSE(Store().HasExpired(u"https://weibo.com/"_s, u"SUB"_s));
+}
+
 TEST_F(CookieStoreTest, ImportsBrowserExtensionExports)
 {
     const QByteArray later = QByteArray::number(qlonglong(InAnHour()));

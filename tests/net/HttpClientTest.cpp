@@ -348,6 +348,13 @@ TEST_F(UrlSourceTest, RedirectsAreFollowedOnlyToHttp)
     request.minSizeKb = 2;
     EXPECT_TRUE(source.Fetch(request, 0));
 
+    // Not followed when asked: the redirect is the answer.
+    request.minSizeKb = 0;
+    request.followRedirects = false;
+    ASSERT_TRUE(source.Fetch(request, 0));
+    EXPECT_EQ(source.status, 302);
+    EXPECT_TRUE(source.responseHeaders.contains(u"Location: /body?size=3000"_s)) << source.responseHeaders.toStdString();
+
     for (const QByteArray &target : {QByteArray("file:///etc/passwd"), QByteArray("ftp://127.0.0.1/x")}) {
         EXPECT_FALSE(source.Fetch(Request(Url(u"/redirect?to="_s + Q(target))), 0)) << target.toStdString();
         EXPECT_FALSE(source.body.contains("root:"));

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Builds the Debian package from a build tree with CPack, unpacks it into a
 # temporary root and checks what a user installs: the programs run from
-# there, Depends names the libraries they link, the desktop entry and the
-# AppStream metadata pass their validators, and the icons are in place.
+# there, Depends names the libraries they link, the manual pages render, the
+# completion and the notices are there, lintian finds no error, the desktop
+# entry and the AppStream metadata pass their validators, and the icons are
+# in place.
 #
 #   package_test.sh BUILD_DIR VERSION WITH_WINDOW(ON/OFF)
 set -euo pipefail
@@ -32,6 +34,23 @@ root=$work/root
 dpkg-deb -x "$deb" "$root"
 "$root/usr/bin/tamblin-cli" --help >"$work/help.txt" 2>&1 || fail "tamblin-cli --help"
 grep -q "tamblin-cli list" "$work/help.txt" || { cat "$work/help.txt"; fail "help text"; }
+
+# The manual pages render; the completion and the notices are in place.
+pages=(tamblin-cli)
+[ "$window" = ON ] && pages+=(tamblin)
+for page in "${pages[@]}"; do
+  gz=$root/usr/share/man/man1/$page.1.gz
+  [ -f "$gz" ] || fail "no manual page $page(1)"
+  MANWIDTH=80 man -l "$gz" 2>&1 | grep -q "$version" || fail "man -l $page.1.gz"
+done
+[ -f "$root/usr/share/bash-completion/completions/tamblin-cli" ] || fail "no bash completion"
+for doc in copyright changelog.gz; do
+  [ -f "$root/usr/share/doc/tamblin/$doc" ] || fail "no usr/share/doc/tamblin/$doc"
+done
+if command -v lintian >/dev/null; then
+  lintian --fail-on error "$deb" >"$work/lintian.txt" 2>&1 || { cat "$work/lintian.txt"; fail "lintian finds errors"; }
+  grep -v "root privileges" "$work/lintian.txt" || true
+fi
 
 if [ "$window" = ON ]; then
   [ -x "$root/usr/bin/tamblin" ] || fail "no usr/bin/tamblin"

@@ -321,7 +321,8 @@ TEST(DownloadRun, WeiboPageEmptyTwiceIsSkippedAndAnEmptyAlbumEndsAtOnce)
 {
     // Album 1: 40 photos on two pages, page 1 empty twice (retried after
     // 3 s, skipped after 1.5 s). Album 2 counts no photo: its first answer
-    // without photos ends it with no wait.
+    // without photos ends it with no wait. Album 3 counts 320 photos and
+    // holds one: three empty answers in a row end it.
     QJsonArray photos;
     QJsonObject pictures;
     for (int i = 0; i < 40; ++i) {
@@ -332,7 +333,9 @@ TEST(DownloadRun, WeiboPageEmptyTwiceIsSkippedAndAnEmptyAlbumEndsAtOnce)
     const QJsonArray albums{
         QJsonObject{{u"album_id"_s, u"1"_s}, {u"caption"_s, u"跳过"_s}, {u"photo_list"_s, photos},
                     {u"empty_pages"_s, QJsonObject{{u"1"_s, 2}}}},
-        QJsonObject{{u"album_id"_s, u"2"_s}, {u"caption"_s, u"空"_s}, {u"photos"_s, 0}}};
+        QJsonObject{{u"album_id"_s, u"2"_s}, {u"caption"_s, u"空"_s}, {u"photos"_s, 0}},
+        QJsonObject{{u"album_id"_s, u"3"_s}, {u"caption"_s, u"少"_s}, {u"photos"_s, 320},
+                    {u"photo_list"_s, QJsonArray{photos[0]}}}};
     const QJsonObject user{{u"uid"_s, u"7"_s}, {u"nickname"_s, u"鹿"_s}, {u"needs_login"_s, false},
                            {u"albums"_s, albums}};
     FakeService service(
@@ -342,7 +345,7 @@ TEST(DownloadRun, WeiboPageEmptyTwiceIsSkippedAndAnEmptyAlbumEndsAtOnce)
     const auto started = std::chrono::steady_clock::now();
     run.ListAndDownload(u"http://weibo.com/u/7"_s);
     const auto took = std::chrono::steady_clock::now() - started;
-    EXPECT_GE(took, std::chrono::milliseconds(4500));
+    EXPECT_GE(took, std::chrono::milliseconds(9000));
     EXPECT_LT(took, std::chrono::seconds(30));
 
     // The photos of page 1 are lost with it; page 2 holds 32 to 39.
@@ -358,8 +361,11 @@ TEST(DownloadRun, WeiboPageEmptyTwiceIsSkippedAndAnEmptyAlbumEndsAtOnce)
             pages.append(url.mid(at, url.indexOf(u'&', at) - at) + u':' + url.mid(page, url.indexOf(u'&', page) - page));
         }
     }
-    EXPECT_EQ(pages, (QStringList{u"1:1"_s, u"1:1"_s, u"1:2"_s, u"1:3"_s, u"2:1"_s}));
+    EXPECT_EQ(pages, (QStringList{u"1:1"_s, u"1:1"_s, u"1:2"_s, u"1:3"_s, u"2:1"_s, u"3:1"_s, u"3:2"_s, u"3:2"_s,
+                                  u"3:3"_s}));
     EXPECT_FALSE(QFileInfo::exists(run.dir.File(u"save/鹿/空"_s)));
+    EXPECT_TRUE(QFileInfo::exists(run.dir.File(u"save/鹿/少/第0张.jpg"_s)));
+    EXPECT_TRUE(run.window->Texts(kIdStatusPicture).contains(u"连续3页没有图片，不再读取后面的页"_s));
 }
 
 TEST(DownloadRun, StopIsSeenWhileWeiboWaitsForAnEmptyPage)

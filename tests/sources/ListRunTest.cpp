@@ -291,9 +291,14 @@ TEST(ListRun, WeiboLoginPageGivesTheLoginHint)
     EXPECT_EQ(run.window->Messages(), QStringList{kLoginHint});
     EXPECT_EQ(run.core.m_ownerUid, QString());
     // No owner id: no album-service request; the web client's endpoints
-    // answer that a login is needed, and this window has no login browser.
-    EXPECT_EQ(service.RequestedUrls(),
-              (QStringList{u"https://weibo.com/u/5"_s, u"https://weibo.com/ajax/profile/info?uid=5"_s}));
+    // answer that a login is needed, visitor cookies do not read this user,
+    // and this window has no login browser.
+    const QStringList urls = service.RequestedUrls();
+    ASSERT_EQ(urls.size(), 5);
+    EXPECT_EQ(urls.mid(0, 3), (QStringList{u"https://weibo.com/u/5"_s, u"https://weibo.com/ajax/profile/info?uid=5"_s,
+                                           u"https://passport.weibo.com/visitor/genvisitor2"_s}));
+    EXPECT_TRUE(urls[3].startsWith(u"https://passport.weibo.com/visitor/visitor?a=crossdomain&s=_2AkM"_s));
+    EXPECT_EQ(urls[4], u"https://weibo.com/ajax/profile/info?uid=5"_s);
     // Nothing found, nothing kept.
     EXPECT_EQ(run.core.m_settings.addressHistory[0].Get(), QString());
 }

@@ -20,6 +20,7 @@ TEST(RecognizeSite, PicksTheFirstSiteWhoseFragmentFollowsTheFirstCharacter)
     EXPECT_EQ(RecognizeSite(u"https://item.taobao.com/x", 4).site, 11);
     EXPECT_EQ(RecognizeSite(u"HTTP://item.taobao.com/x", 4).site, 11);
     EXPECT_EQ(RecognizeSite(u"https://weibo.com/u/1", 7).site, kSiteSina);
+    EXPECT_EQ(RecognizeSite(u"https://m.weibo.cn/u/1", 7).site, kSiteSina);
     EXPECT_FALSE(RecognizeSite(u"weibo.com/u/1", 7).changed);
 
     const SiteRecognition weibo = RecognizeSite(u"http://weibo.com/u/1", 7);

@@ -9,6 +9,7 @@
 #include "download/NamingRules.h"
 #include "net/CookieStore.h"
 #include "sources/ListTexts.h"
+#include "sources/SourceSupport.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
@@ -201,14 +202,15 @@ TEST_F(TodayServices, AFailingAlbumServiceFallsBackToTheImageWall)
 
         // Both albums download through the same route: the album over its
         // two cursor pages, the wall keeping only real picture ids; a Live
-        // Photo gives its still.
+        // Photo gives its still and its clip.
         run.Download();
         EXPECT_TRUE(run.window->Messages().isEmpty()) << run.window->Messages().join(u'|').toStdString();
         const QStringList tree = run.SavedTree();
         for (const QString &file : {u"墙主/自拍/%1.jpg"_s.arg(kPidAlbum1), u"墙主/自拍/%1.jpg"_s.arg(kPidAlbum2),
-                                    u"墙主/全部图片/%1.gif"_s.arg(kPidGif), u"墙主/全部图片/%1.jpg"_s.arg(kPidLive)})
+                                    u"墙主/全部图片/%1.gif"_s.arg(kPidGif), u"墙主/全部图片/%1.jpg"_s.arg(kPidLive),
+                                    u"墙主/全部图片/%1.mov"_s.arg(kPidLive)})
             EXPECT_TRUE(tree.contains(file)) << file.toStdString() << " in " << tree.join(u' ').toStdString();
-        EXPECT_EQ(RequestsTo(service, u"sinaimg.cn"_s).size(), 4);
+        EXPECT_EQ(RequestsTo(service, u"sinaimg.cn"_s).size(), 5);
         for (const QJsonObject &picture : RequestsTo(service, u"sinaimg.cn"_s))
             EXPECT_EQ(HeaderOf(picture, u"Referer"_s), u"https://weibo.com/"_s);
         EXPECT_EQ(RequestsTo(service, u"getAlbumDetail"_s).size(), 2);
@@ -239,7 +241,9 @@ TEST_F(TodayServices, ALoginIsOfferedOnceThenTheListGoesOn)
     EXPECT_EQ(run.Names(), (QStringList{u"自拍"_s, u"全部图片"_s}));
     EXPECT_EQ(run.core.m_ownerUid, u"77"_s);
     EXPECT_EQ(run.core.m_userFolder, u"墙主"_s + kSep);
-    EXPECT_EQ(RequestsTo(service, u"/ajax/profile/info?custom=qiang"_s).size(), 2);
+    // Turned away, then turned away with visitor cookies, then read with
+    // the login.
+    EXPECT_EQ(RequestsTo(service, u"/ajax/profile/info?custom=qiang"_s).size(), 3);
 
     // Without a login browser the run ends with the login hint, asked once.
     RecordingWindow plain;
@@ -372,6 +376,178 @@ TEST_F(TodayServices, HostileImageWallAnswersEndCleanly)
     ListRun missing;
     missing.Run(u"https://weibo.com/u/83"_s);
     EXPECT_EQ(missing.window->Messages(), QStringList{u"微博返回错误：用户不存在（20003）"_s});
+}
+
+// A user a guest may read (visitor cookies), whose wall holds one item of
+// each kind on pages of two, the second page blank: a picture, a Live Photo,
+// a gif with its video, a post named by its mid alone (its pictures written
+// as mix_media_info, one of them a Live Photo), a second item of that post,
+// a video, and a picture whose bytes are WebP.
+const QString kGuestPic = u"006GuEsTxly1h000000pic01"_s;
+const QString kGuestLive = u"006GuEsTxly1h000000live1"_s;
+const QString kGuestGif = u"006GuEsTxly1h00000000ggif01"_s;
+const QString kGuestMixA = u"006GuEsTxly1h00000mixa1"_s;
+const QString kGuestMixB = u"006GuEsTxly1h00000mixb2"_s;
+const QString kGuestWebp = u"006GuEsTxly1h000000webp1"_s;
+
+QByteArray GuestUser(const QString &extra = QString(), const QString &wallExtra = QString(),
+                     const QString &liveExtra = QString())
+{
+    return uR"j({"login_cookie": "SUB=login"%1,
+      "weibo_users": [{"uid": "1234567890", "nickname": "访客可见", "custom": "fangke", "guest": true,
+        "xsrf_required": true,
+        "image_wall": {"per_page": 2, "blank_pages": [2]%2, "pictures": [
+          "%3",
+          {"pid": "%4", "mid": "4900000000000001", "type": "livephoto"%5},
+          {"pid": "%6", "mid": "4900000000000002", "type": "gif"},
+          {"mid": "4900000000000003", "mix": true, "pics": ["%7", {"pid": "%8", "type": "livephoto"}]},
+          {"pid": "%8", "mid": "4900000000000003", "type": "livephoto"},
+          {"pid": "006GuEsTxly1h00000cover1", "mid": "4900000000000004", "type": "video"},
+          {"pid": "%9", "mid": "4900000000000005", "type": "pic", "format": "webp"}]}}]})j"_s
+        .arg(extra, wallExtra, kGuestPic, kGuestLive, liveExtra, kGuestGif, kGuestMixA, kGuestMixB, kGuestWebp)
+        .toUtf8();
+}
+
+TEST_F(TodayServices, AGuestDownloadsTheImageWallWithItsLivePhotosAndVideos)
+{
+    const struct {
+        const char *ini;
+        QStringList files;
+    } kCases[] = {
+        {"", {kGuestPic + u".jpg"_s, kGuestLive + u".jpg"_s, kGuestLive + u".mov"_s, kGuestGif + u".gif"_s,
+              kGuestGif + u".mp4"_s, kGuestMixA + u".jpg"_s, kGuestMixB + u".jpg"_s, kGuestMixB + u".mov"_s,
+              u"4900000000000004.mp4"_s, kGuestWebp + u".webp"_s}},
+        // Stills only.
+        {"[微博]\r\n下载实况视频=0\r\n", {kGuestPic + u".jpg"_s, kGuestLive + u".jpg"_s, kGuestGif + u".gif"_s,
+                                         kGuestMixA + u".jpg"_s, kGuestMixB + u".jpg"_s, kGuestWebp + u".webp"_s}},
+    };
+    for (const auto &c : kCases) {
+        SCOPED_TRACE(c.ini);
+        FakeService service(GuestUser());
+        ASSERT_TRUE(service.IsRunning());
+        // No cookies at all, and a window that cannot log in.
+        DownloadRun run;
+        run.dir.Write(u"下载器扩展设置.ini"_s, c.ini);
+        run.ListAndDownload(u"https://weibo.com/u/1234567890"_s);
+        EXPECT_TRUE(run.window->Messages().isEmpty()) << run.window->Messages().join(u'|').toStdString();
+        ASSERT_EQ(run.Names(), QStringList{u"全部图片"_s});
+        QStringList expected;
+        for (const QString &file : c.files)
+            expected.append(u"访客可见/全部图片/"_s + file);
+        QStringList saved = run.SavedTree().filter(u"全部图片/"_s);
+        saved.removeAll(u"访客可见/全部图片/"_s);
+        saved.removeAll(u"访客可见/全部图片/pic.orv"_s);
+        expected.sort();
+        EXPECT_EQ(saved, expected);
+        EXPECT_TRUE(run.summary.brokenListings.isEmpty()) << run.summary.brokenListings.join(u'|').toStdString();
+
+        // A visitor's cookies, no login's; each post read once; the best
+        // video; clips with the pictures' Referer and the post's time.
+        EXPECT_TRUE(GetUrlCookies(u"https://weibo.com/"_s).contains(u"SUB=_2AkM"_s));
+        for (const QString &mid : {u"01"_s, u"02"_s, u"03"_s, u"04"_s})
+            EXPECT_EQ(RequestsTo(service, u"statuses/show?id=49000000000000"_s + mid).size(), 1) << mid.toStdString();
+        EXPECT_TRUE(RequestsTo(service, u"_480.mp4"_s).isEmpty());
+        for (const QJsonObject &clip : RequestsTo(service, u".mov?"_s))
+            EXPECT_EQ(HeaderOf(clip, u"Referer"_s), u"https://weibo.com/"_s);
+        const qsizetype mov = g_jobs.fileNames.indexOf(kGuestLive + u".mov"_s);
+        if (c.files.contains(kGuestLive + u".mov"_s)) {
+            ASSERT_GE(mov, 0) << g_jobs.fileNames.join(u' ').toStdString();
+            EXPECT_EQ(g_jobs.Extras(mov).postTime, 1614054527); // Tue Feb 23 12:28:47 +0800 2021
+        }
+    }
+}
+
+TEST_F(TodayServices, EveryAddressFormOfAUserListsThatUser)
+{
+    FakeService service(GuestUser());
+    ASSERT_TRUE(service.IsRunning());
+    for (const QString &address :
+         {u"https://weibo.com/u/1234567890"_s, u"http://www.weibo.com/1234567890?refer_flag=1005055013_#place"_s,
+          u"https://weibo.com/p/1005051234567890/photos"_s, u"https://weibo.com/profile/1234567890"_s,
+          u"https://weibo.com/n/访客可见"_s, u"https://www.weibo.com/fangke?is_all=1"_s, u"https://m.weibo.cn/u/1234567890"_s,
+          u"https://m.weibo.cn/profile/1234567890"_s, u"https://m.weibo.cn/1234567890"_s, u"https://weibo.cn/u/1234567890"_s,
+          // Names no user.
+          u"https://weibo.com/"_s, u"https://m.weibo.cn/detail/4900000000000001"_s, u"https://weibo.com/login.php"_s}) {
+        SCOPED_TRACE(address.toStdString());
+        const qsizetype before = service.RequestedUrls().size();
+        ListRun run;
+        run.Run(address);
+        EXPECT_EQ(run.core.m_subMode, kSubModeWeibo);
+        if (address.contains(u"4900"_s) || address.endsWith(u".com/"_s) || address.contains(u"login"_s)) {
+            EXPECT_EQ(run.window->Messages(), QStringList{QString::fromUtf16(texts::kWeiboNoUser)});
+            EXPECT_EQ(service.RequestedUrls().size(), before);
+            continue;
+        }
+        EXPECT_EQ(run.Names(), QStringList{u"全部图片"_s}) << run.window->Messages().join(u'|').toStdString();
+        EXPECT_EQ(run.core.m_ownerUid, u"1234567890"_s);
+        EXPECT_EQ(run.core.m_userFolder, u"访客可见"_s + kSep);
+    }
+    // Only weibo.com and its passport were asked; an answer that wanted
+    // the XSRF token was asked again after the home page renewed it.
+    for (const QString &url : service.RequestedUrls())
+        EXPECT_TRUE(url.startsWith(u"https://weibo.com/"_s) || url.startsWith(u"https://passport.weibo.com/"_s))
+            << url.toStdString();
+    const QList<QJsonObject> walls = RequestsTo(service, u"getImageWall"_s);
+    ASSERT_FALSE(walls.isEmpty());
+    EXPECT_TRUE(HeaderOf(walls.last(), u"X-XSRF-TOKEN"_s).startsWith(u"xsrf"_s));
+    EXPECT_TRUE(service.RequestedUrls().contains(u"https://weibo.com/"_s));
+}
+
+TEST_F(TodayServices, BadWeiboAnswersSaySoAndLoseNothing)
+{
+    const QString live = u"访客可见/全部图片/"_s + kGuestLive;
+    const struct {
+        const char *what;
+        QByteArray data;
+        bool expired; // a login SUB in the store that the service no longer takes
+        QString said;   // a status text that contains this
+        QStringList saved;
+        QStringList absent;
+    } kCases[] = {
+        {"a passport that refuses", GuestUser(u", \"passport\": \"refuse\""_s), false,
+         u"微博访客验证未通过：访客系统繁忙 (retcode 50111)"_s, {}, {}},
+        {"a passport answer that is not JSON", GuestUser(u", \"passport\": \"not_json\""_s), false,
+         u"微博访客验证未通过：the passport's answer is not JSON"_s, {}, {}},
+        {"an expired login is not traded for a visitor", GuestUser(), true, QString(), {}, {}},
+        {"a post that is gone", GuestUser({}, {}, u", \"post\": {\"ok\": 0, \"msg\": \"该微博不存在\", \"error_code\": 20101}"_s),
+         false, u"微博 4900000000000001 无法读取（微博返回错误：该微博不存在（20101））"_s, {live + u".jpg"_s}, {live + u".mov"_s}},
+        {"a post for followers only", GuestUser({}, {}, u", \"post\": {\"ok\": 0, \"msg\": \"仅粉丝可见\", \"errno\": 20112}"_s),
+         false, QString::fromUtf16(texts::kWeiboPostFollowersOnly).arg(u"4900000000000001"_s), {live + u".jpg"_s},
+         {live + u".mov"_s}},
+        {"a clip address that is not http", GuestUser({}, {}, u", \"clip\": \"file:///etc/passwd\""_s), false,
+         QString::fromUtf16(texts::kWeiboBadClip).arg(u"file:///etc/passwd"_s), {live + u".jpg"_s}, {live + u".mov"_s}},
+        {"a since_id that comes back", GuestUser({}, u", \"since_id_loops\": true"_s), false,
+         QString::fromUtf16(texts::kWeiboCursorRepeats).arg(1), {live + u".mov"_s, u"访客可见/全部图片/4900000000000004.mp4"_s},
+         {}},
+    };
+    for (const auto &c : kCases) {
+        SCOPED_TRACE(c.what);
+        FakeService service(c.data);
+        ASSERT_TRUE(service.IsRunning());
+        DownloadRun run;
+        if (c.expired)
+            CookieStore::Instance().AddCookie(MakeCookie(u"weibo.com"_s, u"SUB"_s, u"expired"_s));
+        run.ListAndDownload(u"https://weibo.com/u/1234567890"_s);
+        const QStringList texts = run.window->Texts(kIdStatusMain) + run.window->Texts(kIdStatusPicture);
+        if (!c.said.isEmpty()) {
+            EXPECT_TRUE(std::any_of(texts.begin(), texts.end(), [&c](const QString &t) { return t.contains(c.said); }))
+                << texts.join(u'|').toStdString();
+        }
+        const QStringList tree = run.SavedTree();
+        for (const QString &file : c.saved)
+            EXPECT_TRUE(tree.contains(file)) << file.toStdString();
+        for (const QString &file : c.absent)
+            EXPECT_FALSE(tree.contains(file)) << file.toStdString();
+        if (c.saved.isEmpty()) {
+            // No guest way in: the login hint, and a login kept as it was.
+            EXPECT_EQ(run.window->Messages().value(0), kLoginHint);
+            if (c.expired) {
+                EXPECT_EQ(CookieStore::Instance().CookieHeader(u"https://weibo.com/"_s), u"SUB=expired"_s);
+                EXPECT_TRUE(service.RequestedUrls().filter(u"genvisitor2"_s).isEmpty());
+                EXPECT_FALSE(service.RequestedUrls().filter(u"/ajax/profile/info"_s).isEmpty());
+            }
+        }
+    }
 }
 
 TEST(RateLimitWait, RetryAfterWinsAndTheBackOffDoublesUpToFiveMinutes)

@@ -195,6 +195,8 @@ void TamblinCore::ReadExtensionSettings()
     m_taobaoPriceAdjust = 0;
     m_weiboPaceMs = kWeiboPaceDefaultMs;
     m_blogAllPictures = false;
+    m_weiboClips = true;
+    m_postTimeAsFileTime = true;
 
     const QString path = m_appDir + u"下载器扩展设置.ini"_s;
     if (!QFileInfo::exists(path))
@@ -203,6 +205,8 @@ void TamblinCore::ReadExtensionSettings()
     // Milliseconds; a value past a minute is a typo, not a wish to wait.
     m_weiboPaceMs = std::clamp(ini.GetInt(u"微博"_s, u"请求间隔毫秒"_s, kWeiboPaceDefaultMs), 0, 60000);
     m_blogAllPictures = ini.GetInt(u"新浪博客"_s, u"下载文章全部图片"_s, 0) != 0;
+    m_weiboClips = ini.GetInt(u"微博"_s, u"下载实况视频"_s, 1) != 0;
+    m_postTimeAsFileTime = ini.GetInt(u"下载"_s, u"文件时间用发布时间"_s, 1) != 0;
     m_qqV2Encoding = TextOption(ini.GetString(u"QQ空间"_s, u"V2编码"_s, u"ANSI"_s));
     m_qqV3Encoding = TextOption(ini.GetString(u"QQ空间"_s, u"V3编码"_s, u"ANSI"_s));
     m_qqSourceNameWay = std::uint8_t(ini.GetInt(u"QQ空间"_s, u"取原始名方式"_s, 1));

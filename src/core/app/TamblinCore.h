@@ -56,6 +56,12 @@ public:
     static constexpr std::int32_t kWeiboPaceDefaultMs = 1000;
     // Every picture of a Sina blog article, not only its first.
     std::atomic<bool> m_blogAllPictures{false};
+    // Whether the clips of Weibo posts (Live Photo motion, gif videos,
+    // videos) are downloaded beside the stills; off keeps stills only.
+    std::atomic<bool> m_weiboClips{true};
+    // A saved picture whose post time the service gave takes it as its
+    // modification time; off, it keeps the time of download.
+    std::atomic<bool> m_postTimeAsFileTime{true};
 
     std::uint8_t m_previewMode = 0;
     const std::uint8_t m_previewColumns = 6;

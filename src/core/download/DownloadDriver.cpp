@@ -122,6 +122,53 @@ void ListPictures(TamblinCore &core, int albumIndex)
         extractor(core, albumIndex);
 }
 
+// Gives each saved picture of the album whose post time is known that time.
+void SetPostTimes(const std::vector<PictureResult> &results)
+{
+    for (qsizetype i = 0; i < g_jobs.fileNames.size() && std::size_t(i) < results.size(); ++i) {
+        const std::int64_t posted = g_jobs.Extras(i).postTime;
+        if (posted > 0 && results[std::size_t(i)].outcome == PictureOutcome::Saved)
+            SetFileTimes(g_jobs.FilePath(i), posted);
+    }
+}
+
+void Report(const PictureReport &report)
+{
+    if (g_jobs.report)
+        g_jobs.report(report);
+}
+
+// Tells the report receiver what became of each picture of the album, under
+// the names the fix-ups left.
+void ReportPictures(const std::vector<PictureResult> &results)
+{
+    if (!g_jobs.report)
+        return;
+    for (qsizetype i = 0; i < g_jobs.urls.size(); ++i) {
+        const PictureResult result = std::size_t(i) < results.size() ? results[std::size_t(i)] : PictureResult{};
+        PictureReport report;
+        report.url = PrimaryAddress(g_jobs.urls[i]);
+        report.path = g_jobs.FilePath(i);
+        switch (result.outcome) {
+        case PictureOutcome::Saved:
+            report.kind = PictureReport::Kind::Saved;
+            report.bytes = QFileInfo(report.path).size();
+            break;
+        case PictureOutcome::SkippedBySize:
+            report.kind = PictureReport::Kind::Skipped;
+            report.reason = u"size"_s;
+            break;
+        case PictureOutcome::NotRun:
+        case PictureOutcome::Failed:
+            report.kind = PictureReport::Kind::Failed;
+            report.path = g_jobs.fileNames[i];
+            report.reason = result.reason.isEmpty() ? u"stopped"_s : result.reason;
+            break;
+        }
+        Report(report);
+    }
+}
+
 // Downloads the jobs of the current album and records what became of them:
 // the run's counts, the album's failed.txt, and "pic.orv" when the picture
 // it names was saved. False when the pool could not be started.
@@ -188,10 +235,15 @@ bool DownloadAlbum(TamblinCore &core, std::uint16_t flags, const DownloadOptions
     const bool firstSaved = !results.empty() && results.front().outcome == PictureOutcome::Saved;
     if (core.m_downState != 3 && !options.retryFailed && firstSaved)
         WriteLastFirstUrl(g_jobs.urls.at(0), g_jobs.folder);
-    if (flags & kFixFormat)
-        FixPictureFormats(g_jobs);
+    // Pictures whose address does not tell their format follow their bytes
+    // even without the fix-up bit.
+    FixPictureFormats(g_jobs, !(flags & kFixFormat));
     if (flags & kFixOrder)
         FixPictureOrder(g_jobs);
+    // After the order's made-up times: a time the service gave is the truer.
+    if (core.m_postTimeAsFileTime)
+        SetPostTimes(results);
+    ReportPictures(results);
     return true;
 }
 
@@ -284,6 +336,11 @@ DownloadSummary RunDownload(TamblinCore &core, const DownloadOptions &options)
         const qsizetype m = g_jobs.urls.size();
         if (core.m_downState == 3)
             continue;
+        Report({PictureReport::Kind::Album, albumIndex, m, {}, {}, {}, 0});
+        if (!g_jobs.ruleStopUrl.isEmpty()) {
+            ++summary.ruleSkips;
+            Report({PictureReport::Kind::Skipped, albumIndex, 0, g_jobs.ruleStopUrl, g_jobs.folder, u"skip-rule"_s, 0});
+        }
         if (m == 0) {
             // An album said to hold pictures (or not saying) whose walk ended
             // as an album's does, yet gave none, is a loss to report; the
@@ -310,6 +367,8 @@ DownloadSummary RunDownload(TamblinCore &core, const DownloadOptions &options)
             Message(core, QString::fromUtf16(texts::kAlbumFolderNotMade).arg(QDir::toNativeSeparators(g_jobs.folder)));
             summary.foldersNotMade.append(g_jobs.folder);
             summary.pictures.failed += std::uint32_t(m);
+            ReportPictures(std::vector<PictureResult>(std::size_t(m),
+                                                      {PictureOutcome::Failed, u"the album folder cannot be made"_s}));
             continue;
         }
 

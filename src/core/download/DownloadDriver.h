@@ -71,6 +71,9 @@ struct DownloadSummary {
     // The picture hosts kept answering "too many requests"; the pictures left
     // failed ("rate limited").
     bool rateLimited = false;
+    // Albums whose listing the skip rule ended at a picture an earlier run
+    // saved (their pictures from there on were not listed).
+    std::uint32_t ruleSkips = 0;
 };
 
 // The whole run, on its own thread: save path checks, album folders, the

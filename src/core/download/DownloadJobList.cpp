@@ -16,6 +16,7 @@ void DownloadJobList::Clear()
     extras.clear();
     listingError.clear();
     referer.clear();
+    ruleStopUrl.clear();
     nameIndex.clear();
     nextNumber.clear();
     indexedNames = 0;

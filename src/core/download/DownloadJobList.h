@@ -31,6 +31,24 @@ struct PictureExtras {
     bool extensionFromBytes = false;
 };
 
+// What became of a picture of the run, or that an album's pictures are
+// listed; what a front end reports to a script.
+struct PictureReport {
+    enum class Kind : std::uint8_t { Album, Saved, Skipped, Failed };
+    Kind kind = Kind::Album;
+    int albumIndex = -1;
+    qsizetype pictures = 0; // Album: the pictures listed
+    QString url;            // the picture's address
+    // Where the file is (Saved), would have been (Skipped by size), or its
+    // name as failed.txt records it (Failed). Skipped by the skip rule: the
+    // album folder, where an earlier run saved the pictures from there on
+    // (under names that may differ from today's).
+    QString path;
+    // Skipped: "size" or "skip-rule"; Failed: why.
+    QString reason;
+    std::int64_t bytes = 0; // Saved: the file's size
+};
+
 struct DownloadJobList {
     // The picture's address; a fallback address may follow the first "\r\n".
     QStringList urls;
@@ -55,6 +73,13 @@ struct DownloadJobList {
     // Told when a pool ends (only when progressWindow is set): the seconds
     // the pool ran and its number of jobs.
     std::function<void(std::int64_t seconds, std::uint32_t total)> poolDone;
+    // Told by the driver, on the download thread, of each album once it is
+    // listed and of each of its pictures once the album's fix-ups are done,
+    // so that a path is the file's final name. None: nothing is told.
+    std::function<void(const PictureReport &)> report;
+    // The address of the picture at which the skip rule ended the album's
+    // listing (saved by an earlier run); empty when it did not.
+    QString ruleStopUrl;
 
     // Lookup of the file names for the naming rules: case-folded name -> the
     // first job bearing it, and per (folded base, extension) the next number
@@ -65,8 +90,8 @@ struct DownloadJobList {
     QHash<QString, unsigned> nextNumber;
     qsizetype indexedNames = 0;
 
-    // Empties the four arrays, the listing error, the Referer and the name
-    // lookup; keeps the folder and the progress receiver.
+    // Empties the four arrays, the listing error, the Referer, the skip
+    // rule's stop and the name lookup; keeps the folder and the receivers.
     void Clear();
 
     // Where job `i` is written: its name when that is an absolute path,

@@ -212,8 +212,11 @@ bool HasImageExtension(QStringView name)
 namespace {
 
 // The extension the first bytes of a picture call for; empty when none does.
-QString ExtensionForHeader(const unsigned char (&b)[7])
+QString ExtensionForHeader(const unsigned char (&b)[12])
 {
+    if (b[0] == 'R' && b[1] == 'I' && b[2] == 'F' && b[3] == 'F' && b[8] == 'W' && b[9] == 'E' && b[10] == 'B'
+        && b[11] == 'P')
+        return u".webp"_s;
     if (b[0] == 0xFF && b[1] == 0xD8)
         return u".jpg"_s;
     if (b[0] == 0x89 && b[1] == 0x50)
@@ -248,7 +251,7 @@ bool FixImageFormat(QString &path)
         dot = path.size();
     const QString oldPath = path;
 
-    unsigned char head[7] = {};
+    unsigned char head[12] = {};
     QFile file(oldPath);
     if (file.open(QIODevice::ReadOnly))
         file.read(reinterpret_cast<char *>(head), sizeof head);
@@ -265,10 +268,12 @@ bool FixImageFormat(QString &path)
     return QFile::rename(oldPath, path);
 }
 
-void FixPictureFormats(DownloadJobList &jobs)
+void FixPictureFormats(DownloadJobList &jobs, bool flaggedOnly)
 {
     const QChar sep = QDir::separator();
     for (qsizetype i = 0; i < jobs.fileNames.size(); ++i) {
+        if (flaggedOnly && !jobs.Extras(i).extensionFromBytes)
+            continue;
         QString path = jobs.FilePath(i);
         if (!FixImageFormat(path))
             continue;

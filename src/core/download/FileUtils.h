@@ -66,9 +66,10 @@ bool HasImageExtension(QStringView name);
 // file of the new name is never replaced.
 bool FixImageFormat(QString &path);
 
-// FixImageFormat over every downloaded file of `jobs`; the job's file name
-// follows a successful rename. Missing files are left alone.
-void FixPictureFormats(DownloadJobList &jobs);
+// FixImageFormat over every downloaded file of `jobs` (only over those whose
+// extras ask for it when `flaggedOnly`); the job's file name follows a
+// successful rename. Missing files are left alone.
+void FixPictureFormats(DownloadJobList &jobs, bool flaggedOnly = false);
 
 // Dates the files of `jobs` so that a listing by time shows the album's
 // order: the first file now, each later one 60 seconds older.

@@ -330,6 +330,7 @@ void AddPictureJob(TamblinCore &core, const QString &address, const QString &des
     }
 
     if ((rules.flags & kSkipDownloaded) && !address.isEmpty() && address == core.m_lastFirstUrl) {
+        jobs.ruleStopUrl = address;
         std::uint8_t state = core.m_downState;
         if (state != 3)
             core.m_downState.compare_exchange_strong(state, 2);

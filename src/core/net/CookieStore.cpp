@@ -33,6 +33,15 @@ bool Expired(const Cookie &cookie, std::int64_t now)
     return cookie.expires != 0 && cookie.expires <= now;
 }
 
+// An expired cookie is kept (not sent) this long after its end, so that the
+// program can say that a login has ended rather than that none was made.
+constexpr std::int64_t kRememberExpiredSecs = 30 * 86400;
+
+bool Forgotten(const Cookie &cookie, std::int64_t now)
+{
+    return cookie.expires != 0 && cookie.expires + kRememberExpiredSecs <= now;
+}
+
 bool IsIpAddress(const QString &host)
 {
     if (host.contains(u':'))
@@ -237,8 +246,14 @@ void CookieStore::LoadLocked()
     const QByteArray text = file.readAll();
     const std::int64_t now = Now();
     for (const QByteArray &line : FileLines(text)) {
-        if (std::optional<Cookie> cookie = ParseCookieLine(line); cookie && !Expired(*cookie, now))
+        std::optional<Cookie> cookie = ParseCookieLine(line);
+        if (!cookie || Forgotten(*cookie, now))
+            continue;
+        if (!Expired(*cookie, now))
             PutLocked(*cookie);
+        else if (IsStorable(*cookie)
+                 && std::none_of(m_cookies.cbegin(), m_cookies.cend(), [&](const Cookie &c) { return c.SameKey(*cookie); }))
+            m_cookies.append(*cookie); // remembered, never sent
     }
 }
 
@@ -256,7 +271,7 @@ void CookieStore::SaveLocked()
     QByteArray text = "# Netscape HTTP Cookie File\n";
     const std::int64_t now = Now();
     for (const Cookie &cookie : std::as_const(m_cookies)) {
-        if (!Expired(cookie, now))
+        if (!Forgotten(cookie, now))
             text += CookieLine(cookie) + '\n';
     }
     if (file.Write(text))
@@ -344,6 +359,20 @@ QList<Cookie> CookieStore::AllCookies()
 
 QList<Cookie> CookieStore::CookiesForUrl(const QString &url)
 {
+    return MatchUrl(url, false);
+}
+
+bool CookieStore::HasExpired(const QString &url, const QString &name)
+{
+    const auto named = [&](const Cookie &cookie) { return cookie.name == name; };
+    const QList<Cookie> all = MatchUrl(url, true);
+    const std::int64_t now = Now();
+    return std::any_of(all.begin(), all.end(), [&](const Cookie &c) { return named(c) && Expired(c, now); })
+        && std::none_of(all.begin(), all.end(), [&](const Cookie &c) { return named(c) && !Expired(c, now); });
+}
+
+QList<Cookie> CookieStore::MatchUrl(const QString &url, bool expiredToo)
+{
     const QUrl parsed(url.trimmed(), QUrl::StrictMode);
     const QString scheme = parsed.scheme().toLower();
     if (!parsed.isValid() || (scheme != u"http"_s && scheme != u"https"_s))
@@ -360,7 +389,7 @@ QList<Cookie> CookieStore::CookiesForUrl(const QString &url)
         LoadLocked();
         const std::int64_t now = Now();
         for (const Cookie &cookie : std::as_const(m_cookies)) {
-            if (!Expired(cookie, now) && (secure || !cookie.secure) && DomainMatches(cookie, host)
+            if ((expiredToo || !Expired(cookie, now)) && (secure || !cookie.secure) && DomainMatches(cookie, host)
                 && PathMatches(cookie.path, path))
                 matched.append(cookie);
         }

@@ -3,7 +3,8 @@
 // Cookies are matched to an address as browsers do (domain, path, expiry,
 // secure flag) and kept in a Netscape cookies.txt file in the per-user data
 // folder, so a login survives a restart. Session cookies are kept in the file
-// too: the login browser's cookies are all the program has of a login.
+// too: the login browser's cookies are all the program has of a login; so
+// are expired ones for a while, never sent, to tell an ended login.
 // Every member is safe to call from any thread.
 #pragma once
 
@@ -77,6 +78,11 @@ public:
     QList<Cookie> CookiesForUrl(const QString &url);
     // "name=value; name2=value2" for `url`, or an empty text.
     QString CookieHeader(const QString &url);
+    // True when the cookie `name` for `url` has expired and no other took
+    // its place: a login that has ended, not one never made. The store
+    // remembers an expired cookie (in its file too) for 30 days, never
+    // sending it.
+    bool HasExpired(const QString &url, const QString &name);
 
     // Adds the cookies of a cookies.txt file as exported by a browser
     // extension (its first kMaxImportBytes). Returns the number of cookies
@@ -111,6 +117,7 @@ private:
     void SaveLocked();
     // True when the store changed.
     bool PutLocked(const Cookie &cookie);
+    QList<Cookie> MatchUrl(const QString &url, bool expiredToo);
     bool RemoveLocked(const Cookie &key);
     void NotifyLocked(const Cookie &cookie, bool removed);
     void EvictLocked(const QString &domain);

@@ -24,8 +24,9 @@ using namespace Qt::StringLiterals;
 
 TestFetchHook g_testFetchHook = nullptr;
 
+// A current desktop browser: services take an agent a decade old for a bot.
 const char kUserAgent[] =
-    "Mozilla/5.0 (Windows NT 5.1) AppleWebKit/537.36 (KHTML, like Gecko) Chrome/44.0.12.87 Safari/537.36";
+    "Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) Chrome/136.0.0.0 Safari/537.36";
 
 namespace {
 
@@ -179,7 +180,7 @@ struct Exchange {
         curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &code);
         if (code >= 100 && code < 200)
             return true; // an interim answer; the real one follows
-        if (code >= 300 && code < 400 && HasLocation(block)) {
+        if (code >= 300 && code < 400 && HasLocation(block) && request.followRedirects) {
             redirectHop = true;
             return true;
         }
@@ -634,7 +635,7 @@ bool UrlSource::FetchOnce(const UrlRequest &request, int options)
     curl_easy_setopt(easy, CURLOPT_URL, url.constData());
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, request.followRedirects ? 1L : 0L);
     curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
     curl_easy_setopt(easy, CURLOPT_USERAGENT, kUserAgent);
     curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);

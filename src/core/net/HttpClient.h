@@ -9,7 +9,7 @@
 // of ConnectionShare.h: a connection whose answer was read to its end is
 // kept for the next exchange with the same host; one that failed, timed out,
 // was stopped or cut short is closed. Only http and https are fetched, also
-// after a redirect (at most 10 are followed); the proxy comes from
+// after a redirect (at most 10 are followed, unless the request says not to); the proxy comes from
 // http_proxy, https_proxy and no_proxy.
 #pragma once
 
@@ -77,6 +77,9 @@ struct UrlRequest {
     // full disk fails with FetchError::Write and the text kDiskFullText.
     QString filePath;
     std::optional<QByteArray> postBody;
+    // False: a redirect is the answer (its status, headers and cookies),
+    // not followed.
+    bool followRedirects = true;
     std::uint32_t readTimeoutMs;    // each wait for response bytes; 0: none
     std::uint32_t connectTimeoutMs; // each step up to the end of sending; 0: none
     std::uint32_t minSizeKb = 0;

@@ -78,6 +78,38 @@ QString WeiboProfileInfoUrl(const QString &uid, const QString &custom)
     return HttpsUrl(kWeiboHost, u"/ajax/profile/info?uid="_s + QueryValue(uid));
 }
 
+QString WeiboProfileByScreenNameUrl(const QString &screenName)
+{
+    return HttpsUrl(kWeiboHost, u"/ajax/profile/info?screen_name="_s + QueryValue(screenName));
+}
+
+QString WeiboScreenNamePageUrl(const QString &screenName)
+{
+    return HttpsUrl(kWeiboHost, u"/n/"_s + QueryValue(screenName));
+}
+
+QString WeiboStatusUrl(const QString &mid)
+{
+    return HttpsUrl(kWeiboHost, u"/ajax/statuses/show?id="_s + QueryValue(mid) + u"&isGetLongText=true"_s);
+}
+
+QString WeiboVisitorPageUrl()
+{
+    return u"https://passport.weibo.com/visitor/visitor?entry=miniblog&a=enter&url=https%3A%2F%2Fweibo.com%2F"
+           u"&domain=weibo.com"_s;
+}
+
+QString WeiboVisitorGenUrl()
+{
+    return u"https://passport.weibo.com/visitor/genvisitor2"_s;
+}
+
+QString WeiboVisitorCrossDomainUrl(const QString &sub, const QString &subp, const QString &random)
+{
+    return u"https://passport.weibo.com/visitor/visitor?a=crossdomain&s="_s + QueryValue(sub) + u"&sp="_s
+        + QueryValue(subp) + u"&from=weibo&_rand="_s + QueryValue(random);
+}
+
 QString WeiboImageWallPrefix(const QString &uid)
 {
     return HttpsUrl(kWeiboHost, kImageWallPath + u"uid="_s + QueryValue(uid) + u"&has_album=true&sinceid="_s);
@@ -115,6 +147,16 @@ bool IsWeiboHost(const QString &url)
 {
     const QString host = HostOf(url);
     return host == kWeiboHost || host.endsWith(u'.' + kWeiboHost.toString());
+}
+
+bool IsWeiboPageHost(const QString &host)
+{
+    const QString lower = host.toLower();
+    for (const QString &domain : {kWeiboHost.toString(), u"weibo.cn"_s}) {
+        if (lower == domain || lower.endsWith(u'.' + domain))
+            return true;
+    }
+    return false;
 }
 
 bool IsLoginPage(const QString &url)

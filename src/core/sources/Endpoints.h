@@ -44,6 +44,20 @@ QString WeiboAlbumsReferer(const QString &uid);
 // owner's profile by numeric id, or by the name of a personal address when
 // `uid` is empty.
 QString WeiboProfileInfoUrl(const QString &uid, const QString &custom);
+// The user's page by screen name, and the profile by it.
+QString WeiboScreenNamePageUrl(const QString &screenName);
+QString WeiboProfileByScreenNameUrl(const QString &screenName);
+// One post with its pictures, Live Photo clips and video.
+QString WeiboStatusUrl(const QString &mid);
+// The visitor exchange of a guest: the passport hands out a visitor id
+// (POST with kWeiboVisitorForm), which the crossdomain step turns into the
+// SUB and SUBP cookies of weibo.com.
+QString WeiboVisitorGenUrl();
+inline constexpr QStringView kWeiboVisitorForm =
+    u"cb=visitor_gray_callback&ver=20250916&tid=&from=weibo&webdriver=false&return_url=https://weibo.com/";
+QString WeiboVisitorCrossDomainUrl(const QString &sub, const QString &subp, const QString &random);
+// The passport page a guest is sent to, the Referer of the two steps.
+QString WeiboVisitorPageUrl();
 // The image wall without its cursor: it ends in "sinceid=".
 QString WeiboImageWallPrefix(const QString &uid);
 // One album of the image wall without its cursor: it ends in "since_id=".
@@ -60,6 +74,9 @@ QString WeiboPictureUrl(QStringView pid);
 
 // An address on weibo.com or one of its sub-domains.
 bool IsWeiboHost(const QString &url);
+// A host a user's Weibo page is pasted from: weibo.com, weibo.cn and their
+// sub-domains (www., m.).
+bool IsWeiboPageHost(const QString &host);
 // An address of a login page, where the services send a visitor without a
 // valid login.
 bool IsLoginPage(const QString &url);

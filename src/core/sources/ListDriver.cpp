@@ -69,7 +69,7 @@ void GetListFunc(TamblinCore &core)
                 // The extractor appends "_<page>.html" itself.
                 const qsizetype underscore = address.lastIndexOf(u'_');
                 ListSinaBlogArticles(core, underscore < 0 ? QString() : address.first(underscore));
-            } else if (HasFragment(address, kFragmentWeibo)) {
+            } else if (IsWeiboAddress(address)) {
                 core.m_subMode = kSubModeWeibo;
                 ListWeiboAlbums(core, address);
             } else {

@@ -30,6 +30,14 @@ inline constexpr char16_t kRateLimitGaveUp[] = u"%1 请求过于频繁（HTTP %2
 inline constexpr char16_t kSecureConnectFailed[] = u"无法建立安全连接：%1";
 inline constexpr char16_t kWeiboError[] = u"微博返回错误：%1（%2）";
 inline constexpr char16_t kWholeImageWall[] = u"全部图片";
+inline constexpr char16_t kWeiboNoUser[] = u"无法从地址中识别微博用户";
+inline constexpr char16_t kWeiboVisitorAsking[] = u"正在取得微博访客身份...";
+inline constexpr char16_t kWeiboVisitorFailed[] = u"微博访客验证未通过：%1";
+inline constexpr char16_t kWeiboEmptyPages[] = u"连续%1页没有图片，不再读取后面的页";
+inline constexpr char16_t kWeiboCursorRepeats[] = u"微博图片墙的翻页位置重复（%1），不再读取后面的页";
+inline constexpr char16_t kWeiboPostFollowersOnly[] = u"微博 %1 仅对粉丝可见，跳过其实况视频和视频";
+inline constexpr char16_t kWeiboPostUnreadable[] = u"微博 %1 无法读取（%2），跳过其实况视频和视频";
+inline constexpr char16_t kWeiboBadClip[] = u"跳过不是网址的视频地址：%1";
 
 } // namespace texts
 

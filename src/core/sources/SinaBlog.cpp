@@ -66,39 +66,31 @@ void ListSinaBlogArticles(TamblinCore &core, const QString &address)
     }
 }
 
-void ListSinaBlogPictures(TamblinCore &core, int albumIndex)
-{
-    const ST_PERLISTRECORD *album = core.m_albums.At(albumIndex);
-    if (!album)
-        return;
-    const QString articleName = album->name;
-    g_jobs.referer = PictureReferer(kSubModeSinaBlog);
+namespace {
 
-    UrlSource source;
+// The request of an article page: only the article body remains of it.
+UrlRequest ArticleRequest(const QString &url)
+{
     UrlRequest request = PageRequest();
-    request.url = album->albumUrl;
-    // Only the article body remains of the page.
+    request.url = url;
     request.beginMarker = QByteArrayLiteral("class=\"articalContent");
     request.endMarker = QByteArrayLiteral("class=\"shareUp\">");
-    if (!FetchPage(core, source, request)) {
-        ListingBrokeOff(core, source);
-        return;
-    }
-    // No UTF-8 flag: blog pages are GBK.
-    const QString body = TakeText(source, kTextInflate);
-    if (body.isEmpty())
-        return;
+    return request;
+}
 
+// The full-size addresses of the pictures of an article body, in order:
+// the first only, or with `all` every one (a picture linked twice, by its
+// attribute and its link, once).
+QStringList ArticlePictures(const QString &body, bool all)
+{
     const QStringView urlMarker = u"&url=";
     const QStringView realSrcMarker = u"real_src =\"";
     const QStringView marker =
         CountOccurrences(body, urlMarker) == CountOccurrences(body, realSrcMarker) ? urlMarker : realSrcMarker;
     QStringList pieces;
     if (SplitString(pieces, body, marker) < 1 || pieces.size() < 2)
-        return;
-    // The first picture, or with the option every picture of the body in
-    // order, each named after the article (the naming rules number them).
-    const qsizetype last = core.m_blogAllPictures ? pieces.size() - 1 : 1;
+        return {};
+    const qsizetype last = all ? pieces.size() - 1 : 1;
     QStringList taken;
     for (qsizetype i = 1; i <= last; ++i) {
         QString address = pieces[i];
@@ -109,14 +101,51 @@ void ListSinaBlogPictures(TamblinCore &core, int albumIndex)
         // A protocol-relative link is fetched as the page is served today.
         if (address.startsWith(u"//"))
             address.prepend(u"https:"_s);
-        // A picture linked twice (its attribute and its link) is one job.
-        if (address.trimmed().isEmpty() || taken.contains(address))
-            continue;
-        taken.append(address);
+        if (!address.trimmed().isEmpty() && !taken.contains(address))
+            taken.append(address);
+    }
+    return taken;
+}
+
+} // namespace
+
+void ListSinaBlogPictures(TamblinCore &core, int albumIndex)
+{
+    const ST_PERLISTRECORD *album = core.m_albums.At(albumIndex);
+    if (!album)
+        return;
+    const QString articleName = album->name;
+    g_jobs.referer = PictureReferer(kSubModeSinaBlog);
+
+    UrlSource source;
+    UrlRequest request = ArticleRequest(album->albumUrl);
+    if (!FetchPage(core, source, request)) {
+        ListingBrokeOff(core, source);
+        return;
+    }
+    // No UTF-8 flag: blog pages are GBK. The first picture, or with the
+    // option every picture of the body, each named after the article (the
+    // naming rules number them).
+    for (const QString &address : ArticlePictures(TakeText(source, kTextInflate), core.m_blogAllPictures)) {
         AddPictureJob(core, address, articleName, QString(), albumIndex);
         if (ListingEnds(core))
             return;
     }
+}
+
+QString SinaBlogArticleCover(const QString &articleUrl, std::uint32_t stepTimeoutMs, std::uint32_t totalTimeoutMs,
+                             const std::atomic<bool> *cancel)
+{
+    UrlRequest request = ArticleRequest(articleUrl);
+    request.readTimeoutMs = stepTimeoutMs;
+    request.connectTimeoutMs = stepTimeoutMs;
+    request.readPauseMs = 0;
+    request.totalTimeoutMs = totalTimeoutMs;
+    request.cancel = cancel;
+    UrlSource source;
+    if (!source.FetchOnce(request, 0))
+        return QString();
+    return ArticlePictures(TakeText(source, kTextInflate), false).value(0);
 }
 
 } // namespace tamblin

@@ -16,7 +16,7 @@ constexpr QStringView kQq[] = {u"qq.com"};
 constexpr QStringView kBaidu[] = {u"baidu.com"};
 constexpr QStringView kNetEase[] = {u"163.com"};
 constexpr QStringView kRenren[] = {u"renren.com"};
-constexpr QStringView kSina[] = {kFragmentSina, kFragmentWeibo};
+constexpr QStringView kSina[] = {kFragmentSina, kFragmentWeibo, kFragmentWeiboCn};
 constexpr QStringView k56[] = {u"56.com"};
 constexpr QStringView kPoco[] = {u"poco.cn"};
 constexpr QStringView kYupoo[] = {u"yupoo.com"};
@@ -48,6 +48,11 @@ std::span<const QStringView> SiteFragments(int site)
 bool HasFragment(QStringView address, QStringView fragment)
 {
     return !fragment.isEmpty() && address.indexOf(fragment) >= 1;
+}
+
+bool IsWeiboAddress(QStringView address)
+{
+    return HasFragment(address, kFragmentWeibo) || HasFragment(address, kFragmentWeiboCn);
 }
 
 SiteRecognition RecognizeSite(QStringView address, int currentSite)

@@ -25,6 +25,7 @@ inline constexpr int kSubSourceTencentWeibo = 2;
 // Domain fragments of the site table.
 inline constexpr QStringView kFragmentSina = u"sina.com";
 inline constexpr QStringView kFragmentWeibo = u"weibo.com";
+inline constexpr QStringView kFragmentWeiboCn = u"weibo.cn"; // m.weibo.cn, weibo.cn
 inline constexpr QStringView kFragmentTencentWeibo = u"t.qq.com";
 inline constexpr QStringView kFragmentQqGroup = u"qun.qq.com";
 
@@ -34,6 +35,10 @@ std::span<const QStringView> SiteFragments(int site);
 // True when `fragment` occurs in `address` after its first character, which
 // is how every address test of the sources is made.
 bool HasFragment(QStringView address, QStringView fragment);
+
+// A Weibo address (weibo.com, or the mobile hosts under weibo.cn): the list
+// run takes it to the Weibo room.
+bool IsWeiboAddress(QStringView address);
 
 // What typing an address does to the source selector.
 struct SiteRecognition {

@@ -1,5 +1,7 @@
-// Weibo photo albums (weibo.com, photo.weibo.com), read with the cookies of
-// the user's login: the album list and the photo pages of one album.
+// Weibo photo albums (weibo.com, photo.weibo.com): the album service, read
+// with the cookies of the user's login, and the web client's image wall,
+// which a guest reads with the passport's visitor cookies; the album list
+// and the pictures of one album, Live Photo clips and videos included.
 #pragma once
 
 #include <QString>
@@ -8,8 +10,9 @@ namespace tamblin {
 
 class TamblinCore;
 
-// The albums of a Weibo user; sets m_ownerUid and m_userFolder (the
-// nickname).
+// The albums of the Weibo user an address names (any form a browser shows,
+// on weibo.com, m.weibo.cn or weibo.cn); sets m_ownerUid and m_userFolder
+// (the nickname).
 void ListWeiboAlbums(TamblinCore &core, const QString &address);
 // The photo pages of a Weibo album, 32 photos a page.
 void ListWeiboPictures(TamblinCore &core, int albumIndex);

@@ -15,7 +15,9 @@
 #include "grid/MyGridCtrl.h"
 #include "login/BrowserSetup.h"
 #include "login/DlgWebOpen.h"
+#include "login/LoginRenewal.h"
 #include "preview/AlbumPreview.h"
+#include "sources/Endpoints.h"
 #include "sources/ListDriver.h"
 #include "sources/ListTexts.h"
 #include "sources/SiteTable.h"
@@ -370,11 +372,34 @@ bool CTamblinDlg::OpenLogin(const QString &startUrl)
     // Like a message box, the browser does not hold up the GUI thread: the
     // worker waits for it to close, or for the window to.
     Call([this, startUrl, shown](const std::shared_ptr<PendingCall> &call) {
-        CDlgWebOpen *login = CDlgWebOpen::OpenModal(startUrl);
-        *shown = login->BrowserAvailable();
-        connect(login, &QDialog::finished, this, [call] { call->Done(); });
-        m_workerDialogs.removeIf([](const QPointer<QDialog> &open) { return open.isNull(); });
-        m_workerDialogs.append(login);
+        const auto openWindow = [this, startUrl, shown, call] {
+            if (m_closing)
+                return;
+            CDlgWebOpen *login = CDlgWebOpen::OpenModal(startUrl);
+            *shown = login->BrowserAvailable();
+            connect(login, &QDialog::finished, this, [call] { call->Done(); });
+            m_workerDialogs.removeIf([](const QPointer<QDialog> &open) { return open.isNull(); });
+            m_workerDialogs.append(login);
+        };
+        // A Weibo login that has only run out is renewed as a browser renews
+        // it, without a window; the window only when that fails.
+        if (!endpoints::IsWeiboHost(startUrl) || !WeiboLoginRenewal::CanRenew()) {
+            openWindow();
+            return;
+        }
+        const QString status = m_statusMain->text();
+        m_statusMain->setText(u"正在刷新微博登录..."_s);
+        auto *renewal = new WeiboLoginRenewal(this);
+        connect(renewal, &WeiboLoginRenewal::finished, this, [this, renewal, status, shown, call, openWindow](bool renewed) {
+            renewal->deleteLater();
+            if (m_statusMain->text() == u"正在刷新微博登录..."_s)
+                m_statusMain->setText(status);
+            if (!renewed)
+                return openWindow();
+            *shown = true;
+            call->Done();
+        });
+        renewal->Start();
     });
     return *shown;
 }

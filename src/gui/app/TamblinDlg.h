@@ -139,7 +139,8 @@ public:
     void ClearHistoryItems(int which) override;
     void OpenFolder(const QString &path) override;
     // The login browser, modal, until the user closes it or the window
-    // closes.
+    // closes. A Weibo login the browser profile can renew is first renewed
+    // in a hidden page; the window shows only when that fails.
     bool OpenLogin(const QString &startUrl) override;
 
 Q_SIGNALS:

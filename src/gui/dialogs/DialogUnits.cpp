@@ -153,8 +153,30 @@ void CentreOnParent(QWidget *window)
         area = parent->frameGeometry();
     else if (const QScreen *screen = QGuiApplication::primaryScreen())
         area = screen->availableGeometry();
-    if (area.isValid())
-        window->move(area.center() - window->rect().center());
+    if (!area.isValid())
+        return;
+    // The frame, title bar included, once the window system has given one.
+    const QSize size = window->frameGeometry().size().expandedTo(window->size());
+    QRect placed(QPoint(), size);
+    placed.moveTopLeft(area.center() - placed.center());
+    const QScreen *screen = QGuiApplication::screenAt(area.center());
+    if (!screen)
+        screen = window->screen();
+    // A window taller or wider than its parent would hang off the screen:
+    // it is pushed back in, and where it cannot fit, its title bar and its
+    // top-left corner stay on screen, so that it can still be moved.
+    if (screen) {
+        const QRect free = screen->availableGeometry();
+        if (placed.right() > free.right())
+            placed.moveRight(free.right());
+        if (placed.bottom() > free.bottom())
+            placed.moveBottom(free.bottom());
+        if (placed.left() < free.left())
+            placed.moveLeft(free.left());
+        if (placed.top() < free.top())
+            placed.moveTop(free.top());
+    }
+    window->move(placed.topLeft());
 }
 
 } // namespace tamblin

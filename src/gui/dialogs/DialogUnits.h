@@ -74,7 +74,9 @@ QString ControlName(int id);
 void ShowOkMessage(QWidget *parent, const QString &text);
 
 // Moves `window` to the middle of its visible parent, or of the primary
-// screen's free area when it has none.
+// screen's free area when it has none, then as far as needed into that
+// screen's free area; a window larger than it keeps its top-left corner (and
+// its title bar) on screen.
 void CentreOnParent(QWidget *window);
 
 } // namespace tamblin

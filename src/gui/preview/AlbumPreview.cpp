@@ -5,6 +5,7 @@
 #include "app/TamblinCore.h"
 #include "grid/MyGridCtrl.h"
 #include "preview/CoverThumbnail.h"
+#include "sources/SinaBlog.h"
 #include "sources/SourceSupport.h"
 
 #include <QDir>
@@ -33,7 +34,22 @@ constexpr std::size_t kLookaheadPerThread = 4;
 struct CoverJob {
     QString url;
     QString path;
+    bool article = false; // `url` is a blog article, whose first picture is the cover
 };
+
+// A blog article list names no covers: an article's is the picture its
+// download gives, found on its page.
+bool CoverFromArticle(const TamblinCore &core, const ST_PERLISTRECORD &record)
+{
+    return core.m_subMode == kSubModeSinaBlog && record.coverUrl.isEmpty() && !record.albumUrl.isEmpty();
+}
+
+QImage FetchCover(const CoverJob &job, QSize size, const QString &referer, const std::atomic<bool> *cancel)
+{
+    const QString url =
+        job.article ? SinaBlogArticleCover(job.url, kCoverStepTimeoutMs, kCoverTimeoutMs, cancel) : job.url;
+    return FetchThumbnail(url, job.path, size, referer, cancel);
+}
 
 // Fetches covers on up to `threads` threads, in album order and never more
 // than a few ahead of the cell being filled, so memory stays bounded however
@@ -71,7 +87,7 @@ public:
     bool Take(std::size_t k, QImage &thumbnail, const std::function<bool()> &stop)
     {
         if (m_threads.empty()) {
-            thumbnail = FetchThumbnail(m_jobs[k].url, m_jobs[k].path, m_size, m_referer, &m_cancel);
+            thumbnail = FetchCover(m_jobs[k], m_size, m_referer, &m_cancel);
             return !stop();
         }
         std::unique_lock lock(m_mutex);
@@ -101,7 +117,7 @@ private:
                     return;
                 k = m_next++;
             }
-            QImage thumbnail = FetchThumbnail(m_jobs[k].url, m_jobs[k].path, m_size, m_referer, &m_cancel);
+            QImage thumbnail = FetchCover(m_jobs[k], m_size, m_referer, &m_cancel);
             {
                 std::lock_guard lock(m_mutex);
                 m_results[k] = std::move(thumbnail);
@@ -175,9 +191,10 @@ AlbumPreview::Plan AlbumPreview::MakePlan() const
     for (int i = 0; i < count; ++i) {
         ST_PERLISTRECORD *record = m_core.m_albums.At(i);
         plan.records.push_back(record);
-        if (plan.preview && record->thumbIndex == -1 && !record->coverUrl.isEmpty()) {
+        const bool article = CoverFromArticle(m_core, *record);
+        if (plan.preview && record->thumbIndex == -1 && (article || !record->coverUrl.isEmpty())) {
             plan.needsCover[i] = 1;
-            plan.jobs.push_back({record->coverUrl, CoverFilePath(plan.appDir, i)});
+            plan.jobs.push_back({article ? record->albumUrl : record->coverUrl, CoverFilePath(plan.appDir, i), article});
         }
     }
     return plan;
@@ -255,11 +272,12 @@ void AlbumPreview::AddAlbumToGrid(int index)
         return;
     QImage cover;
     // Only this call writes a new album's thumbIndex, on the GUI thread.
-    if (record->thumbIndex == -1 && !record->coverUrl.isEmpty()) {
+    const bool article = CoverFromArticle(m_core, *record);
+    if (record->thumbIndex == -1 && (article || !record->coverUrl.isEmpty())) {
         QDir().mkpath(m_core.m_appDir + u"tmp"_s);
-        cover = FetchThumbnail(record->coverUrl, CoverFilePath(m_core.m_appDir, index),
-                               QSize(m_core.m_thumbWidth, m_core.m_thumbHeight), PictureReferer(m_core.m_subMode),
-                               &m_closed);
+        const CoverJob job{article ? record->albumUrl : record->coverUrl, CoverFilePath(m_core.m_appDir, index), article};
+        cover = FetchCover(job, QSize(m_core.m_thumbWidth, m_core.m_thumbHeight), PictureReferer(m_core.m_subMode),
+                           &m_closed);
     }
     Post([this, index, record, cover] { FillCell(index, record, cover); });
 }
