@@ -120,7 +120,8 @@ download() {
 # Every album of every demo user, into one save folder; the album rows,
 # status lines and each run's summary go to standard error.
 download http://photo.blog.sina.com.cn/u/1234567890 --save "$work/pictures"
-download http://blog.sina.com.cn/s/articlelist_1234567890_0_1.html
+# Every picture of each blog article, not only its first.
+download http://blog.sina.com.cn/s/articlelist_1234567890_0_1.html --all-article-pictures
 download --cookies "$work/cookies.txt" http://weibo.com/u/2000000001 --threads 8
 download --cookies "$work/cookies.txt" https://weibo.com/u/2000000002 --threads 3
 # The guest's whole wall: each Live Photo gives its still and its .mov clip,
@@ -129,3 +130,6 @@ guest download https://weibo.com/livecat --threads 3
 echo
 echo "Files written below the save folder, per album folder:"
 (cd "$work/pictures" && find . -type f ! -name pic.orv -printf '%h\n' | sort | uniq -c)
+echo
+echo "The guest's Live Photo clips and videos:"
+(cd "$work/pictures" && find . -type f \( -name '*.mov' -o -name '*.mp4' \) -printf '%10s  %p\n' | sort -k2)

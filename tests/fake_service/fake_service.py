@@ -381,7 +381,8 @@ def weibo_album_list(user):
             % (len(items), ",".join(items)))
 
 
-WEIBO_PHOTO_ORDER = ["photo_id", "caption", "original_pic", "pic_type", "pic_name", "pic_host"]
+WEIBO_PHOTO_ORDER = ["photo_id", "caption", "original_pic", "pic_type", "pic_name", "pic_host", "created_at",
+                     "timestamp"]
 
 
 def escaped_tags(literal):
@@ -407,6 +408,11 @@ def weibo_photo_list(user, album, page, count):
             "pic_name": json_text(photo.get("pic_name", "")),
             "pic_host": json_text(photo.get("pic_host", "")),
         }
+        # When the photo was posted, where its data says.
+        if "created_at" in photo:
+            fields["created_at"] = json_text(photo["created_at"])
+        if "timestamp" in photo:
+            fields["timestamp"] = str(int(photo["timestamp"]))
         items.append(json_object(fields, album.get("photo_key_order", WEIBO_PHOTO_ORDER)))
     return '{"result":true,"data":{"total":%d,"photo_list":[%s]},"code":0}' % (len(photos), ",".join(items))
 

@@ -8,6 +8,7 @@
 #include "text/TextUtils.h"
 
 #include <QDateTime>
+#include <QFileInfo>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -213,6 +214,13 @@ QByteArray WeiboData(int count)
             photo[u"pic_name"_s] = u"n%1.jpg"_s.arg(i);
             url = u"http://ww3.sinaimg.cn/large/n%1.jpg"_s.arg(i);
         }
+        // When some were posted, in the forms the answers write it.
+        if (i == 0)
+            photo[u"created_at"_s] = u"2013-08-29 16:44:05"_s;
+        else if (i == 2)
+            photo[u"timestamp"_s] = 1600000000123.0;
+        else if (i == 4)
+            photo[u"created_at"_s] = u"Tue Feb 23 12:28:47 +0800 2021"_s;
         if (i == 0)
             photo[u"caption"_s] = u"<b>东方</b>明珠"_s;
         else if (i % 10 != 1)
@@ -247,6 +255,14 @@ TEST(DownloadRun, WeiboAlbumsArePagedByThirtyTwoWithOneRetryOfAnEmptyPage)
     EXPECT_TRUE(tree.contains(folder + u"微博配图(6).jpg"_s));
     EXPECT_FALSE(tree.contains(folder + u"微博配图(7).jpg"_s));
     EXPECT_EQ(FileSize(run.save + folder + u"照片69.jpg"_s), 469);
+    // A photo whose answer says when it was posted keeps that time.
+    const auto modified = [&](const QString &name) {
+        return QFileInfo(run.save + folder + name).lastModified().toSecsSinceEpoch();
+    };
+    EXPECT_EQ(modified(u"东方明珠.jpg"_s), 1377765845);
+    EXPECT_EQ(modified(u"照片2.jpg"_s), 1600000000);
+    EXPECT_EQ(modified(u"照片4.jpg"_s), 1614054527);
+    EXPECT_GT(modified(u"照片69.jpg"_s), QDateTime::currentSecsSinceEpoch() - 3600);
 
     // Pages 1, 2 (empty), 2 again, 3, and 4, whose answer without photos at
     // the last page ends the album.

@@ -484,6 +484,22 @@ std::int64_t PostTime(const QString &createdAt)
     return QDateTime(date, time, QTimeZone(offset)).toSecsSinceEpoch();
 }
 
+// When a photo of the album service was posted, from its "created_at" (the
+// posts' form, or "2013-08-29 16:44:05" in Beijing time) or its
+// "timestamp" (seconds, or milliseconds); 0 when it says neither.
+std::int64_t PhotoTime(QStringView piece)
+{
+    const QString createdAt = JsonUnescape(GetBetween(piece, u"\"created_at\":\"", u"\"", 0));
+    if (const std::int64_t posted = PostTime(createdAt))
+        return posted;
+    const QDateTime local = QDateTime::fromString(createdAt, u"yyyy-MM-dd HH:mm:ss"_s);
+    if (local.isValid())
+        return QDateTime(local.date(), local.time(), QTimeZone(8 * 3600)).toSecsSinceEpoch();
+    const QString stamp = GetBetween(piece, u"\"timestamp\":", u",", 0).remove(u'}').trimmed();
+    const qint64 number = AllDigits(stamp) ? stamp.toLongLong() : 0;
+    return number > 100000000000 ? number / 1000 : number;
+}
+
 // The best video of a page_info (or a mix item's data): the playback entry
 // of the highest quality, else the HD stream, else the stream.
 QString VideoOf(const QJsonObject &pageInfo)
@@ -927,7 +943,9 @@ void ListWeiboPictures(TamblinCore &core, int albumIndex)
                     address = host + u"/large/"_s + name;
             }
             address.replace(u"\\/"_s, u"/"_s);
-            AddPictureJob(core, address, title, QString(), albumIndex);
+            PictureExtras extras;
+            extras.postTime = PhotoTime(pieces[i]);
+            AddPictureJob(core, address, title, QString(), albumIndex, extras);
             if (ListingEnds(core))
                 return;
         }
