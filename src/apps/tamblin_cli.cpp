@@ -586,24 +586,13 @@ UserCounts CountsOf(const DownloadSummary &summary)
             summary.pictures.failed};
 }
 
-// The summary event of one user's run.
-void WriteSummaryEvent(const QString &user, const UserCounts &n, int status)
+// The summary event of one user's run (`who` the user's address), or the
+// run's last event, the total (`who` the number of users): the counts and
+// the exit status.
+void WriteCountsEvent(const char *event, const char *whoKey, const auto &who, const UserCounts &n, int status)
 {
-    JsonLine("summary")
-        .Add("user", user)
-        .Add("status", status)
-        .Add("albums", n.albums)
-        .Add("saved", n.saved)
-        .Add("skipped", n.skipped)
-        .Add("failed", n.failed)
-        .Write();
-}
-
-// The last event of a run: the sums over its users and the exit status.
-void WriteTotalEvent(qsizetype users, const UserCounts &n, int status)
-{
-    JsonLine("total")
-        .Add("users", users)
+    JsonLine(event)
+        .Add(whoKey, who)
         .Add("status", status)
         .Add("albums", n.albums)
         .Add("saved", n.saved)
@@ -783,14 +772,14 @@ int RunDownloadCommand(const DownloadArgs &options)
         if (status == kExitNone)
             notStarted.append(url);
         if (options.json)
-            WriteSummaryEvent(url, counts, status);
+            WriteCountsEvent("summary", "user", url, counts, status);
     }
     if (g_interrupted)
         worst = kExitInterrupted;
     if (users > 1)
         ReportTotal(int(users), total, notStarted);
     if (options.json)
-        WriteTotalEvent(users, total, worst);
+        WriteCountsEvent("total", "users", std::int64_t(users), total, worst);
     return worst;
 }
 
