@@ -231,7 +231,10 @@ void ConsoleWindow::OpenFolder(const QString &) {}
 bool ConsoleWindow::ExplainNoAlbums(int subMode, const QString &fetchFailure)
 {
     QString text;
-    if (!fetchFailure.isEmpty())
+    if (fetchFailure == QStringView(texts::kWeiboNoUser))
+        text = fetchFailure + u": the address names no Weibo user; give the address of a user's page, such as "
+                              u"https://weibo.com/u/<uid> or https://weibo.com/<name>."_s;
+    else if (!fetchFailure.isEmpty())
         text = u"No album found: a page could not be fetched (%1)."_s.arg(fetchFailure);
     else if (subMode == kSubModeWeibo)
         text = u"No Weibo album found. Weibo shows albums only to a logged-in visitor: log in with a browser, "

@@ -137,6 +137,7 @@ TEST(Cli, NothingFoundSaysWhyInTermsOfTheCommandLine)
         {u"http://weibo.com/u/2000000001"_s, 1, u"--cookies FILE"_s},
         {u"http://photo.blog.sina.com.cn/u/999"_s, 1, u"could not reach photo.blog.sina.com.cn"_s},
         {u"http://photo.blog.sina.com.cn/u/404"_s, 1, u"No album found at this address."_s},
+        {u"https://weibo.com/"_s, 1, u"无法从地址中识别微博用户: the address names no Weibo user"_s},
         // The scheme is checked in any case.
         {u"HTTP://photo.blog.sina.com.cn/u/1234567890"_s, 0, u"获取相册列表完成，共3个"_s},
     };

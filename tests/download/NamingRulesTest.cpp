@@ -148,6 +148,11 @@ TEST_F(NamingRulesTest, ClipsKeepTheirOwnExtensionBesideTheirStillAndEscapeTheSi
     AddPictureJob(core, u"http://v/again.mov"_s, u"abc.mov"_s, QString(), 0, mov);
 
     EXPECT_EQ(g_jobs.fileNames, (QStringList{u"abc.jpg"_s, u"abc.mov"_s, u"4999.mp4"_s, u"abc.mov(1).mov"_s}));
+    // Named from the address, a clip leaves its signature out.
+    Rules().fileNameMode = 2;
+    AddPictureJob(core, u"https://livephoto.us.sinaimg.cn/xyz.mov?Expires=1&ssig=a%2Fb&KID=unistore,video"_s,
+                  u"xyz.mov"_s, QString(), 0, mov);
+    EXPECT_EQ(g_jobs.fileNames.last(), u"xyz.mov"_s);
     g_minKb = 50;
     g_maxKb = 60;
     const PictureJob still = MakePictureJob(g_jobs, 0);

@@ -283,8 +283,11 @@ void AddPictureJob(TamblinCore &core, const QString &address, const QString &des
     if (inner) {
         name = *inner;
     } else {
+        // A clip's address carries its signature as a query, which is no
+        // part of its name.
+        const QString named = extras.clipExtension.isEmpty() ? address : address.section(u'?', 0, 0);
         name = rules.filePrefix.Get()
-            + NameFromMode(rules, address, description, album->name, values.sequence)
+            + NameFromMode(rules, named, description, album->name, values.sequence)
             + rules.fileSuffix.Get();
         ReplaceFileEscapes(name, values);
         ReplaceEach(name, rules.replaceFrom.Get(), rules.replaceTo.Get());

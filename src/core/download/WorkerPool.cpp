@@ -359,10 +359,7 @@ PictureResult DownloadWorker(const PictureJob &job, const PictureFetcher &fetch)
                 return stopped;
             continue;
         }
-        PictureResult result = Judge(job, request.url, got);
-        // A saved picture's file is whole under its name from here on: what
-        // follows a save (its file times, say) goes here.
-        return result;
+        return Judge(job, request.url, got);
     }
 }
 
