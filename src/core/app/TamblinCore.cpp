@@ -41,33 +41,32 @@ std::uint8_t TextOption(const QString &value)
 }
 
 // This run's entries that the file lacks (its own additions) first, then
-// the file's, newest first as each list is kept.
+// the file's, newest first as each list is kept. Nothing changes when the
+// file holds no entry this run lacks.
 void MergeHistory(std::array<FixedText<kHistoryUnits>, kHistoryEntries> &ours,
                   const std::array<FixedText<kHistoryUnits>, kHistoryEntries> &onDisk)
 {
-    QStringList merged;
+    auto texts = [](const auto &entries) {
+        QStringList list;
+        for (const auto &entry : entries) {
+            if (!entry.Get().isEmpty())
+                list.append(entry.Get());
+        }
+        return list;
+    };
     auto contains = [](const QStringList &list, const QString &text) {
         return list.contains(text, Qt::CaseInsensitive);
     };
-    QStringList disk;
-    bool news = false; // the file holds entries this run lacks
-    for (const auto &entry : onDisk) {
-        const QString text = entry.Get();
-        if (text.isEmpty())
-            continue;
-        disk.append(text);
-        news = news || std::none_of(ours.begin(), ours.end(), [&text](const auto &own) {
-            return own.Get().compare(text, Qt::CaseInsensitive) == 0;
-        });
-    }
-    if (!news)
+    const QStringList own = texts(ours);
+    const QStringList disk = texts(onDisk);
+    if (std::all_of(disk.begin(), disk.end(), [&](const QString &text) { return contains(own, text); }))
         return;
-    for (const auto &entry : ours) {
-        const QString text = entry.Get();
-        if (!text.isEmpty() && !contains(disk, text) && !contains(merged, text))
+    QStringList merged;
+    for (const QString &text : own) {
+        if (!contains(disk, text) && !contains(merged, text))
             merged.append(text);
     }
-    for (const QString &text : std::as_const(disk)) {
+    for (const QString &text : disk) {
         if (!contains(merged, text))
             merged.append(text);
     }

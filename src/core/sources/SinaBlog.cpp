@@ -98,9 +98,7 @@ QStringList ArticlePictures(const QString &body, bool all)
         address.replace(u"/middle/"_s, u"/orignal/"_s);
         address.replace(u"/bmiddle/"_s, u"/orignal/"_s);
         address.replace(u"/mw690/"_s, u"/orignal/"_s);
-        // A protocol-relative link is fetched as the page is served today.
-        if (address.startsWith(u"//"))
-            address.prepend(u"https:"_s);
+        address = WithScheme(address);
         if (!address.trimmed().isEmpty() && !taken.contains(address))
             taken.append(address);
     }

@@ -238,6 +238,13 @@ QString Unslash(QString text)
     return text.replace(u"\\/"_s, u"/"_s);
 }
 
+QString WithScheme(QString address)
+{
+    if (address.startsWith(u"//"))
+        address.prepend(u"https:"_s);
+    return address;
+}
+
 bool ListStopAsked(const TamblinCore &core)
 {
     return core.m_listState.load() == 2;

@@ -75,6 +75,10 @@ QString TakeText(UrlSource &source, int options);
 // Addresses in the JSON answers write their slashes as "\/".
 QString Unslash(QString text);
 
+// A protocol-relative link ("//host/...") as today's pages are served, over
+// https; any other address as it stands.
+QString WithScheme(QString address);
+
 // The list run was asked to stop (m_listState 2).
 bool ListStopAsked(const TamblinCore &core);
 // The download run was asked to stop (m_downState 3).

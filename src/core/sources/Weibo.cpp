@@ -62,6 +62,12 @@ QString CookieValue(const QString &cookies, QStringView name)
     return {};
 }
 
+// The value of cookie `name` the store sends to weibo.com over https.
+QString WeiboCookie(QStringView name)
+{
+    return CookieValue(GetUrlCookies(endpoints::WeiboSiteRootUrl()), name);
+}
+
 // The headers the web client sends to weibo.com/ajax: from the user's page
 // `referer`, as XMLHttpRequest, with the XSRF-TOKEN cookie echoed when there
 // is one (read at each request: a refresh may have renewed it). The cookies
@@ -70,7 +76,7 @@ QString AjaxHeaders(const QString &referer)
 {
     QString headers = u"\r\nReferer: "_s + referer
         + u"\r\nX-Requested-With: XMLHttpRequest\r\nAccept: application/json, text/plain, */*"_s;
-    const QString token = CookieValue(GetUrlCookies(endpoints::WeiboSiteRootUrl()), u"XSRF-TOKEN");
+    const QString token = WeiboCookie(u"XSRF-TOKEN");
     if (!token.isEmpty())
         headers += u"\r\nX-XSRF-TOKEN: "_s + token;
     return headers;
@@ -147,7 +153,7 @@ bool IsVisitorSub(const QString &sub)
 
 bool HasLoginSub()
 {
-    const QString sub = CookieValue(GetUrlCookies(endpoints::WeiboSiteRootUrl()), u"SUB");
+    const QString sub = WeiboCookie(u"SUB");
     return !sub.isEmpty() && !IsVisitorSub(sub);
 }
 
@@ -206,7 +212,7 @@ bool GetVisitorCookies(const TamblinCore &core)
     if (!FetchPage(core, source, cross))
         return fail(source.errorText);
     source.body = QByteArray();
-    if (CookieValue(GetUrlCookies(endpoints::WeiboSiteRootUrl()), u"SUB").isEmpty())
+    if (WeiboCookie(u"SUB").isEmpty())
         return fail(u"no SUB cookie (HTTP %1)"_s.arg(source.status));
     return true;
 }
@@ -357,10 +363,8 @@ WeiboOwner OwnerOfAddress(const QString &address)
 
 QString CoverOf(const QString &pic)
 {
-    if (pic.startsWith(u"//"_s))
-        return u"https:"_s + pic;
-    if (pic.contains(u"://"_s))
-        return pic;
+    if (pic.startsWith(u"//"_s) || pic.contains(u"://"_s))
+        return WithScheme(pic);
     return IsPictureId(pic) ? endpoints::WeiboPictureUrl(pic) : QString();
 }
 
@@ -680,8 +684,7 @@ private:
     {
         if (address.isEmpty() || !m_core.m_weiboClips)
             return true;
-        if (address.startsWith(u"//"_s))
-            address.prepend(u"https:"_s);
+        address = WithScheme(address);
         const QUrl url(address);
         const QString scheme = url.scheme().toLower();
         if ((scheme != u"http"_s && scheme != u"https"_s) || url.host().isEmpty()) {
