@@ -1,7 +1,8 @@
-// Weibo photo albums (weibo.com, photo.weibo.com): the album service, read
-// with the cookies of the user's login, and the web client's image wall,
-// which a guest reads with the passport's visitor cookies; the album list
-// and the pictures of one album, Live Photo clips and videos included.
+// Weibo photo albums (weibo.com, photo.weibo.com): the room's entry points.
+// Here, the addresses and the album service, read with the cookies of the
+// user's login; the web client's image wall, which a guest reads with the
+// passport's visitor cookies, is in WeiboWall, the posts behind its items in
+// WeiboPosts, and the session they all ask through in WeiboSession.
 #pragma once
 
 #include <QString>

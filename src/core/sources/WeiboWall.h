@@ -1,0 +1,55 @@
+// The Weibo web client's image wall: the albums it names plus "全部图片",
+// the whole wall, for a user whose album service gives nothing; and the
+// pictures of such an album, page after page, with the clips of Live Photos
+// and the videos of their posts.
+#pragma once
+
+#include "sources/Endpoints.h"
+
+#include <QString>
+
+namespace tamblin {
+
+class TamblinCore;
+
+namespace weibo {
+
+// Empty answers in a row after which a walk (of the wall or of an album of
+// the album service) ends, whatever the count or the cursor says.
+inline constexpr int kEmptyPagesToEnd = 3;
+
+// Who a pasted Weibo address names: a numeric id, a personal address name
+// (weibo.com/<custom>) or a screen name (weibo.com/n/<name>).
+struct WeiboOwner {
+    QString uid;
+    QString custom;
+    QString screenName;
+
+    bool Named() const { return !uid.isEmpty() || !custom.isEmpty() || !screenName.isEmpty(); }
+    // The user's page on weibo.com, whatever host the address named.
+    QString PageUrl() const
+    {
+        if (!screenName.isEmpty())
+            return endpoints::WeiboScreenNamePageUrl(screenName);
+        return endpoints::WeiboUserPageUrl(uid, custom);
+    }
+    QString InfoUrl() const
+    {
+        if (uid.isEmpty() && !screenName.isEmpty())
+            return endpoints::WeiboProfileByScreenNameUrl(screenName);
+        return endpoints::WeiboProfileInfoUrl(uid, custom);
+    }
+};
+
+// The albums of the image wall of `owner` (or of `uid` when the album
+// service named it). A login that is needed (the visitor exchange did not
+// help) is offered once (the window shows its login browser; a front end
+// without one says how to log in) and the pass repeated after it.
+void ListWeiboWall(TamblinCore &core, WeiboOwner owner, const QString &uid);
+
+// The pictures of album `albumIndex`, listed through the image wall at
+// `albumUrl`.
+void ListWeiboWallPictures(TamblinCore &core, int albumIndex, const QString &albumUrl);
+
+} // namespace weibo
+} // namespace tamblin
