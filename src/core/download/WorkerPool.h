@@ -1,9 +1,12 @@
 // The worker pool that downloads the picture jobs of one album.
 //
-// The driver fills g_jobs, starts the pool with StartDownloadPool and joins
-// the thread it returns. The supervisor DownPicFunc runs one worker thread per
-// job, at most g_threadCount at once, handing the jobs out in index order, and
-// keeps the progress text of g_jobs.progressWindow up to date.
+// The driver starts the pool with StartDownloadPool and joins the thread it
+// returns. The supervisor DownPicFunc runs one worker thread per job, at most
+// g_threadCount at once, handing the jobs out in index order, and keeps the
+// progress text of g_jobs.progressWindow up to date. While the album's
+// listing is open (DownloadJobList::OpenListing) the pool takes the jobs as
+// they are published and ends once the listing is closed and every job has
+// ended; otherwise it takes the jobs the list holds.
 //
 // A stop request (g_stopDownload) ends the supervisor after the next worker
 // ends; the workers still fetching are left to finish in the background. Each
@@ -34,8 +37,9 @@ extern std::atomic<bool> g_stopDownload;
 // Workers of the current pool that have ended, as its supervisor counted
 // them. Workers abandoned by an earlier pool never count here.
 extern std::atomic<std::uint32_t> g_jobsDone;
-// Jobs of the current pool; with g_jobsDone what a progress display reads
-// from another thread.
+// Jobs of the current pool so far (the total grows while the album is
+// listed); with g_jobsDone what a progress display reads from another
+// thread. Both are cleared by StartDownloadPool.
 extern std::atomic<std::uint32_t> g_jobsTotal;
 // True while a supervisor has workers.
 extern std::atomic<bool> g_poolRunning;
