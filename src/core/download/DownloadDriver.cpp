@@ -304,13 +304,24 @@ void RecordAlbum(TamblinCore &core, std::uint16_t flags, const DownloadOptions &
     if (core.m_downState != 3 && !options.retryFailed && firstSaved)
         WriteLastFirstUrl(g_jobs.urls.at(0), g_jobs.folder);
     // Pictures whose address does not tell their format follow their bytes
-    // even without the fix-up bit.
+    // even without the fix-up bit; so does a copy of a picture saved earlier
+    // in the run, as its source did.
+    g_jobs.extras.resize(g_jobs.urls.size());
+    for (std::size_t i = 0; i < results.size() && qsizetype(i) < g_jobs.extras.size(); ++i) {
+        if (results[i].copied)
+            g_jobs.extras[qsizetype(i)].extensionFromBytes = true;
+    }
     FixPictureFormats(g_jobs, !(flags & kFixFormat));
     if (flags & kFixOrder)
         FixPictureOrder(g_jobs);
     // After the order's made-up times: a time the service gave is the truer.
     if (core.m_postTimeAsFileTime)
         SetPostTimes(results);
+    // Later copies of these pictures are made from their final names.
+    for (std::size_t i = 0; i < results.size() && qsizetype(i) < g_jobs.urls.size(); ++i) {
+        if (results[i].outcome == PictureOutcome::Saved)
+            NoteSavedPicture(PrimaryAddress(g_jobs.urls[qsizetype(i)]), g_jobs.FilePath(qsizetype(i)));
+    }
     ReportPictures(results);
 }
 
@@ -366,6 +377,7 @@ DownloadSummary RunDownload(TamblinCore &core, const DownloadOptions &options)
         window->SetDownBusyUi();
     g_jobs.folder = base;
     ResetPictureRateLimit();
+    TrackRunPictures(true);
 
     const DownParams params = options.params ? *options.params : core.DownParamsNow();
     g_minKb = params.minKb;
@@ -457,6 +469,7 @@ DownloadSummary RunDownload(TamblinCore &core, const DownloadOptions &options)
         if (feed.PoolRan())
             RecordAlbum(core, FlagsNow(core), options, summary);
     }
+    TrackRunPictures(false);
     summary.stopped = core.m_downState == 3;
     summary.rateLimited = PictureRateLimitGaveUp();
 

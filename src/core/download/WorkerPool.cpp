@@ -4,9 +4,12 @@
 #include "download/DownloadJobList.h"
 #include "net/HttpClient.h"
 #include "net/RateLimit.h"
+#include "net/SafeFile.h"
 
 #include <QFile>
+#include <QHash>
 #include <QRandomGenerator>
+#include <QSet>
 #include <QUrl>
 
 #include <algorithm>
@@ -267,6 +270,85 @@ PictureResult Judge(const PictureJob &job, const QString &url, const PictureFetc
     return {PictureOutcome::Failed, got.errorText.isEmpty() ? u"failed"_s : got.errorText};
 }
 
+// The pictures of a run (see TrackRunPictures): where each saved one is,
+// and which are being fetched.
+struct RunPictures {
+    std::mutex mutex;
+    std::condition_variable changed;
+    QHash<QString, QString> saved; // PictureKey -> its file
+    QSet<QString> fetching;
+};
+std::mutex g_runPicturesMutex;
+std::shared_ptr<RunPictures> g_runPictures;
+
+std::shared_ptr<RunPictures> CurrentRunPictures()
+{
+    std::lock_guard lock(g_runPicturesMutex);
+    return g_runPictures;
+}
+
+// Marks a picture as being fetched until it goes out of scope, then records
+// the file when it was saved and wakes the workers waiting for it; also when
+// the fetch throws.
+class FetchClaim {
+public:
+    FetchClaim(RunPictures &run, QString key) : m_run(run), m_key(std::move(key)) {}
+    ~FetchClaim()
+    {
+        {
+            std::lock_guard lock(m_run.mutex);
+            m_run.fetching.remove(m_key);
+            if (!m_savedAs.isEmpty())
+                m_run.saved.insert(m_key, m_savedAs);
+        }
+        m_run.changed.notify_all();
+    }
+    FetchClaim(const FetchClaim &) = delete;
+    FetchClaim &operator=(const FetchClaim &) = delete;
+
+    void SavedAs(const QString &path) { m_savedAs = path; }
+
+private:
+    RunPictures &m_run;
+    QString m_key;
+    QString m_savedAs;
+};
+
+// DownloadWorker, unless the picture was saved earlier in the run: then a
+// copy of that file. A picture another worker is fetching is waited for; if
+// that fetch fails, this one fetches.
+PictureResult DownloadOnceInRun(RunPictures &run, const PictureJob &job, const PictureFetcher &fetch)
+{
+    const QString key = PictureKey(job.url);
+    for (;;) {
+        QString source;
+        {
+            std::unique_lock lock(run.mutex);
+            while (run.fetching.contains(key)) {
+                if (Stopped(job))
+                    return {PictureOutcome::Failed, u"stopped"_s};
+                run.changed.wait_for(lock, std::chrono::milliseconds(50));
+            }
+            source = run.saved.value(key);
+            if (source.isEmpty()) {
+                run.fetching.insert(key);
+                break;
+            }
+        }
+        if (source == job.filePath || CopyFileSafely(source, job.filePath))
+            return {PictureOutcome::Saved, QString(), true};
+        // The file went (or is no plain file any more): fetch after all.
+        std::lock_guard lock(run.mutex);
+        if (run.saved.value(key) == source)
+            run.saved.remove(key);
+    }
+    FetchClaim claim(run, key);
+    PictureResult result = DownloadWorker(job, fetch);
+    if (result.outcome == PictureOutcome::Saved)
+        claim.SavedAs(job.filePath);
+    return result;
+}
+
 } // namespace
 
 PictureJob MakePictureJob(const DownloadJobList &jobs, qsizetype index)
@@ -389,6 +471,36 @@ bool PictureRateLimitGaveUp()
     return g_pause.gaveUp;
 }
 
+void TrackRunPictures(bool on)
+{
+    std::lock_guard lock(g_runPicturesMutex);
+    g_runPictures = on ? std::make_shared<RunPictures>() : nullptr;
+}
+
+void NoteSavedPicture(const QString &address, const QString &path)
+{
+    const std::shared_ptr<RunPictures> run = CurrentRunPictures();
+    if (!run)
+        return;
+    std::lock_guard lock(run->mutex);
+    run->saved.insert(PictureKey(address), path);
+}
+
+QString PictureKey(const QString &address)
+{
+    const QUrl url(address.trimmed());
+    const QString host = url.host().toLower();
+    if (host != u"sinaimg.cn"_s && !host.endsWith(u".sinaimg.cn"_s))
+        return address;
+    // "/large/<pid>.jpg": the size segment, then the picture id.
+    const QString path = url.path();
+    const qsizetype slash = path.lastIndexOf(u'/');
+    const QString pid = path.mid(slash + 1).section(u'.', 0, 0);
+    if (pid.isEmpty())
+        return address;
+    return u"sinaimg:"_s + path.left(slash + 1) + pid;
+}
+
 void DownPicFunc()
 {
     g_jobsDone = 0;
@@ -408,6 +520,7 @@ void DownPicFunc()
         fetch = g_fetchHook ? g_fetchHook : PictureFetcher(FetchPicture);
         start = g_startHook ? g_startHook : WorkerStarter(StartThread);
     }
+    const std::shared_ptr<RunPictures> run = CurrentRunPictures();
 
     std::vector<std::thread> workers(slotCount);
     // Slot 0 is handed out first.
@@ -421,10 +534,10 @@ void DownPicFunc()
         job.cancel = &shared->cancel;
         shared->Started();
         try {
-            workers[slot] = start(index, [shared, slot, index, job = std::move(job), fetch] {
+            workers[slot] = start(index, [shared, slot, index, job = std::move(job), fetch, run] {
                 PictureResult result;
                 try {
-                    result = DownloadWorker(job, fetch);
+                    result = run ? DownloadOnceInRun(*run, job, fetch) : DownloadWorker(job, fetch);
                 } catch (...) {
                     // A failed picture leaves no file and still counts as done.
                     result = {PictureOutcome::Failed, u"internal error"_s};

@@ -62,6 +62,8 @@ enum class PictureOutcome : std::uint8_t {
 struct PictureResult {
     PictureOutcome outcome = PictureOutcome::NotRun;
     QString reason; // why it failed or was skipped, naming the host
+    // Saved as a copy of the same picture saved earlier in the run.
+    bool copied = false;
 };
 
 // Pictures of a pool by outcome.
@@ -163,6 +165,20 @@ QString PoolFolder();
 // hold a stopped run for ever.
 inline constexpr std::chrono::milliseconds kStragglerGrace{30000};
 void SetStragglerGrace(std::chrono::milliseconds grace);
+
+// One download per picture in a run: while a run keeps track (the download
+// driver's runs do), a picture saved earlier in the run (the same
+// PictureKey) is copied from its file instead of fetched, and one still
+// being fetched is waited for. Pools outside a run fetch every job.
+// TrackRunPictures(true) starts a run's record afresh, false ends it.
+void TrackRunPictures(bool on);
+// The file of a picture saved in the run is now `path` (after the album's
+// fix-ups): later copies are made from there.
+void NoteSavedPicture(const QString &address, const QString &path);
+// Which picture an address names: on the Sina picture hosts (*.sinaimg.cn)
+// its size segment and picture id, whatever the host number, scheme,
+// extension or query; any other address as it stands.
+QString PictureKey(const QString &address);
 
 // Waits for every worker that a stopped pool left running; pictures still in
 // flight are given up (no partial file is left) so that the whole stop,
