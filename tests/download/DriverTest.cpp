@@ -28,9 +28,14 @@ struct FakeAlbum {
     int stopBefore = -1; // asks the run to stop before handing over this picture
     std::function<void()> whileListed; // runs as the album is listed
     QList<std::int64_t> postTimes;     // per picture; missing: unknown
+    // Hands each picture to the pool as a listing does before its next
+    // page, and lists the next only once the pool has counted it (or after
+    // 10 s).
+    bool onePerPage = false;
 };
 QMap<int, FakeAlbum> g_fakeAlbums;
 QList<int> g_listed;
+int g_savedWhileListed = 0;
 
 // Stands for a picture extractor: hands over the scripted pictures and ends
 // its listing on the run states, as the real ones do.
@@ -48,6 +53,14 @@ void FakeExtractor(TamblinCore &core, int albumIndex)
         AddPictureJob(core, album.urls[i], u"t%1"_s.arg(i), QString(), albumIndex, extras);
         if (core.m_downState == 2 || core.m_downState == 3)
             return;
+        if (album.onePerPage) {
+            FeedListedPictures();
+            const auto listed = std::uint32_t(g_jobs.urls.size());
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+            while (g_jobsDone < listed && std::chrono::steady_clock::now() < deadline)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            g_savedWhileListed += QFileInfo::exists(g_jobs.FilePath(listed - 1)) ? 1 : 0;
+        }
     }
 }
 
@@ -60,6 +73,7 @@ protected:
         PoolTestBase::SetUp();
         g_fakeAlbums.clear();
         g_listed.clear();
+        g_savedWhileListed = 0;
         for (int mode = 0; mode < kSubModeCount; ++mode)
             SetPictureExtractor(mode, nullptr);
         SetPictureExtractor(0, FakeExtractor);
@@ -164,6 +178,25 @@ TEST_F(DriverTest, DownloadsEachChosenAlbumInOrder)
     EXPECT_EQ(beta, (QStringList{u"......"_s, u"已获取到1张图片信息"_s, u"已获取到2张图片信息"_s,
                                  u"已开始下载图片"_s, u"已下载1/2......"_s, u"已下载2/2......"_s}));
     EXPECT_EQ(window.LastText(1006), QString());
+}
+
+TEST_F(DriverTest, PicturesDownloadWhileTheAlbumIsListed)
+{
+    auto &a = g_fakeAlbums[AddAlbum(u"A"_s, {Picture(100), Picture(200), Picture(300), Picture(400)})];
+    a.onePerPage = true;
+    window.SetChosen({0});
+
+    const DownloadSummary summary = Run();
+
+    // Each picture was on disk before the next was listed, under its number
+    // in listing order; the count's total grew with the listing.
+    EXPECT_EQ(g_savedWhileListed, 4);
+    EXPECT_EQ(Entries(Folder(u"A"_s)), (QStringList{u"1.jpg"_s, u"2.jpg"_s, u"3.jpg"_s, u"4.jpg"_s, u"pic.orv"_s}));
+    EXPECT_EQ(QFileInfo(Folder(u"A"_s) + u"4.jpg"_s).size(), 400);
+    EXPECT_EQ(summary.pictures.saved, 4u);
+    const QStringList counts = window.Texts(1006).filter(u"已下载"_s);
+    EXPECT_EQ(counts.first(), u"已下载1/1......"_s);
+    EXPECT_EQ(counts.last(), u"已下载4/4......"_s);
 }
 
 TEST_F(DriverTest, HostileUserFoldersStayInsideTheSaveFolder)

@@ -1,5 +1,6 @@
 #include "WorkerPoolTestSupport.h"
 
+#include <QFile>
 #include <QFileInfo>
 
 #include <algorithm>
@@ -374,6 +375,69 @@ TEST_F(PoolTest, WorkersThatCannotStartOrThrowCountAsDone)
     EXPECT_EQ(results[1].reason, u"could not start a thread"_s);
     EXPECT_EQ(results[2].reason, u"internal error"_s);
     EXPECT_EQ(PoolCounts().failed, 4u);
+}
+
+TEST_F(PoolTest, ARunFetchesEachPictureOnceAndCopiesItAfterwards)
+{
+    TrackRunPictures(true);
+    // Saved earlier in the run: a plain file, and one now a link elsewhere.
+    TempDir other;
+    other.Write(u"earlier.jpg"_s, "earlier bytes");
+    other.Write(u"secret"_s, "secret");
+    ASSERT_TRUE(QFile::link(other.File(u"secret"_s), other.File(u"link.jpg"_s)));
+    NoteSavedPicture(Picture(10, 0, u"copied"_s), other.File(u"earlier.jpg"_s));
+    NoteSavedPicture(Picture(20, 0, u"linked"_s), other.File(u"link.jpg"_s));
+    // The same picture twice at once: one fetch, the other waits for it.
+    AddJob(Picture(3000, 300, u"twice"_s), u"a.jpg"_s);
+    AddJob(Picture(3000, 300, u"twice"_s), u"b.jpg"_s);
+    AddJob(Picture(10, 0, u"copied"_s), u"c.jpg"_s);
+    AddJob(Picture(20, 0, u"linked"_s), u"d.jpg"_s);
+
+    RunPool();
+    TrackRunPictures(false);
+
+    EXPECT_EQ(Hits(u"twice"_s), 1);
+    EXPECT_EQ(Size(u"a.jpg"_s), 3000);
+    EXPECT_EQ(dir.Read(u"b.jpg"_s), dir.Read(u"a.jpg"_s));
+    EXPECT_EQ(Hits(u"copied"_s), 0);
+    EXPECT_EQ(dir.Read(u"c.jpg"_s), QByteArray("earlier bytes"));
+    // A link is not followed: the picture is fetched instead.
+    EXPECT_EQ(Hits(u"linked"_s), 1);
+    EXPECT_EQ(Size(u"d.jpg"_s), 20);
+    EXPECT_EQ(other.Read(u"secret"_s), QByteArray("secret"));
+    // Copies count as saved; no temporary file is left.
+    const std::vector<PictureResult> results = PoolResults();
+    ASSERT_EQ(results.size(), 4u);
+    EXPECT_NE(results[0].copied, results[1].copied);
+    EXPECT_TRUE(results[2].copied);
+    EXPECT_FALSE(results[3].copied);
+    EXPECT_EQ(PoolCounts().saved, 4u);
+    EXPECT_EQ(Entries(), (QStringList{u"a.jpg"_s, u"b.jpg"_s, u"c.jpg"_s, u"d.jpg"_s}));
+
+    // Outside a run every job is fetched.
+    g_jobs.Clear();
+    AddJob(Picture(10, 0, u"copied"_s), u"e.jpg"_s);
+    RunPool();
+    EXPECT_EQ(Hits(u"copied"_s), 1);
+}
+
+TEST(PictureKey, SinaPicturesByIdAndSizeOtherAddressesAsTheyStand)
+{
+    const struct {
+        QString a;
+        QString b;
+        bool same;
+    } kCases[] = {
+        // Host number, scheme, extension and signature do not matter.
+        {u"https://wx1.sinaimg.cn/large/006pid.jpg"_s, u"http://ww3.sinaimg.cn/large/006pid.gif?Expires=1"_s, true},
+        {u"https://wx1.sinaimg.cn/large/006pid.jpg"_s, u"https://wx1.sinaimg.cn/mw690/006pid.jpg"_s, false},
+        {u"https://wx1.sinaimg.cn/large/006pid.jpg"_s, u"https://wx1.sinaimg.cn/large/006other.jpg"_s, false},
+        {u"https://wx1.sinaimg.cn/large/"_s, u"https://wx2.sinaimg.cn/large/"_s, false},
+        {u"http://example.com/a.jpg"_s, u"https://example.com/a.jpg"_s, false},
+        {u"http://example.com/a.jpg?x=1"_s, u"http://example.com/a.jpg?x=2"_s, false},
+    };
+    for (const auto &c : kCases)
+        EXPECT_EQ(PictureKey(c.a) == PictureKey(c.b), c.same) << c.a.toStdString() << " " << c.b.toStdString();
 }
 
 TEST_F(PoolTest, NoProgressReceiverNoTextsAndEmptyListEndsAtOnce)

@@ -168,6 +168,7 @@ protected:
     {
         SetServiceWaitScale(1.0);
         ResetPictureRateLimit();
+        TrackRunPictures(false);
         JoinAbandonedWorkers();
         SetPictureFetcher(nullptr);
         SetWorkerStarter(nullptr);

@@ -1248,6 +1248,12 @@ class Handler(BaseHTTPRequestHandler):
         fault = self.fault_for(logged_url) or {}
         if fault.get("delay"):
             time.sleep(float(fault["delay"]))
+        if fault.get("hold"):
+            # Held until the file it names exists (a test lets it go), at
+            # most a minute.
+            deadline = time.monotonic() + 60
+            while not os.path.exists(fault["hold"]) and time.monotonic() < deadline:
+                time.sleep(0.02)
         if fault.get("close"):
             self.close_connection = True
             return

@@ -532,39 +532,60 @@ TEST(DownloadRun, StopDuringTheDownloadLetsRunningPicturesEndAndWritesNoRecord)
     EXPECT_LE(PictureRequests(service).size(), 2);
 }
 
-TEST(DownloadRun, StopWhileAnAlbumIsListedDownloadsNothingOfIt)
+TEST(DownloadRun, PicturesDownloadWhileTheAlbumIsListedAndAStopKeepsWhatWasSaved)
 {
-    // 40 pages of one picture each, every page slow: the stop comes while
-    // the pages are walked.
+    // Album 长: six pictures on three pages of two, page 2 held until the
+    // test lets it go; album 后 after it.
+    TempDir signal;
+    const QString release = signal.File(u"release"_s);
     QJsonArray photos;
-    for (int i = 0; i < 40; ++i)
+    QJsonObject pictures;
+    for (int i = 0; i < 6; ++i) {
         photos.append(QJsonObject{{u"src"_s, u"http://static.photo.sina.com.cn/small/l%1"_s.arg(i)},
                                   {u"title"_s, u"页%1"_s.arg(i)}});
-    const QJsonArray albums{QJsonObject{{u"name"_s, u"长"_s}, {u"ctg_id"_s, u"1"_s}, {u"per_page"_s, 1},
+        pictures[kOriginal + u"l%1"_s.arg(i)] = QJsonObject{{u"size"_s, 1000 + i}};
+    }
+    const QJsonArray albums{QJsonObject{{u"name"_s, u"长"_s}, {u"ctg_id"_s, u"1"_s}, {u"per_page"_s, 2},
                                         {u"photos"_s, photos}},
                             QJsonObject{{u"name"_s, u"后"_s}, {u"ctg_id"_s, u"2"_s}, {u"photos"_s, photos}}};
     const QJsonObject user{{u"uid"_s, u"1"_s}, {u"title"_s, u"相"_s}, {u"albums"_s, albums}};
-    const QJsonArray faults{QJsonObject{{u"match"_s, u"http://photo.blog.sina.com.cn/category/"_s}, {u"delay"_s, 0.1}}};
-    FakeService service(QJsonDocument(QJsonObject{{u"sina_photo_users"_s, QJsonArray{user}}, {u"faults"_s, faults}})
+    const QString pages = u"http://photo.blog.sina.com.cn/category/u/1/s/1/page"_s;
+    const QJsonArray faults{QJsonObject{{u"match"_s, pages + u"2"_s}, {u"hold"_s, release}}};
+    FakeService service(QJsonDocument(QJsonObject{{u"sina_photo_users"_s, QJsonArray{user}},
+                                                  {u"pictures"_s, pictures}, {u"faults"_s, faults}})
                             .toJson());
     ASSERT_TRUE(service.IsRunning());
     DownloadRun run;
     run.Run(u"http://photo.blog.sina.com.cn/u/1"_s);
     ASSERT_EQ(run.core.m_albums.Size(), 2);
     std::thread download([&] { run.Download(); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+
+    // Page 1's pictures reach the disk while page 2 is still held.
+    const QString folder = run.save + u"相"_s + kSep + u"长"_s + kSep;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!(QFileInfo::exists(folder + u"页0.jpg"_s) && QFileInfo::exists(folder + u"页1.jpg"_s))
+           && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const bool savedWhileListed = QFileInfo::exists(folder + u"页0.jpg"_s) && QFileInfo::exists(folder + u"页1.jpg"_s);
+    // Stopped while the album is listed, then page 2 answers.
     RequestDownloadStop(run.core);
+    signal.Write(u"release"_s, "");
     download.join();
+    EXPECT_TRUE(savedWhileListed);
 
     EXPECT_EQ(run.core.m_downState, 0);
-    // The listing ended after the picture in hand: its folder exists, no
-    // picture was fetched, no record written, the next album never began.
-    EXPECT_EQ(run.SavedTree(), (QStringList{u"相/"_s, u"相/长/"_s}));
-    EXPECT_TRUE(PictureRequests(service).isEmpty());
-    int pages = 0;
-    for (const QString &url : service.RequestedUrls())
-        pages += url.contains(u"/category/"_s) ? 1 : 0;
-    EXPECT_LT(pages, 20);
+    // What was saved stays, whole, and counts; no record (the album was
+    // stopped), nothing half-written, nothing of page 2 fetched, page 3
+    // never asked, the next album never begun.
+    EXPECT_EQ(run.SavedTree(), (QStringList{u"相/"_s, u"相/长/"_s, u"相/长/页0.jpg"_s, u"相/长/页1.jpg"_s}));
+    EXPECT_EQ(FileSize(folder + u"页1.jpg"_s), 1001);
+    EXPECT_TRUE(run.summary.stopped);
+    EXPECT_EQ(run.summary.pictures.saved, 2u);
+    EXPECT_EQ(run.summary.pictures.failed, 0u);
+    QStringList fetched = PictureRequests(service);
+    fetched.sort();
+    EXPECT_EQ(fetched, (QStringList{kOriginal + u"l0"_s, kOriginal + u"l1"_s}));
+    EXPECT_FALSE(service.RequestedUrls().contains(pages + u"3"_s));
     EXPECT_EQ(run.window->Texts(kIdStatusMain).filter(u"正在下载第2/2个图集"_s).size(), 0);
 }
 

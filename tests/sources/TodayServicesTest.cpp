@@ -217,6 +217,41 @@ TEST_F(TodayServices, AFailingAlbumServiceFallsBackToTheImageWall)
     }
 }
 
+TEST_F(TodayServices, APictureOfTwoAlbumsIsFetchedOnceAndCopied)
+{
+    // 全部图片 holds the pictures of 自拍 too; one is a PNG behind a .jpg
+    // address.
+    FakeService service(uR"j({"weibo_users": [{"uid": "77", "nickname": "墙主", "needs_login": false,
+        "album_service": "502",
+        "image_wall": {"per_page": 3,
+          "pictures": [{"pid": "%1", "mid": "4900000000000001", "type": "pic", "format": "png"}, "%2", "%3"],
+          "albums": [{"pic_title": "自拍", "containerid": "107803_77_1", "per_page": 1,
+                      "pictures": ["%1", "%2"]}]}}]})j"_s.arg(kPidAlbum1, kPidAlbum2, kPidGif)
+                            .toUtf8());
+    ASSERT_TRUE(service.IsRunning());
+    DownloadRun run;
+    run.ListAndDownload(u"https://weibo.com/u/77"_s);
+    ASSERT_EQ(run.Names(), (QStringList{u"自拍"_s, u"全部图片"_s}));
+
+    // Each picture asked once; the wall's copies are the album's files, the
+    // PNG under the name its format fix-up gave.
+    QStringList pictures;
+    for (const QJsonObject &request : RequestsTo(service, u"sinaimg.cn"_s))
+        pictures.append(request.value(u"url"_s).toString());
+    pictures.sort();
+    EXPECT_EQ(pictures, (QStringList{u"https://ww2.sinaimg.cn/large/%1.gif"_s.arg(kPidGif),
+                                     u"https://wx2.sinaimg.cn/large/%1.jpg"_s.arg(kPidAlbum1),
+                                     u"https://wx4.sinaimg.cn/large/%1.jpg"_s.arg(kPidAlbum2)}));
+    for (const QString &name : {kPidAlbum1 + u".png"_s, kPidAlbum2 + u".jpg"_s}) {
+        SCOPED_TRACE(name.toStdString());
+        const QByteArray saved = run.dir.Read(u"save/墙主/自拍/"_s + name);
+        EXPECT_FALSE(saved.isEmpty());
+        EXPECT_EQ(run.dir.Read(u"save/墙主/全部图片/"_s + name), saved);
+    }
+    EXPECT_EQ(run.summary.pictures.saved, 5u);
+    EXPECT_EQ(run.summary.pictures.failed, 0u);
+}
+
 // Logs in when the window is asked to, as a user in the login browser would.
 class LoginWindow : public RecordingWindow {
 public:

@@ -18,6 +18,7 @@
 #include <array>
 #include <atomic>
 #include <system_error>
+#include <thread>
 
 namespace tamblin {
 
@@ -97,11 +98,8 @@ void LoadFailedJobs(TamblinCore &core, int albumIndex, const QString &base)
     g_jobs.folder = AlbumFolderFor(core, albumIndex, base);
     // The picture hosts want the Referer the album's listing would have set.
     g_jobs.referer = PictureReferer(core.m_subMode);
-    for (const FailedPicture &picture : ReadFailedList(g_jobs.folder)) {
-        g_jobs.urls.append(picture.url);
-        g_jobs.fileNames.append(picture.fileName);
-        g_jobs.headers.append(QString());
-    }
+    for (const FailedPicture &picture : ReadFailedList(g_jobs.folder))
+        g_jobs.Append(picture.url, picture.fileName, QString(), PictureExtras());
     if (!g_jobs.urls.isEmpty())
         Text(core, kIdStatusPicture, u"已获取到%1张图片信息"_s.arg(g_jobs.urls.size()));
 }
@@ -169,27 +167,97 @@ void ReportPictures(const std::vector<PictureResult> &results)
     }
 }
 
-// Downloads the jobs of the current album and records what became of them:
-// the run's counts, the album's failed.txt, and "pic.orv" when the picture
-// it names was saved. False when the pool could not be started.
-bool DownloadAlbum(TamblinCore &core, std::uint16_t flags, const DownloadOptions &options,
-                   DownloadSummary &summary)
-{
-    Text(core, kIdStatusPicture, QString::fromUtf16(texts::kDownloadStarted));
-    std::optional<std::thread> pool = StartDownloadPool();
-    if (!pool) {
-        Message(core, QString::fromUtf16(texts::kPoolThreadFailed));
-        return false;
+// The pool of the album being listed. It starts with the first pictures the
+// listing hands over (FeedListedPictures: before each page the listing
+// waits for, and at its end), so that pictures download while later pages
+// are read. Lives on the download thread, for one album.
+class AlbumFeed {
+public:
+    // `retry`: the jobs are a failed.txt's, downloaded in any mode.
+    AlbumFeed(TamblinCore &core, bool retry) : m_core(core), m_retry(retry)
+    {
+        g_jobs.OpenListing();
+        s_current = this;
+        s_thread = std::this_thread::get_id();
     }
-    // A stop asked between the state check and the pool's start must not be
-    // lost when the pool clears the flag.
-    if (core.m_downState == 3)
-        g_stopDownload = true;
-    pool->join();
-    // Workers a stop left running finish their picture before anything else
-    // looks at the album's files.
-    JoinAbandonedWorkers();
+    ~AlbumFeed() { Close(); }
+    AlbumFeed(const AlbumFeed &) = delete;
+    AlbumFeed &operator=(const AlbumFeed &) = delete;
 
+    static AlbumFeed *OnThisThread() { return s_thread.load() == std::this_thread::get_id() ? s_current : nullptr; }
+
+    // Hands the pictures listed so far to the pool. The first ones decide
+    // the album's course: with the option bits then in force, a list for a
+    // download manager, or a pool, unless a file stands where the album
+    // folder belongs (then nothing is fetched that could not be kept; the
+    // driver says so once the album is listed). After a stop nothing more is
+    // handed over.
+    void Feed()
+    {
+        if (m_closed || DownStopAsked(m_core) || g_jobs.urls.isEmpty())
+            return;
+        if (!m_decided) {
+            m_decided = true;
+            m_listOnly = !m_retry && (FlagsNow(m_core) & kListOnly);
+            if (m_listOnly || !QFileInfo(g_jobs.folder).isDir())
+                return;
+            Text(m_core, kIdStatusPicture, QString::fromUtf16(texts::kDownloadStarted));
+            m_pool = StartDownloadPool();
+            if (!m_pool) {
+                Message(m_core, QString::fromUtf16(texts::kPoolThreadFailed));
+                return;
+            }
+            // A stop asked between the state check and the pool's start must
+            // not be lost when the pool clears the flag.
+            if (m_core.m_downState == 3)
+                g_stopDownload = true;
+        }
+        if (m_pool)
+            g_jobs.Publish();
+    }
+
+    // The listing ended: the last pictures go to the pool (after a stop,
+    // those it never got are dropped), and the pool is waited for.
+    void Close()
+    {
+        if (m_closed)
+            return;
+        if (DownStopAsked(m_core))
+            g_jobs.DropUnpublished();
+        else
+            Feed();
+        m_closed = true;
+        s_thread = std::thread::id();
+        s_current = nullptr;
+        g_jobs.CloseListing();
+        if (m_pool) {
+            m_pool->join();
+            // Workers a stop left running finish their picture before
+            // anything else looks at the album's files.
+            JoinAbandonedWorkers();
+        }
+    }
+
+    bool ListOnly() const { return m_listOnly; }
+    bool PoolRan() const { return m_pool.has_value(); }
+
+private:
+    TamblinCore &m_core;
+    const bool m_retry;
+    bool m_closed = false;
+    bool m_decided = false;
+    bool m_listOnly = false;
+    std::optional<std::thread> m_pool;
+
+    static inline std::atomic<std::thread::id> s_thread{};
+    static inline AlbumFeed *s_current = nullptr; // read on s_thread only
+};
+
+// Records what became of the jobs of the album the pool downloaded: the
+// run's counts, the album's failed.txt, and "pic.orv" when the picture it
+// names was saved; then the fix-ups and the reports.
+void RecordAlbum(TamblinCore &core, std::uint16_t flags, const DownloadOptions &options, DownloadSummary &summary)
+{
     const std::vector<PictureResult> results = PoolResults();
     QList<FailedPicture> failed;
     QSet<QString> tried;
@@ -236,18 +304,34 @@ bool DownloadAlbum(TamblinCore &core, std::uint16_t flags, const DownloadOptions
     if (core.m_downState != 3 && !options.retryFailed && firstSaved)
         WriteLastFirstUrl(g_jobs.urls.at(0), g_jobs.folder);
     // Pictures whose address does not tell their format follow their bytes
-    // even without the fix-up bit.
+    // even without the fix-up bit; so does a copy of a picture saved earlier
+    // in the run, as its source did.
+    g_jobs.extras.resize(g_jobs.urls.size());
+    for (std::size_t i = 0; i < results.size() && qsizetype(i) < g_jobs.extras.size(); ++i) {
+        if (results[i].copied)
+            g_jobs.extras[qsizetype(i)].extensionFromBytes = true;
+    }
     FixPictureFormats(g_jobs, !(flags & kFixFormat));
     if (flags & kFixOrder)
         FixPictureOrder(g_jobs);
     // After the order's made-up times: a time the service gave is the truer.
     if (core.m_postTimeAsFileTime)
         SetPostTimes(results);
+    // Later copies of these pictures are made from their final names.
+    for (std::size_t i = 0; i < results.size() && qsizetype(i) < g_jobs.urls.size(); ++i) {
+        if (results[i].outcome == PictureOutcome::Saved)
+            NoteSavedPicture(PrimaryAddress(g_jobs.urls[qsizetype(i)]), g_jobs.FilePath(qsizetype(i)));
+    }
     ReportPictures(results);
-    return true;
 }
 
 } // namespace
+
+void FeedListedPictures()
+{
+    if (AlbumFeed *feed = AlbumFeed::OnThisThread())
+        feed->Feed();
+}
 
 void SetPictureExtractor(int subMode, PictureExtractor extractor)
 {
@@ -293,6 +377,7 @@ DownloadSummary RunDownload(TamblinCore &core, const DownloadOptions &options)
         window->SetDownBusyUi();
     g_jobs.folder = base;
     ResetPictureRateLimit();
+    TrackRunPictures(true);
 
     const DownParams params = options.params ? *options.params : core.DownParamsNow();
     g_minKb = params.minKb;
@@ -324,17 +409,21 @@ DownloadSummary RunDownload(TamblinCore &core, const DownloadOptions &options)
         Text(core, kIdStatusMain, QString::fromUtf16(texts::kDownloadingAlbum).arg(k + 1).arg(n));
         Text(core, kIdStatusPicture, QString::fromUtf16(texts::kEllipsis));
 
+        AlbumFeed feed(core, options.retryFailed);
         if (options.retryFailed)
             LoadFailedJobs(core, albumIndex, base);
         else
             ListPictures(core, albumIndex);
+        feed.Close();
         const ST_PERLISTRECORD *album = core.m_albums.At(albumIndex);
         const QString albumName = album ? album->name : QString();
         if (!g_jobs.listingError.isEmpty())
             summary.brokenListings.append(albumName + u": "_s + g_jobs.listingError);
 
         const qsizetype m = g_jobs.urls.size();
-        if (core.m_downState == 3)
+        // A stop before any picture went to the pool leaves the album as it
+        // was; once some did, what became of them is recorded.
+        if (core.m_downState == 3 && !feed.PoolRan())
             continue;
         Report({PictureReport::Kind::Album, albumIndex, m, {}, {}, {}, 0});
         if (!g_jobs.ruleStopUrl.isEmpty()) {
@@ -362,8 +451,8 @@ DownloadSummary RunDownload(TamblinCore &core, const DownloadOptions &options)
         runTotal += std::uint32_t(m);
 
         // A file in the way of the album folder: said once, and no picture
-        // is fetched that could not be kept.
-        if (!QFileInfo(g_jobs.folder).isDir()) {
+        // was fetched that could not be kept.
+        if (!feed.PoolRan() && !QFileInfo(g_jobs.folder).isDir()) {
             Message(core, QString::fromUtf16(texts::kAlbumFolderNotMade).arg(QDir::toNativeSeparators(g_jobs.folder)));
             summary.foldersNotMade.append(g_jobs.folder);
             summary.pictures.failed += std::uint32_t(m);
@@ -371,15 +460,16 @@ DownloadSummary RunDownload(TamblinCore &core, const DownloadOptions &options)
                                                       {PictureOutcome::Failed, u"the album folder cannot be made"_s}));
             continue;
         }
-
-        const std::uint16_t flags = FlagsNow(core);
-        if ((flags & kListOnly) && !options.retryFailed) {
+        if (feed.ListOnly()) {
             WriteThunderList(g_jobs.folder + FitFileName(albumName + u".lst"_s), g_jobs.urls);
             WriteAria2List(g_jobs.folder + FitFileName(albumName + u".aria2.txt"_s), g_jobs);
             continue;
         }
-        DownloadAlbum(core, flags, options, summary);
+        // Not without a pool (its thread could not be made: said).
+        if (feed.PoolRan())
+            RecordAlbum(core, FlagsNow(core), options, summary);
     }
+    TrackRunPictures(false);
     summary.stopped = core.m_downState == 3;
     summary.rateLimited = PictureRateLimitGaveUp();
 

@@ -1,7 +1,9 @@
 // The download run: for each chosen album in turn, the picture extractor of
-// the current sub-mode fills g_jobs (through AddPictureJob), then the album
+// the current sub-mode fills g_jobs (through AddPictureJob), and the album
 // is either written as a list for an external download manager or downloaded
-// by the worker pool, followed by the optional fix-up passes.
+// by the worker pool, followed by the optional fix-up passes. The pool
+// starts with the first pictures listed and is fed while later pages are
+// read (FeedListedPictures).
 //
 // The extractors live with the album sources; they register themselves here
 // (SetPictureExtractor) so that the engine does not depend on them.
@@ -23,6 +25,13 @@ class TamblinCore;
 // AddPictureJob once per picture, on the download thread; ends its listing
 // when core.m_downState becomes 2 or 3.
 using PictureExtractor = void (*)(TamblinCore &core, int albumIndex);
+
+// Hands the pictures the album's listing has named so far to its pool,
+// which starts with the first ones. The sources call it before each wait
+// of a picture listing (a page request, a pause), the driver once more when
+// the listing ends. Does nothing on any thread but the download run's, or
+// while no album is listed for download.
+void FeedListedPictures();
 
 // Sub-modes of Sina (m_subMode): photo albums, blog articles, Weibo albums.
 inline constexpr int kSubModeCount = 3;

@@ -10,6 +10,9 @@ DownloadJobList g_jobs;
 
 void DownloadJobList::Clear()
 {
+    std::lock_guard lock(mutex);
+    listing = false;
+    published = 0;
     urls.clear();
     fileNames.clear();
     headers.clear();
@@ -20,6 +23,61 @@ void DownloadJobList::Clear()
     nameIndex.clear();
     nextNumber.clear();
     indexedNames = 0;
+}
+
+void DownloadJobList::Append(const QString &url, const QString &fileName, const QString &headerLines,
+                             const PictureExtras &pictureExtras)
+{
+    std::lock_guard lock(mutex);
+    urls.append(url);
+    fileNames.append(fileName);
+    headers.append(headerLines);
+    extras.resize(urls.size() - 1);
+    extras.append(pictureExtras);
+}
+
+void DownloadJobList::OpenListing()
+{
+    std::lock_guard lock(mutex);
+    listing = true;
+    published = 0;
+}
+
+void DownloadJobList::Publish()
+{
+    {
+        std::lock_guard lock(mutex);
+        published = urls.size();
+    }
+    fed.notify_all();
+}
+
+void DownloadJobList::DropUnpublished()
+{
+    std::lock_guard lock(mutex);
+    for (QStringList *list : {&urls, &fileNames, &headers}) {
+        if (list->size() > published)
+            list->resize(published);
+    }
+    if (extras.size() > published)
+        extras.resize(published);
+}
+
+void DownloadJobList::CloseListing()
+{
+    {
+        std::lock_guard lock(mutex);
+        listing = false;
+    }
+    fed.notify_all();
+}
+
+void DownloadJobList::Wake()
+{
+    // Taking the lock orders this wake after a waiter's last look at what
+    // it waits for, so that the wake is not lost.
+    { std::lock_guard lock(mutex); }
+    fed.notify_all();
 }
 
 QString DownloadJobList::FilePath(qsizetype i) const

@@ -4,14 +4,21 @@
 // filled by the naming rules, one picture at a time, read by the pool while it
 // runs and by the fix-up passes afterwards; the driver empties it before each
 // album.
+//
+// It is also the queue between the album's listing and its pool: while a
+// listing is open, the pool takes only the jobs published so far and waits
+// for more, or for the close. Appends (Append) and the pool's reads go under
+// `mutex`; the listing's thread, the only writer, reads without it.
 #pragma once
 
 #include <QHash>
 #include <QString>
 #include <QStringList>
 
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 
 namespace tamblin {
 
@@ -90,9 +97,36 @@ struct DownloadJobList {
     QHash<QString, unsigned> nextNumber;
     qsizetype indexedNames = 0;
 
+    // Guards the arrays and the two fields below while a pool reads them;
+    // `fed` wakes the pool (jobs published, the listing closed, a worker
+    // ended).
+    std::mutex mutex;
+    std::condition_variable fed;
+    // A listing is open: more jobs may come, and the pool takes only the
+    // first `published`. Closed (the default), every job is the pool's.
+    bool listing = false;
+    qsizetype published = 0;
+
     // Empties the four arrays, the listing error, the Referer, the skip
-    // rule's stop and the name lookup; keeps the folder and the receivers.
+    // rule's stop and the name lookup, and closes the listing; keeps the
+    // folder and the receivers.
     void Clear();
+
+    // Appends one job, under the lock.
+    void Append(const QString &url, const QString &fileName, const QString &headerLines,
+                const PictureExtras &pictureExtras);
+    // A listing begins: nothing is the pool's until published.
+    void OpenListing();
+    // Every job listed so far is the pool's.
+    void Publish();
+    // Drops the jobs not yet published (a stop ended the listing).
+    void DropUnpublished();
+    // No more jobs will come.
+    void CloseListing();
+    // The jobs the pool may take now; call with `mutex` held.
+    qsizetype Available() const { return listing ? published : urls.size(); }
+    // Wakes a pool waiting on `fed`.
+    void Wake();
 
     // Where job `i` is written: its name when that is an absolute path,
     // otherwise `folder` followed by the name.

@@ -341,11 +341,8 @@ void AddPictureJob(TamblinCore &core, const QString &address, const QString &des
     }
 
     RefreshNameIndex(jobs);
-    jobs.urls.append(address);
-    jobs.fileNames.append(name);
-    jobs.headers.append(headers);
-    jobs.extras.resize(jobs.urls.size() - 1);
-    jobs.extras.append(extras);
+    // Under the list's lock: the album's pool may be reading it.
+    jobs.Append(address, name, headers, extras);
     const QString key = NameKey(jobs, name);
     if (!jobs.nameIndex.contains(key))
         jobs.nameIndex.insert(key, jobs.fileNames.size() - 1);

@@ -4,9 +4,12 @@
 #include "download/DownloadJobList.h"
 #include "net/HttpClient.h"
 #include "net/RateLimit.h"
+#include "net/SafeFile.h"
 
 #include <QFile>
+#include <QHash>
 #include <QRandomGenerator>
+#include <QSet>
 #include <QUrl>
 
 #include <algorithm>
@@ -67,8 +70,6 @@ struct PoolShared {
     // Set when stragglers of a stopped pool have had their time.
     std::atomic<bool> cancel{false};
 
-    explicit PoolShared(std::uint32_t total) : results(total) {}
-
     void Record(std::uint32_t job, PictureResult result)
     {
         switch (result.outcome) {
@@ -85,6 +86,8 @@ struct PoolShared {
             break;
         }
         std::lock_guard lock(mutex);
+        if (job >= results.size())
+            results.resize(std::size_t(job) + 1);
         results[job] = std::move(result);
     }
 
@@ -102,6 +105,8 @@ struct PoolShared {
             --running;
         }
         changed.notify_all();
+        // The supervisor waits on the job list, for this or for more jobs.
+        g_jobs.Wake();
     }
 
     // True when every worker has ended before `deadline`.
@@ -111,11 +116,17 @@ struct PoolShared {
         return changed.wait_until(lock, deadline, [this] { return running == 0; });
     }
 
-    // The slot of a worker that ended, or none when none ended within `wait`.
-    std::optional<std::uint32_t> WaitForEnd(std::chrono::milliseconds wait)
+    bool AnyEnded()
     {
-        std::unique_lock lock(mutex);
-        if (!changed.wait_for(lock, wait, [this] { return !endedSlots.empty(); }))
+        std::lock_guard lock(mutex);
+        return !endedSlots.empty();
+    }
+
+    // The slot of a worker that ended, or none.
+    std::optional<std::uint32_t> TakeEnded()
+    {
+        std::lock_guard lock(mutex);
+        if (endedSlots.empty())
             return std::nullopt;
         const std::uint32_t slot = endedSlots.front();
         endedSlots.pop_front();
@@ -259,6 +270,85 @@ PictureResult Judge(const PictureJob &job, const QString &url, const PictureFetc
     return {PictureOutcome::Failed, got.errorText.isEmpty() ? u"failed"_s : got.errorText};
 }
 
+// The pictures of a run (see TrackRunPictures): where each saved one is,
+// and which are being fetched.
+struct RunPictures {
+    std::mutex mutex;
+    std::condition_variable changed;
+    QHash<QString, QString> saved; // PictureKey -> its file
+    QSet<QString> fetching;
+};
+std::mutex g_runPicturesMutex;
+std::shared_ptr<RunPictures> g_runPictures;
+
+std::shared_ptr<RunPictures> CurrentRunPictures()
+{
+    std::lock_guard lock(g_runPicturesMutex);
+    return g_runPictures;
+}
+
+// Marks a picture as being fetched until it goes out of scope, then records
+// the file when it was saved and wakes the workers waiting for it; also when
+// the fetch throws.
+class FetchClaim {
+public:
+    FetchClaim(RunPictures &run, QString key) : m_run(run), m_key(std::move(key)) {}
+    ~FetchClaim()
+    {
+        {
+            std::lock_guard lock(m_run.mutex);
+            m_run.fetching.remove(m_key);
+            if (!m_savedAs.isEmpty())
+                m_run.saved.insert(m_key, m_savedAs);
+        }
+        m_run.changed.notify_all();
+    }
+    FetchClaim(const FetchClaim &) = delete;
+    FetchClaim &operator=(const FetchClaim &) = delete;
+
+    void SavedAs(const QString &path) { m_savedAs = path; }
+
+private:
+    RunPictures &m_run;
+    QString m_key;
+    QString m_savedAs;
+};
+
+// DownloadWorker, unless the picture was saved earlier in the run: then a
+// copy of that file. A picture another worker is fetching is waited for; if
+// that fetch fails, this one fetches.
+PictureResult DownloadOnceInRun(RunPictures &run, const PictureJob &job, const PictureFetcher &fetch)
+{
+    const QString key = PictureKey(job.url);
+    for (;;) {
+        QString source;
+        {
+            std::unique_lock lock(run.mutex);
+            while (run.fetching.contains(key)) {
+                if (Stopped(job))
+                    return {PictureOutcome::Failed, u"stopped"_s};
+                run.changed.wait_for(lock, std::chrono::milliseconds(50));
+            }
+            source = run.saved.value(key);
+            if (source.isEmpty()) {
+                run.fetching.insert(key);
+                break;
+            }
+        }
+        if (source == job.filePath || CopyFileSafely(source, job.filePath))
+            return {PictureOutcome::Saved, QString(), true};
+        // The file went (or is no plain file any more): fetch after all.
+        std::lock_guard lock(run.mutex);
+        if (run.saved.value(key) == source)
+            run.saved.remove(key);
+    }
+    FetchClaim claim(run, key);
+    PictureResult result = DownloadWorker(job, fetch);
+    if (result.outcome == PictureOutcome::Saved)
+        claim.SavedAs(job.filePath);
+    return result;
+}
+
 } // namespace
 
 PictureJob MakePictureJob(const DownloadJobList &jobs, qsizetype index)
@@ -313,6 +403,9 @@ void SetWorkerStarter(WorkerStarter start)
 std::optional<std::thread> StartDownloadPool()
 {
     g_stopDownload = false;
+    // The counts are the new pool's from now on, not once its thread runs.
+    g_jobsDone = 0;
+    g_jobsTotal = 0;
     try {
         return std::thread(DownPicFunc);
     } catch (const std::system_error &) {
@@ -378,25 +471,46 @@ bool PictureRateLimitGaveUp()
     return g_pause.gaveUp;
 }
 
+void TrackRunPictures(bool on)
+{
+    std::lock_guard lock(g_runPicturesMutex);
+    g_runPictures = on ? std::make_shared<RunPictures>() : nullptr;
+}
+
+void NoteSavedPicture(const QString &address, const QString &path)
+{
+    const std::shared_ptr<RunPictures> run = CurrentRunPictures();
+    if (!run)
+        return;
+    std::lock_guard lock(run->mutex);
+    run->saved.insert(PictureKey(address), path);
+}
+
+QString PictureKey(const QString &address)
+{
+    const QUrl url(address.trimmed());
+    const QString host = url.host().toLower();
+    if (host != u"sinaimg.cn"_s && !host.endsWith(u".sinaimg.cn"_s))
+        return address;
+    // "/large/<pid>.jpg": the size segment, then the picture id.
+    const QString path = url.path();
+    const qsizetype slash = path.lastIndexOf(u'/');
+    const QString pid = path.mid(slash + 1).section(u'.', 0, 0);
+    if (pid.isEmpty())
+        return address;
+    return u"sinaimg:"_s + path.left(slash + 1) + pid;
+}
+
 void DownPicFunc()
 {
     g_jobsDone = 0;
-    const auto total = std::uint32_t(g_jobs.urls.size());
-    g_jobsTotal = total;
-    const std::uint32_t slotCount = std::min(std::max<std::uint32_t>(g_threadCount, 1), total);
-    auto shared = std::make_shared<PoolShared>(total);
+    g_jobsTotal = 0;
+    auto shared = std::make_shared<PoolShared>();
     {
         std::lock_guard lock(g_lastPoolMutex);
         g_lastPool = shared;
     }
-    if (slotCount == 0)
-        return;
-
-    {
-        std::lock_guard lock(g_poolFolderMutex);
-        g_poolFolder = g_jobs.folder;
-    }
-    g_poolRunning = true;
+    const std::uint32_t slotCount = std::max<std::uint32_t>(g_threadCount, 1);
     const auto started = std::chrono::steady_clock::now();
 
     PictureFetcher fetch;
@@ -406,22 +520,24 @@ void DownPicFunc()
         fetch = g_fetchHook ? g_fetchHook : PictureFetcher(FetchPicture);
         start = g_startHook ? g_startHook : WorkerStarter(StartThread);
     }
+    const std::shared_ptr<RunPictures> run = CurrentRunPictures();
 
     std::vector<std::thread> workers(slotCount);
-    std::uint32_t next = 0;
+    // Slot 0 is handed out first.
+    std::vector<std::uint32_t> freeSlots;
+    for (std::uint32_t slot = slotCount; slot > 0; --slot)
+        freeSlots.push_back(slot - 1);
 
-    // Gives the next job to `slot`. A worker that cannot be started counts
+    // Gives job `index` to `slot`. A worker that cannot be started counts
     // as ended at once, so the pool still reaches its total.
-    auto handOut = [&](std::uint32_t slot) {
-        const std::uint32_t index = next++;
-        PictureJob job = MakePictureJob(g_jobs, index);
+    auto handOut = [&](std::uint32_t slot, std::uint32_t index, PictureJob job) {
         job.cancel = &shared->cancel;
         shared->Started();
         try {
-            workers[slot] = start(index, [shared, slot, index, job = std::move(job), fetch] {
+            workers[slot] = start(index, [shared, slot, index, job = std::move(job), fetch, run] {
                 PictureResult result;
                 try {
-                    result = DownloadWorker(job, fetch);
+                    result = run ? DownloadOnceInRun(*run, job, fetch) : DownloadWorker(job, fetch);
                 } catch (...) {
                     // A failed picture leaves no file and still counts as done.
                     result = {PictureOutcome::Failed, u"internal error"_s};
@@ -435,17 +551,70 @@ void DownPicFunc()
         }
     };
 
-    for (std::uint32_t slot = 0; slot < slotCount; ++slot)
-        handOut(slot);
-
     WindowPort *const window = g_jobs.progressWindow;
+    std::uint32_t next = 0;  // the next job to hand out
+    std::uint32_t total = 0; // the jobs the pool may take so far
     std::uint32_t done = 0;
-    std::uint32_t shown = total + 1;
-
+    bool listing = true; // until seen closed
+    bool reshow = true;  // the count is to be shown at the next change
+    std::uint32_t shownDone = 0;
+    std::uint32_t shownTotal = 0;
     std::optional<std::chrono::steady_clock::time_point> stopSeen;
     int pauseShown = 0;
+    struct Start {
+        std::uint32_t slot;
+        std::uint32_t index;
+        PictureJob job;
+    };
+    std::vector<Start> toStart;
+    // "done of total" whenever either changed since it was shown.
+    auto showCount = [&] {
+        if (!window || done == 0 || (!reshow && done == shownDone && total == shownTotal))
+            return;
+        window->SetItemText(g_jobs.progressControlId, u"已下载%1/%2......"_s.arg(done).arg(total));
+        shownDone = done;
+        shownTotal = total;
+        reshow = false;
+    };
     for (;;) {
-        const std::optional<std::uint32_t> ended = shared->WaitForEnd(kStopPoll);
+        {
+            std::unique_lock lock(g_jobs.mutex);
+            // Jobs for a free slot, an ended worker, the close of the
+            // listing; a stop and the rate-limit countdown are looked at
+            // every kStopPoll.
+            g_jobs.fed.wait_for(lock, kStopPoll, [&] {
+                return (!g_stopDownload && !freeSlots.empty() && std::uint32_t(g_jobs.Available()) > next)
+                    || shared->AnyEnded() || g_jobs.listing != listing;
+            });
+            total = std::uint32_t(g_jobs.Available());
+            listing = g_jobs.listing;
+            while (!g_stopDownload && !freeSlots.empty() && next < total) {
+                if (next == 0) {
+                    std::lock_guard folderLock(g_poolFolderMutex);
+                    g_poolFolder = g_jobs.folder;
+                    g_poolRunning = true;
+                }
+                toStart.push_back({freeSlots.back(), next, MakePictureJob(g_jobs, next)});
+                freeSlots.pop_back();
+                ++next;
+            }
+        }
+        g_jobsTotal = total;
+        for (Start &job : toStart)
+            handOut(job.slot, job.index, std::move(job.job));
+        toStart.clear();
+
+        bool ended = false;
+        while (const std::optional<std::uint32_t> slot = shared->TakeEnded()) {
+            ended = true;
+            g_jobsDone = ++done;
+            if (workers[*slot].joinable())
+                workers[*slot].join();
+            freeSlots.push_back(*slot);
+            if (!g_stopDownload)
+                showCount();
+        }
+
         if (g_stopDownload && !stopSeen)
             stopSeen = std::chrono::steady_clock::now();
         // The workers wait out a rate limit together; the line counts down.
@@ -454,31 +623,20 @@ void DownPicFunc()
             window->SetItemText(g_jobs.progressControlId, pauseLeft > 0
                                     ? QString::fromUtf16(texts::kRateLimitWait).arg(pauseLeft)
                                     : QString::fromUtf16(texts::kRateLimitRetrying));
-            shown = total + 1; // the count shows again at the next end
+            reshow = true; // the count shows again at the next end
         }
         pauseShown = pauseLeft;
-        if (!ended) {
+        if (stopSeen) {
             // A stop takes effect when the next worker ends; pictures that
             // never end must not hold it longer than the grace.
-            if (stopSeen && std::chrono::steady_clock::now() - *stopSeen
-                                >= std::chrono::milliseconds(g_stragglerGraceMs.load()))
+            const bool busy = freeSlots.size() < slotCount;
+            if (ended || !busy
+                || std::chrono::steady_clock::now() - *stopSeen >= std::chrono::milliseconds(g_stragglerGraceMs.load()))
                 break;
             continue;
         }
-        const std::uint32_t slot = *ended;
-        g_jobsDone = ++done;
-        if (g_stopDownload)
-            break;
-        if (workers[slot].joinable())
-            workers[slot].join();
-        if (next < total)
-            handOut(slot);
-        const bool last = done >= total;
-        if ((done != shown || last) && window) {
-            window->SetItemText(g_jobs.progressControlId, u"已下载%1/%2......"_s.arg(done).arg(total));
-            shown = done;
-        }
-        if (last)
+        showCount();
+        if (!listing && done == total)
             break;
     }
 
@@ -498,7 +656,7 @@ void DownPicFunc()
         }
     }
 
-    if (window && g_jobs.poolDone) {
+    if (window && g_jobs.poolDone && total > 0) {
         const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
             std::chrono::steady_clock::now() - started);
         g_jobs.poolDone(seconds.count(), total);

@@ -1,9 +1,12 @@
 // The worker pool that downloads the picture jobs of one album.
 //
-// The driver fills g_jobs, starts the pool with StartDownloadPool and joins
-// the thread it returns. The supervisor DownPicFunc runs one worker thread per
-// job, at most g_threadCount at once, handing the jobs out in index order, and
-// keeps the progress text of g_jobs.progressWindow up to date.
+// The driver starts the pool with StartDownloadPool and joins the thread it
+// returns. The supervisor DownPicFunc runs one worker thread per job, at most
+// g_threadCount at once, handing the jobs out in index order, and keeps the
+// progress text of g_jobs.progressWindow up to date. While the album's
+// listing is open (DownloadJobList::OpenListing) the pool takes the jobs as
+// they are published and ends once the listing is closed and every job has
+// ended; otherwise it takes the jobs the list holds.
 //
 // A stop request (g_stopDownload) ends the supervisor after the next worker
 // ends; the workers still fetching are left to finish in the background. Each
@@ -34,8 +37,9 @@ extern std::atomic<bool> g_stopDownload;
 // Workers of the current pool that have ended, as its supervisor counted
 // them. Workers abandoned by an earlier pool never count here.
 extern std::atomic<std::uint32_t> g_jobsDone;
-// Jobs of the current pool; with g_jobsDone what a progress display reads
-// from another thread.
+// Jobs of the current pool so far (the total grows while the album is
+// listed); with g_jobsDone what a progress display reads from another
+// thread. Both are cleared by StartDownloadPool.
 extern std::atomic<std::uint32_t> g_jobsTotal;
 // True while a supervisor has workers.
 extern std::atomic<bool> g_poolRunning;
@@ -58,6 +62,8 @@ enum class PictureOutcome : std::uint8_t {
 struct PictureResult {
     PictureOutcome outcome = PictureOutcome::NotRun;
     QString reason; // why it failed or was skipped, naming the host
+    // Saved as a copy of the same picture saved earlier in the run.
+    bool copied = false;
 };
 
 // Pictures of a pool by outcome.
@@ -159,6 +165,20 @@ QString PoolFolder();
 // hold a stopped run for ever.
 inline constexpr std::chrono::milliseconds kStragglerGrace{30000};
 void SetStragglerGrace(std::chrono::milliseconds grace);
+
+// One download per picture in a run: while a run keeps track (the download
+// driver's runs do), a picture saved earlier in the run (the same
+// PictureKey) is copied from its file instead of fetched, and one still
+// being fetched is waited for. Pools outside a run fetch every job.
+// TrackRunPictures(true) starts a run's record afresh, false ends it.
+void TrackRunPictures(bool on);
+// The file of a picture saved in the run is now `path` (after the album's
+// fix-ups): later copies are made from there.
+void NoteSavedPicture(const QString &address, const QString &path);
+// Which picture an address names: on the Sina picture hosts (*.sinaimg.cn)
+// its size segment and picture id, whatever the host number, scheme,
+// extension or query; any other address as it stands.
+QString PictureKey(const QString &address);
 
 // Waits for every worker that a stopped pool left running; pictures still in
 // flight are given up (no partial file is left) so that the whole stop,

@@ -19,6 +19,10 @@
 #else
 #include <unistd.h>
 #endif
+#ifdef Q_OS_LINUX
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#endif
 
 namespace tamblin {
 
@@ -156,6 +160,37 @@ bool SafeFile::Write(const char *data, qint64 size)
     return true;
 }
 
+bool SafeFile::WriteFrom(int source)
+{
+    if (m_fd < 0 || m_failed)
+        return false;
+#if defined(Q_OS_LINUX) && defined(FICLONE)
+    struct stat st {};
+    if (m_written == 0 && ::ioctl(m_fd, FICLONE, source) == 0) {
+        if (::fstat(m_fd, &st) != 0)
+            return Failed(errno);
+        m_written = qint64(st.st_size);
+        return true;
+    }
+#endif
+    char buffer[65536];
+    for (;;) {
+#ifdef Q_OS_WIN
+        const qint64 n = _read(source, buffer, unsigned(sizeof buffer));
+#else
+        const qint64 n = ::read(source, buffer, sizeof buffer);
+#endif
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return Failed(errno);
+        if (n == 0)
+            return true;
+        if (!Write(buffer, n))
+            return false;
+    }
+}
+
 bool SafeFile::Commit()
 {
     if (m_fd < 0 || m_failed) {
@@ -195,6 +230,44 @@ void SetSafeFileWriter(SafeFileWriter writer)
 {
     std::lock_guard lock(g_writerMutex);
     g_writer = std::move(writer);
+}
+
+bool CopyFileSafely(const QString &source, const QString &target)
+{
+#ifdef Q_OS_WIN
+    // No O_NOFOLLOW here: a link is refused by name, and Qt reads the file.
+    if (QFileInfo(source).isSymLink() || !QFileInfo(source).isFile())
+        return false;
+    QFile in(source);
+    if (!in.open(QIODevice::ReadOnly))
+        return false;
+    SafeFile out(target);
+    if (!out.Open())
+        return false;
+    QByteArray buffer(65536, Qt::Uninitialized);
+    for (;;) {
+        const qint64 n = in.read(buffer.data(), buffer.size());
+        if (n < 0)
+            return false;
+        if (n == 0)
+            break;
+        if (!out.Write(buffer.constData(), n))
+            return false;
+    }
+    return out.Commit();
+#else
+    const int in = ::open(QFile::encodeName(source).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (in < 0)
+        return false;
+    struct stat st {};
+    bool ok = ::fstat(in, &st) == 0 && S_ISREG(st.st_mode);
+    if (ok) {
+        SafeFile out(target);
+        ok = out.Open() && out.WriteFrom(in) && out.Commit();
+    }
+    ::close(in);
+    return ok;
+#endif
 }
 
 bool MakePrivateFolder(const QString &folder)

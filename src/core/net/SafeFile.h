@@ -37,6 +37,11 @@ public:
     // Drops the temporary file.
     void Cancel();
 
+    // Writes the rest of the open plain file `source` from where it stands:
+    // a copy-on-write clone sharing its blocks where the file system offers
+    // one (only into a file still empty), else its bytes read and written.
+    bool WriteFrom(int source);
+
     qint64 Written() const { return m_written; }
     // The last failure was a full disk (or a full quota).
     bool DiskFull() const { return m_diskFull; }
@@ -64,6 +69,12 @@ void SetSafeFileWriter(SafeFileWriter writer);
 
 // The reason a picture or a list names for a full disk.
 inline constexpr char16_t kDiskFullText[] = u"磁盘空间不足";
+
+// Copies the plain file `source` to `target` the way every file is written
+// (SafeFile: a new file beside the target, synced, renamed over its name).
+// The source is opened without following a link. False, leaving nothing
+// behind, when it is no plain file or any step fails.
+bool CopyFileSafely(const QString &source, const QString &target);
 
 // Makes `folder` (and its parents) and leaves it readable by its owner only.
 bool MakePrivateFolder(const QString &folder);

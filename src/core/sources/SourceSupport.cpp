@@ -174,6 +174,9 @@ bool FetchText(const TamblinCore &core, UrlSource &source, UrlRequest &request, 
 
 bool FetchPage(const TamblinCore &core, UrlSource &source, const UrlRequest &request, int options)
 {
+    // A picture listing hands what it has found to the download pool before
+    // it waits for the next page.
+    FeedListedPictures();
     int rateLimited = 0;
     std::size_t serverErrors = 0;
     for (;;) {
@@ -268,6 +271,7 @@ bool RunStopAsked(const TamblinCore &core)
 
 bool PauseUnlessStopped(const TamblinCore &core, int ms)
 {
+    FeedListedPictures();
     using namespace std::chrono;
     const auto end = steady_clock::now() + milliseconds(ms);
     while (steady_clock::now() < end) {

@@ -59,7 +59,9 @@ bool FetchText(const TamblinCore &core, UrlSource &source, UrlRequest &request, 
 //   as an empty Weibo page is, then the fetch fails;
 // - a certificate that does not verify (or TLS that cannot be agreed) fails
 //   with a note naming the host.
-// A stop of the run ends every wait at once and fails the fetch.
+// A stop of the run ends every wait at once and fails the fetch. The
+// pictures a download's listing has found so far go to its pool first
+// (FeedListedPictures).
 bool FetchPage(const TamblinCore &core, UrlSource &source, const UrlRequest &request, int options = 0);
 
 // The failure a user must act on that the last page requests of this thread
@@ -86,7 +88,7 @@ bool DownStopAsked(const TamblinCore &core);
 // A picture listing ends: stop asked, or the skip rule hit (m_downState 2).
 bool ListingEnds(const TamblinCore &core);
 // Waits `ms`, in short slices so that a download stop asked meanwhile is
-// seen; false when it was.
+// seen; false when it was. Feeds the download pool first, as FetchPage does.
 bool PauseUnlessStopped(const TamblinCore &core, int ms);
 // The run the extractor serves, list or download, was asked to stop.
 bool RunStopAsked(const TamblinCore &core);
