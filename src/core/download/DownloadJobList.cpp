@@ -17,6 +17,8 @@ void DownloadJobList::Clear()
     listingError.clear();
     referer.clear();
     ruleStopUrl.clear();
+    titles.clear();
+    oldFolderKept = false;
     nameIndex.clear();
     nextNumber.clear();
     indexedNames = 0;
