@@ -3,6 +3,7 @@
 #include "app/AlbumList.h"
 #include "download/DownloadJobList.h"
 #include "download/FileUtils.h"
+#include "download/ListFiles.h"
 
 #include <QDir>
 #include <QSet>
@@ -55,6 +56,13 @@ void CheckComponent(QStringView name, const char *what)
     FUZZ_CHECK(!name.contains(QChar(0)), shown);
     FUZZ_CHECK(name != u"." && name != u"..", shown);
     FUZZ_CHECK(tamblin::Utf8Length(name) <= tamblin::kMaxComponentBytes, shown);
+    FUZZ_CHECK(!name.endsWith(u'.') && !name.endsWith(u' '), shown);
+    QString base = name.left(name.indexOf(u'.')).toString().toUpper();
+    while (base.endsWith(u' '))
+        base.chop(1);
+    const bool numbered = base.size() == 4 && (base.startsWith(u"COM"_s) || base.startsWith(u"LPT"_s))
+        && base[3] >= u'1' && base[3] <= u'9';
+    FUZZ_CHECK(!numbered && base != u"CON"_s && base != u"PRN"_s && base != u"AUX"_s && base != u"NUL"_s, shown);
 }
 
 void CheckSanitized(const QString &name, bool fallback)
@@ -101,8 +109,10 @@ void CheckAlbumNames(const tamblin::AlbumList &albums)
         const QString &name = albums.At(i)->name;
         CheckSanitized(name, true);
         CheckComponent(name, "album name");
-        FUZZ_CHECK(!seen.contains(name), u"two albums named "_s + name);
-        seen.insert(name);
+        FUZZ_CHECK(!tamblin::TakesReservedName(name), name);
+        const QString key = name.toCaseFolded();
+        FUZZ_CHECK(!seen.contains(key), u"two albums named "_s + name);
+        seen.insert(key);
     }
 }
 

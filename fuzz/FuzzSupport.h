@@ -41,7 +41,10 @@ void InitOnce();
 QString SaveFolder();
 
 // One path component as a file system takes it: not empty, no "/", no NUL,
-// not "." or "..", at most 255 bytes of UTF-8.
+// not "." or "..", at most 255 bytes of UTF-8 (room left for SafeFile's
+// temporary name is SafeFile's to make), and one Windows could create too:
+// no device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9) before the first dot,
+// no dot or blank at the end.
 void CheckComponent(QStringView name, const char *what);
 
 // What SanitizeName promises: no separator, wildcard or control character,
@@ -54,7 +57,8 @@ void CheckSanitized(const QString &name, bool fallback);
 // file (letter case ignored).
 void CheckJobs(const tamblin::DownloadJobList &jobs, const QString &saveFolder);
 
-// Album names are folder names: each a sanitized component, no two alike.
+// Album names are folder names: each a sanitized component, no two alike
+// when letter case is ignored, none taking a name the program keeps.
 void CheckAlbumNames(const tamblin::AlbumList &albums);
 
 } // namespace fuzz

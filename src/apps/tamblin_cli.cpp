@@ -110,6 +110,17 @@ const char kUsage[] =
     "        a tab and the reason. A later run of the album without failures\n"
     "        removes the file.\n"
     "\n"
+    "        Every name fits 255 bytes (UTF-8): a long title is cut before its\n"
+    "        extension and its number, title(1).jpg. A name Windows could not\n"
+    "        create gets a \"_\" (CON_.jpg, a trailing dot: \"a._\"). Albums\n"
+    "        whose names differ only in letter case, or would take\n"
+    "        \"failed.txt\", \"pic.orv\", \"posts.jsonl\" or \"转发\", are numbered\n"
+    "        \" (1)\" as duplicates are; where the folder an earlier version\n"
+    "        named an album exists and today's does not, it is kept (and said).\n"
+    "        Every file is written anew and renamed over its name: a link at\n"
+    "        the name is replaced, never followed, and below the save folder a\n"
+    "        folder that is a link is not written into (its album fails)."
+    "\n"
     "--albums LIST   Row numbers as list prints them, e.g. 1,3-5 (default: all).\n"
     "--save DIR      The save folder (default: the most recent save path of\n"
     "                \"soft.dat\", else the start folder, or ~/Documents/Morvane\n"
@@ -182,8 +193,10 @@ const char kUsage[] =
     "  3  download: the run ended, but some pictures failed (the summary says\n"
     "     how many and names the failed.txt files, or lists the pictures when\n"
     "     a failed.txt could not be written), an album's pages could not all\n"
-    "     be read, an album gave no picture, or a retry found nothing\n"
-    "     recorded to retry after a run whose failures could not be recorded.\n"
+    "     be read, an album gave no picture, a retry found nothing recorded\n"
+    "     to retry after a run whose failures could not be recorded, a list\n"
+    "     file (.lst, .aria2.txt, a title file) could not be written, or an\n"
+    "     album folder is a link (its pictures count as failed).\n"
     "  4  stopped by Ctrl+C (once or twice).\n"
     "With several users, the worst of theirs: 4 above 3 above 1 above 0 (a\n"
     "run of a user that could not start does not hide another's failures).\n";
@@ -534,6 +547,11 @@ int ReportDownload(const DownloadSummary &summary)
               summary.unrecordedFailures);
     PrintList("These album folders could not be made; their pictures were not fetched:\n", summary.foldersNotMade,
               true);
+    PrintList("These folders below the save folder are links, which are not written into; their albums' pictures "
+              "were not fetched:\n",
+              summary.folderLinks, true);
+    PrintList("These list files could not be written (is the disk full, or is something in the way?):\n",
+              summary.listsNotWritten, true);
     if (summary.rateLimited)
         std::fputs("The picture hosts kept answering \"too many requests\"; the pictures left are listed as "
                    "\"rate limited\": try --retry-failed later.\n",
@@ -546,7 +564,7 @@ int ReportDownload(const DownloadSummary &summary)
     if (summary.stopped || g_interrupted)
         return kExitInterrupted;
     const bool lost = n.failed > 0 || !summary.brokenListings.isEmpty() || !summary.emptyAlbums.isEmpty()
-        || !summary.nothingToRetry.isEmpty();
+        || !summary.nothingToRetry.isEmpty() || !summary.listsNotWritten.isEmpty();
     return lost ? kExitFailures : kExitFound;
 }
 

@@ -94,17 +94,54 @@ TEST(AddAlbum, UniqueNames)
     first.AddAlbum(Album(u"N"_s));
     EXPECT_EQ(Names(first), (QStringList{u"N (1)"_s, u"N"_s, u"N (2)"_s}));
 
-    // Case counts; cleaning happens before the comparison.
+    // Case does not count (the folders would be one on a case-insensitive
+    // disk); cleaning happens before the comparison.
     AlbumList mixed;
     mixed.AddAlbum(Album(u"abc"_s));
     mixed.AddAlbum(Album(u"ABC"_s));
     mixed.AddAlbum(Album(u"a*bc"_s));
-    EXPECT_EQ(Names(mixed), (QStringList{u"abc"_s, u"ABC"_s, u"abc (1)"_s}));
+    EXPECT_EQ(Names(mixed), (QStringList{u"abc"_s, u"ABC (1)"_s, u"abc (2)"_s}));
 
     mixed.Clear();
     EXPECT_EQ(mixed.Size(), 0);
     mixed.AddAlbum(Album(u"abc"_s));
     EXPECT_EQ(Names(mixed), QStringList{u"abc"_s});
+}
+
+TEST(AddAlbum, NamesStayApartOnEveryDiskAndTheOldRuleIsRemembered)
+{
+    struct Row {
+        QString given, name, oldName;
+    };
+    const QList<Row> rows{
+        {u"Album"_s, u"Album"_s, u"Album"_s},
+        // One folder on a case-insensitive disk.
+        {u"album"_s, u"album (1)"_s, u"album"_s},
+        {u"ALBUM (1)"_s, u"ALBUM (1) (1)"_s, u"ALBUM (1)"_s},
+        // Names the program keeps for itself: the title file of "failed"
+        // would be failed.txt.
+        {u"failed"_s, u"failed (1)"_s, u"failed"_s},
+        {u"Failed.TXT"_s, u"Failed.TXT (1)"_s, u"Failed.TXT"_s},
+        {u"PIC.orv"_s, u"PIC.orv (1)"_s, u"PIC.orv"_s},
+        {u"posts.jsonl"_s, u"posts.jsonl (1)"_s, u"posts.jsonl"_s},
+        {u"转发"_s, u"转发 (1)"_s, u"转发"_s},
+        {u"posts"_s, u"posts"_s, u"posts"_s},
+        // Windows device names.
+        {u"CON"_s, u"CON_"_s, u"CON"_s},
+        {u"con_"_s, u"con_ (1)"_s, u"con_"_s},
+        {u"lpt1.x"_s, u"lpt1_.x"_s, u"lpt1.x"_s},
+        // Decoded with its page already; the old rule decoded it again.
+        {u"x&amp;amp;y"_s, u"x&amp;amp;y"_s, u"x&amp;y"_s},
+    };
+    AlbumList list;
+    for (const Row &row : rows)
+        list.AddAlbum(Album(row.given));
+    for (qsizetype i = 0; i < rows.size(); ++i) {
+        EXPECT_EQ(list.items[size_t(i)]->name, rows[i].name) << i;
+        EXPECT_EQ(list.items[size_t(i)]->oldName, rows[i].oldName) << i;
+    }
+    EXPECT_EQ(list.FindName(u"ALBUM"_s), 0);
+    EXPECT_EQ(list.FindName(u"CON"_s), -1);
 }
 
 TEST(AddAlbum, SameNamesAsTheLiteralLoopWhateverTheOrder)

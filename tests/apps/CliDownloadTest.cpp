@@ -80,6 +80,14 @@ QStringList FilesIn(const QString &folder)
 
 const QString kUser = u"http://photo.blog.sina.com.cn/u/1"_s;
 
+// A soft.dat in `start` whose Sina rules carry the option bits `flags`.
+void WriteSinaFlags(const TempDir &start, std::uint16_t flags)
+{
+    SoftSettings settings;
+    settings.siteRules[4].flags = flags;
+    start.Write(u"soft.dat"_s, settings.ToBytes());
+}
+
 // User 1: albums 甲 (2 pictures), 乙 (1) and 丙 (1); user 2: 丁 (2).
 QByteArray Data(const QString &faults = u"[]"_s)
 {
@@ -128,6 +136,41 @@ TEST(CliDownload, DownloadsTheChosenRowsIntoTheSaveFolderAndRemembersIt)
     const CliResult again = RunCli({u"download"_s, kUser, u"--albums"_s, u"2"_s}, start.Path());
     EXPECT_EQ(again.exitCode, 0) << again.err.toStdString();
     EXPECT_TRUE(QFileInfo::exists(save + u"/相册/乙/三.jpg"_s));
+}
+
+TEST(CliDownload, LongTitlesDeviceNamesAndAlbumsOfOneNameAllSaveApart)
+{
+    const QString title = QString(100, QChar(0x957F));
+    FakeService service(uR"j({"sina_photo_users": [{"uid": "1", "title": "相册", "albums": [
+      {"name": "x&amp;amp;y", "ctg_id": "1", "photos": [
+        {"src": "http://static.photo.sina.com.cn/small/a1", "title": "%1"},
+        {"src": "http://static.photo.sina.com.cn/small/a2", "title": "%1"}]},
+      {"name": "Album", "ctg_id": "2", "photos": [{"src": "http://static.photo.sina.com.cn/small/b1", "title": "CON"}]},
+      {"name": "album", "ctg_id": "3", "photos": [{"src": "http://static.photo.sina.com.cn/small/c1", "title": "c"}]},
+      {"name": "failed", "ctg_id": "4", "photos": [{"src": "http://static.photo.sina.com.cn/small/d1", "title": "d"}]}]}],
+    "pictures": {"http://static.photo.sina.com.cn/orignal/a1": {}, "http://static.photo.sina.com.cn/orignal/a2": {},
+                 "http://static.photo.sina.com.cn/orignal/b1": {}, "http://static.photo.sina.com.cn/orignal/c1": {},
+                 "http://static.photo.sina.com.cn/orignal/d1": {}}})j"_s.arg(title).toUtf8());
+    ASSERT_TRUE(service.IsRunning());
+    TempDir start;
+    WriteSinaFlags(start, kWriteTitles);
+    const QString save = start.Path() + u"out"_s;
+    // An earlier version's folder of "failed", whose title file took the
+    // name of the failure list.
+    ASSERT_TRUE(QDir().mkpath(save + u"/相册/failed"_s));
+
+    const CliResult result = RunCli({u"download"_s, kUser, u"--save"_s, save}, start.Path());
+
+    EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
+    EXPECT_EQ(FilesIn(save), (QStringList{u"相册/Album/Album.txt"_s, u"相册/Album/CON_.jpg"_s, u"相册/Album/pic.orv"_s,
+                                          u"相册/album (1)/album (1).txt"_s, u"相册/album (1)/c.jpg"_s,
+                                          u"相册/album (1)/pic.orv"_s, u"相册/failed/d.jpg"_s,
+                                          u"相册/failed/failed (1).txt"_s, u"相册/failed/pic.orv"_s,
+                                          u"相册/x&amp;y/pic.orv"_s, u"相册/x&amp;y/x&amp;y.txt"_s,
+                                          u"相册/x&amp;y/"_s + title.left(82) + u"(1).jpg"_s,
+                                          u"相册/x&amp;y/"_s + title.left(83) + u".jpg"_s}))
+        << result.err.toStdString();
+    EXPECT_EQ(result.err.count(u"沿用旧版的相册文件夹："_s + save + u"/相册/failed/"_s), 1) << result.err.toStdString();
 }
 
 TEST(CliDownload, RunsThatCannotStartExitWithOneAndUsageErrorsWithTwo)
@@ -441,6 +484,21 @@ TEST(CliDownload, DiskTroubleLosesNoPictureWithoutAWord)
         EXPECT_FALSE(service.RequestedUrls().mid(before).contains(u"http://static.photo.sina.com.cn/orignal/a1"_s))
             << result.err.toStdString();
         EXPECT_TRUE(QFileInfo::exists(save + u"/相册/乙/三.jpg"_s));
+    }
+
+    // Only the lists are written, and one cannot be: said, naming it, and
+    // the run is no success.
+    {
+        TempDir start;
+        WriteSinaFlags(start, kListOnly);
+        const QString save = start.Path() + u"out"_s;
+        ASSERT_TRUE(QDir().mkpath(save + u"/相册/甲/甲.lst"_s));
+        const CliResult result = RunCli({u"download"_s, kUser, u"--albums"_s, u"1-2"_s, u"--save"_s, save}, start.Path());
+        EXPECT_EQ(result.exitCode, 3) << result.err.toStdString();
+        EXPECT_TRUE(result.err.contains(u"无法写入列表文件："_s + save + u"/相册/甲/甲.lst"_s)) << result.err.toStdString();
+        EXPECT_TRUE(result.err.contains(u"These list files could not be written"_s));
+        EXPECT_TRUE(QFileInfo::exists(save + u"/相册/甲/甲.aria2.txt"_s));
+        EXPECT_TRUE(QFileInfo::exists(save + u"/相册/乙/乙.lst"_s));
     }
 
     // A disk that fills up: pictures are whole or absent.

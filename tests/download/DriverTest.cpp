@@ -472,6 +472,31 @@ TEST_F(DriverTest, AnAlbumFolderThatCannotHoldFilesFailsItsPictures)
     EXPECT_EQ(dir.Read(u"A"_s), QByteArray("not a folder"));
 }
 
+TEST_F(DriverTest, BelowTheSaveFolderNoLinkIsWrittenThrough)
+{
+    // The save folder itself may be a link (to another disk).
+    ASSERT_TRUE(QDir().mkpath(dir.File(u"disk"_s)));
+    ASSERT_TRUE(QFile::link(dir.File(u"disk"_s), dir.File(u"save"_s)));
+    window.SetSavePath(dir.File(u"save"_s));
+    // Below it, B's folder is a link planted to a place outside.
+    ASSERT_TRUE(QDir().mkpath(dir.File(u"disk/outside"_s)));
+    ASSERT_TRUE(QFile::link(dir.File(u"disk/outside"_s), dir.File(u"disk/B"_s)));
+    AddAlbum(u"A"_s, {Picture(10)});
+    AddAlbum(u"B"_s, {Picture(20, 0, u"b20"_s), Picture(30, 0, u"b30"_s)});
+    window.SetChosen({0, 1});
+
+    const DownloadSummary summary = Run();
+
+    EXPECT_EQ(Entries(dir.File(u"disk/A/"_s)), (QStringList{u"1.jpg"_s, u"pic.orv"_s}));
+    const QString link = dir.File(u"save/B"_s);
+    EXPECT_EQ(window.Messages(), QStringList{u"文件夹是链接，不写入："_s + link});
+    EXPECT_EQ(summary.folderLinks, QStringList{link});
+    EXPECT_EQ(summary.pictures.saved, 1u);
+    EXPECT_EQ(summary.pictures.failed, 2u);
+    EXPECT_EQ(Hits(u"b20"_s) + Hits(u"b30"_s), 0);
+    EXPECT_TRUE(Entries(dir.File(u"disk/outside/"_s)).isEmpty());
+}
+
 TEST_F(DriverTest, LossesAreReportedNotPassedOffAsSuccess)
 {
     const int empty = AddAlbum(u"E"_s, {}); // an unknown count, no picture

@@ -60,7 +60,9 @@ TEST(SanitizeName, CleansTheDocumentedCases)
     EXPECT_EQ(Sanitized(u"two\twords"_s), u"two_words"_s);
     EXPECT_EQ(Sanitized(u"a     b"_s), u"a b"_s);
     EXPECT_EQ(Sanitized(u"x\\y/z<>|\"w\r\n"_s), u"xyzw"_s);
-    EXPECT_EQ(Sanitized(u"Tom &amp; Jerry&#39;s &quot;best&quot;"_s), u"Tom & Jerry's best"_s);
+    // Entities were decoded with the page the name comes from: a second
+    // decoding would lose the name's own "&amp;".
+    EXPECT_EQ(Sanitized(u"Tom &amp; Jerry&#39;s"_s), u"Tom &amp; Jerry&#39;s"_s);
     // Blanks around removed characters collapse only before the removal.
     EXPECT_EQ(Sanitized(u" . name . "_s), u"name"_s);
     EXPECT_EQ(Sanitized(u"相册 2014"_s), u"相册 2014"_s);
@@ -110,6 +112,47 @@ TEST(SanitizeName, FallbackReplacesEmptyAndOverlongNames)
     EXPECT_EQ(Sanitized(longName, 1, true), longName);
     EXPECT_EQ(Sanitized(QString(1000, u'x'), 1, true), u"pic1"_s);
     EXPECT_EQ(Sanitized(QString(1000, u'x'), 1, false), QString(1000, u'x'));
+}
+
+TEST(FitName, CutsBeforeTheExtensionAndTheNumberAndGuardsWhatWindowsRefuses)
+{
+    const QString han = QString(100, QChar(0x957F)); // 300 bytes of UTF-8
+    const QString emoji = QString::fromUtf16(u"\U0001F600").repeated(70); // 280 bytes
+    struct Row {
+        QString stem, keep, ext, expected;
+    };
+    const QList<Row> rows{
+        {u"title"_s, {}, u".jpg"_s, u"title.jpg"_s},
+        // Cut at a character, before the number and the extension: the
+        // duplicates of a long title stay apart.
+        {han, {}, u".jpg"_s, han.left(83) + u".jpg"_s},
+        {han, u"(1)"_s, u".jpg"_s, han.left(82) + u"(1).jpg"_s},
+        {han, u"(2)"_s, u".jpg"_s, han.left(82) + u"(2).jpg"_s},
+        {emoji, {}, u".png"_s, emoji.left(2 * 62) + u".png"_s},
+        {u"a/b/"_s + han, {}, {}, u"a/b/"_s + han.left(85)},
+        // Device names in any case, with or without an extension, and a
+        // trailing dot or blank: a "_" before the extension or at the end.
+        {u"CON"_s, {}, u".jpg"_s, u"CON_.jpg"_s},
+        {u"nul"_s, {}, {}, u"nul_"_s},
+        {u"Lpt9.tar"_s, {}, u".gz"_s, u"Lpt9_.tar.gz"_s},
+        {u"com1"_s, u"(1)"_s, u".jpg"_s, u"com1(1).jpg"_s},
+        {u"COM0"_s, {}, u".jpg"_s, u"COM0.jpg"_s},
+        {u"CONSOLE"_s, {}, {}, u"CONSOLE"_s},
+        {u"aux "_s, {}, u".txt"_s, u"aux _.txt"_s},
+        {u"a."_s, {}, {}, u"a._"_s},
+        {u"a "_s, {}, {}, u"a _"_s},
+        // A cut that ends in a blank, with no room for the "_": one
+        // character less.
+        {QString(254, u'x') + u" yy"_s, {}, {}, QString(254, u'x')},
+    };
+    for (const Row &row : rows) {
+        const QString name = FitName(row.stem, row.keep, row.ext);
+        EXPECT_EQ(name, row.expected) << row.stem.toStdString();
+        EXPECT_LE(Utf8Length(QStringView(name).sliced(name.lastIndexOf(u'/') + 1)), kMaxComponentBytes);
+        EXPECT_TRUE(name.isValidUtf16());
+    }
+    // The extension of a name fitted whole is kept whole.
+    EXPECT_EQ(FitFileName(han + u".txt"_s), han.left(83) + u".txt"_s);
 }
 
 TEST(MakeTimeStampName, LocalTimeAsFourteenDigits)

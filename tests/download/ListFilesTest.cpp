@@ -1,5 +1,7 @@
 #include "download/DownloadJobList.h"
+#include "download/FileUtils.h"
 #include "download/ListFiles.h"
+#include "net/SafeFile.h"
 
 #include "TestSupport.h"
 
@@ -7,6 +9,10 @@
 
 #include <QDir>
 #include <QFileInfo>
+
+#include <functional>
+
+#include <sys/stat.h>
 
 using namespace tamblin;
 using namespace tamblin::test;
@@ -36,16 +42,20 @@ TEST(ListFilesTest, TitleLinesAreUtf16WithOneByteOrderMark)
     TempDir dir;
     DownloadJobList jobs;
     jobs.folder = dir.Path();
-    jobs.urls = QStringList{u"u1"_s};
-    AppendTitleLine(jobs, u"相册"_s, u"A"_s);
-    jobs.urls.append(u"u2"_s);
-    AppendTitleLine(jobs, u"相册"_s, u"\r"_s);
+    AppendTitleLine(jobs, u"A"_s);
+    AppendTitleLine(jobs, u"\r"_s);
     EXPECT_EQ(TitleFilePath(jobs, u"相册"_s), dir.File(u"相册.txt"_s));
+    ASSERT_TRUE(WriteTitleFile(jobs, u"相册"_s));
     EXPECT_EQ(dir.Read(u"相册.txt"_s), QByteArray("\xFF\xFE" "A\0\r\0\n\0\r\0\r\0\n\0", 14));
 
-    // The next album's first line starts the file again.
-    jobs.urls = QStringList{u"u3"_s};
-    AppendTitleLine(jobs, u"相册"_s, u"B"_s);
+    // The next album's lines replace the file; a retry keeps no line and
+    // leaves it.
+    jobs.Clear();
+    AppendTitleLine(jobs, u"B"_s);
+    ASSERT_TRUE(WriteTitleFile(jobs, u"相册"_s));
+    EXPECT_EQ(dir.Read(u"相册.txt"_s), QByteArray("\xFF\xFE" "B\0\r\0\n\0", 8));
+    jobs.Clear();
+    EXPECT_TRUE(WriteTitleFile(jobs, u"相册"_s));
     EXPECT_EQ(dir.Read(u"相册.txt"_s), QByteArray("\xFF\xFE" "B\0\r\0\n\0", 8));
 }
 
@@ -73,6 +83,59 @@ TEST(ListFilesTest, RecordIsWrittenOnceAndReadToTheFirstLineFeed)
     odd.Write(u"pic.orv"_s, QByteArray("a\0b", 3));
     ReadLastFirstUrl(read, odd.Path());
     EXPECT_EQ(read, u"a"_s);
+}
+
+TEST(ListFilesTest, ALinkAtTheNameIsReplacedNeverFollowedAndNoModeIsCopied)
+{
+    // Another user of a shared save folder plants links at the names.
+    TempDir dir;
+    dir.Write(u"victim"_s, "victim");
+    const QString folder = dir.Path() + u"album"_s + QDir::separator();
+    ASSERT_TRUE(QDir().mkpath(folder));
+    DownloadJobList jobs;
+    jobs.folder = folder;
+    jobs.urls = QStringList{u"http://p/1.jpg"_s};
+    jobs.fileNames = QStringList{u"1.jpg"_s};
+    AppendTitleLine(jobs, u"一"_s);
+    struct Row {
+        QString name;
+        std::function<bool()> write;
+    };
+    const QList<Row> rows{
+        {u"a.txt"_s, [&] { return WriteTitleFile(jobs, u"a"_s); }},
+        {u"a.lst"_s, [&] { return WriteThunderList(folder + u"a.lst"_s, jobs.urls); }},
+        {u"a.aria2.txt"_s, [&] { return WriteAria2List(folder + u"a.aria2.txt"_s, jobs); }},
+        {u"failed.txt"_s, [&] { return WriteFailedList(folder, {{u"http://p/1.jpg"_s, u"1.jpg"_s, u"x"_s}}); }},
+        {u"sinawb.tmp"_s, [&] { WriteUnicodeTextFile(folder + u"sinawb.tmp"_s, "x"); return true; }},
+    };
+    for (const Row &row : rows) {
+        ASSERT_TRUE(QFile::link(dir.File(u"victim"_s), folder + row.name));
+        EXPECT_TRUE(row.write()) << row.name.toStdString();
+        const QFileInfo written(folder + row.name);
+        EXPECT_FALSE(written.isSymLink()) << row.name.toStdString();
+        EXPECT_GT(written.size(), 0) << row.name.toStdString();
+    }
+    // pic.orv is never replaced, not even a link: it stays, unfollowed.
+    ASSERT_TRUE(QFile::link(dir.File(u"victim"_s), folder + u"pic.orv"_s));
+    WriteLastFirstUrl(u"http://p/1.jpg"_s, folder);
+    EXPECT_TRUE(QFileInfo(folder + u"pic.orv"_s).isSymLink());
+    EXPECT_EQ(dir.Read(u"victim"_s), QByteArray("victim"));
+    EXPECT_EQ(QFileInfo(dir.File(u"victim"_s)).size(), 6);
+
+    // A file replacing a setuid one gets the umask's mode, not the old one.
+    dir.Write(u"album/1.jpg"_s, "old");
+    ASSERT_EQ(::chmod(QFile::encodeName(folder + u"1.jpg"_s).constData(), 04755), 0);
+    const mode_t old = ::umask(027);
+    SafeFile picture(folder + u"1.jpg"_s);
+    const bool written = picture.Open() && picture.Write("new", 3) && picture.Commit();
+    ::umask(old);
+    ASSERT_TRUE(written);
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(folder + u"1.jpg"_s).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(dir.Read(u"album/1.jpg"_s), QByteArray("new"));
+    // Nothing temporary is left beside them.
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::System | QDir::Hidden).size(), rows.size() + 2);
 }
 
 TEST(ListFilesTest, FailedListRoundTripsAndKeepsNamesInTheFolder)

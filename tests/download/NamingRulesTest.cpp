@@ -4,6 +4,7 @@
 #include "download/ListFiles.h"
 #include "download/NamingRules.h"
 #include "download/WorkerPool.h"
+#include "net/SafeFile.h"
 
 #include "RecordingWindow.h"
 #include "TestSupport.h"
@@ -120,12 +121,12 @@ TEST_F(NamingRulesTest, DescriptionNamesAreMadeUniqueFromTheirBase)
     Add(u"http://p/4"_s, u"a.png"_s);
     Add(u"http://p/5"_s, u"A.PNG"_s);   // same name in another case
     Add(u"http://p/6"_s, u"a.png"_s);
-    Add(u"http://p/7"_s, u"photo &amp; co"_s);
+    Add(u"http://p/7"_s, u"photo &amp; co"_s); // decoded with its page already
     Add(u"http://p/8"_s, u"x.gif.txt"_s);
 
     EXPECT_EQ(g_jobs.fileNames,
               (QStringList{u"Album.jpg"_s, u"Album(1).jpg"_s, u"Album(2).jpg"_s, u"a.png"_s,
-                           u"A.PNG(1).PNG"_s, u"a.png(2).png"_s, u"photo & co.jpg"_s,
+                           u"A.PNG(1).PNG"_s, u"a.png(2).png"_s, u"photo &amp; co.jpg"_s,
                            u"x.gif.txt.jpg"_s}));
     EXPECT_EQ(FindFileName(g_jobs, u"ALBUM(1).JPG"_s), 1);
     EXPECT_EQ(FindFileName(g_jobs, u"a.png"_s), 3);
@@ -269,12 +270,59 @@ TEST_F(NamingRulesTest, EveryComponentFitsTheFileSystem)
     EXPECT_TRUE(g_jobs.fileNames[0].endsWith(u".png"_s));
     EXPECT_TRUE(g_jobs.fileNames[1].endsWith(u"(1).png"_s));
     EXPECT_NE(g_jobs.fileNames[0], g_jobs.fileNames[1]);
-    for (qsizetype i = 0; i < g_jobs.fileNames.size(); ++i) {
-        const QString &name = g_jobs.fileNames[i];
-        EXPECT_LE(Utf8Length(name), 255) << i;
-        EXPECT_TRUE(name.isValidUtf16()) << i;
-        QFile file(g_jobs.FilePath(i));
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly)) << i << " " << file.errorString().toStdString();
+    // Written as the pool writes: the temporary name beside each fits too.
+    QStringList paths;
+    for (qsizetype i = 0; i < g_jobs.fileNames.size(); ++i)
+        paths.append(g_jobs.FilePath(i));
+    // The list files named after the album keep their whole extension.
+    for (QStringView ext : {u".txt", u".lst", u".aria2.txt"}) {
+        paths.append(AlbumFilePath(g_jobs.folder, g_jobs.fileNames[0].chopped(4), ext));
+        EXPECT_TRUE(paths.last().endsWith(ext));
+    }
+    for (const QString &path : std::as_const(paths)) {
+        const QString name = QFileInfo(path).fileName();
+        EXPECT_LE(Utf8Length(name), 255) << name.toStdString();
+        EXPECT_TRUE(name.isValidUtf16()) << name.toStdString();
+        SafeFile file(path);
+        EXPECT_TRUE(file.Open() && file.Write("x", 1) && file.Commit()) << name.toStdString();
+        EXPECT_TRUE(QFileInfo::exists(path)) << name.toStdString();
+    }
+}
+
+TEST_F(NamingRulesTest, AlbumsKeepTheFolderAnEarlierVersionGaveThem)
+{
+    Rules().fileNameMode = 1;
+    struct Row {
+        QString album;     // as the page gave it, decoded once
+        QString oldFolder; // made by an earlier version, or none
+        QString expected;  // the folder used
+        bool kept;
+    };
+    const QList<Row> rows{
+        {u"x&amp;amp;y"_s, u"x&y"_s, u"x&y"_s, true},
+        {u"CON"_s, u"CON"_s, u"CON"_s, true},
+        {u"failed"_s, u"failed"_s, u"failed"_s, true},
+        // Today's folder exists: it is used.
+        {u"a&amp;b"_s, u"a&b"_s, u"a&amp;b"_s, false},
+        {u"AUX"_s, {}, u"AUX_"_s, false},
+        // "album" and "Album" were one folder on a case-insensitive disk:
+        // today's "album (1)" is made rather than mixing them again.
+        {u"Album"_s, u"album"_s, u"Album"_s, false},
+        {u"album"_s, {}, u"album (1)"_s, false},
+    };
+    ASSERT_TRUE(QDir().mkpath(save.File(u"a&amp;b"_s)));
+    for (const Row &row : rows) {
+        if (!row.oldFolder.isEmpty()) {
+            ASSERT_TRUE(QDir().mkpath(save.File(row.oldFolder)));
+        }
+        const int album = AddAlbum(row.album);
+        NextAlbum();
+        Add(u"http://p/"_s + row.album, {}, album);
+        EXPECT_EQ(g_jobs.folder, save.File(row.expected) + QDir::separator()) << row.album.toStdString();
+        EXPECT_EQ(g_jobs.oldFolderKept, row.kept) << row.album.toStdString();
+        bool kept = !row.kept;
+        EXPECT_EQ(AlbumFolderFor(core, album, save.Path(), &kept), g_jobs.folder);
+        EXPECT_EQ(kept, row.kept);
     }
 }
 
@@ -341,7 +389,8 @@ TEST_F(NamingRulesTest, FullPathDescriptionsAreCutInTheirFileNameOnly)
         {folder + longName, QString(250 - folder.size(), u'n') + u".jpg"_s},
         // Inner folders are cleaned and fitted like any name, never cut.
         {folder + u"s\tu\x01" "b*/x.png"_s, u"s_ub/x.png"_s},
-        {folder + QString::fromUtf16(u"n\0ul/f\0.png", 11), u"nul/f.png"_s},
+        // ... and a device name among them gets its "_".
+        {folder + QString::fromUtf16(u"n\0ul/f\0.png", 11), u"nul_/f.png"_s},
         // Another description resolving to a file already taken.
         {folder + u"sub/../s\tub/./x.png"_s, u"s_ub/x.png(1).png"_s},
         {folder + QString(300, QChar(0x56FE)) + u"/y.gif"_s, QString(85, QChar(0x56FE)) + u"/y.gif"_s},
@@ -418,20 +467,11 @@ TEST_F(NamingRulesTest, TitleFileHoldsTheRawDescriptionsOfAcceptedPictures)
     Add(u"http://p/2"_s, u"图"_s);
     Add(u"http://p/3"_s, u"skipped"_s);
 
-    QFile file(folder + u"Album.txt"_s);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    EXPECT_EQ(file.readAll(), QByteArray("\xFF\xFE" "a\0 \0&\0a\0m\0p\0;\0 \0<\0b\0>\0\r\0\n\0"
-                                         "\xFE\x56\r\0\n\0", 2 + 13 * 2 + 3 * 2));
-    file.close();
-
-    // A title file gone while the album is listed: the line is dropped, the
-    // picture still counts.
-    ASSERT_TRUE(QFile::remove(folder + u"Album.txt"_s));
-    core.m_downState = 1;
-    core.m_lastFirstUrl.clear();
-    Add(u"http://p/4"_s, u"late"_s);
-    EXPECT_EQ(g_jobs.urls.size(), 3);
-    EXPECT_FALSE(QFileInfo::exists(folder + u"Album.txt"_s));
+    // The lines are written once the album is listed.
+    EXPECT_EQ(save.Read(u"Album/Album.txt"_s), "old");
+    ASSERT_TRUE(WriteTitleFile(g_jobs, u"Album"_s));
+    EXPECT_EQ(save.Read(u"Album/Album.txt"_s), QByteArray("\xFF\xFE" "a\0 \0&\0a\0m\0p\0;\0 \0<\0b\0>\0\r\0\n\0"
+                                                        "\xFE\x56\r\0\n\0", 2 + 13 * 2 + 3 * 2));
 }
 
 TEST_F(NamingRulesTest, IndexedUniquenessMatchesTheLiteralLoop)

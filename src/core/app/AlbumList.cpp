@@ -2,6 +2,8 @@
 
 #include "app/WindowPort.h"
 #include "download/FileUtils.h"
+#include "download/ListFiles.h"
+#include "text/TextUtils.h"
 
 #include <new>
 
@@ -37,11 +39,34 @@ QString CutName(const QString &name, qsizetype limit)
 }
 
 // Candidate n for `base`: "%s (%u)", the base shortened so that the whole
-// stays within the name limit. Different n always give different texts.
+// stays within the name limits (characters and bytes). Different n always
+// give different texts.
 QString Numbered(const QString &base, unsigned n)
 {
     const QString suffix = u" (%1)"_s.arg(n);
-    return CutName(base, kMaxAlbumNameLength - suffix.size()) + suffix;
+    return FitName(CutName(base, kMaxAlbumNameLength - suffix.size()), suffix);
+}
+
+// `cleaned`, or its first numbered form " (n)" that `taken` does not hold
+// under `key`, recorded in `names` for album `index`.
+template <typename Key, typename Taken>
+QString UniqueName(AlbumList::NameSet &names, const QString &cleaned, int index, Key key, Taken taken)
+{
+    // Names are never removed singly, so every candidate below the hint is
+    // still taken: starting there finds the same name as trying n = 1, 2,
+    // 3, ... would.
+    QString name = cleaned;
+    unsigned n = 0;
+    if (taken(name)) {
+        n = qMax(names.nextN.value(key(cleaned)), 1u);
+        name = Numbered(cleaned, n);
+        while (taken(name))
+            name = Numbered(cleaned, ++n);
+    }
+    names.taken.insert(key(name), index);
+    if (n > 0)
+        names.nextN.insert(key(cleaned), n + 1);
+    return name;
 }
 
 } // namespace
@@ -50,31 +75,28 @@ int AlbumList::AddAlbum(const ST_PERLISTRECORD &album, WindowPort *window)
 {
     QString cleaned = album.name;
     SanitizeName(cleaned, kTimeStampFallback, true);
-    cleaned = CutName(cleaned, kMaxAlbumNameLength);
+    cleaned = FitName(CutName(cleaned, kMaxAlbumNameLength));
+    // The rules before names were decoded once, compared ignoring case and
+    // guarded: an older archive may hold the album under this name.
+    QString oldCleaned = album.name;
+    HtmlDecode(oldCleaned);
+    SanitizeName(oldCleaned, kTimeStampFallback, true);
+    oldCleaned = CutName(oldCleaned, kMaxAlbumNameLength);
 
     std::lock_guard lock(m_mutex);
     try {
         auto record = std::make_unique<ST_PERLISTRECORD>(album);
         record->thumbIndex = -1;
         record->index = int(items.size());
-
-        // Names are never removed singly, so every candidate below the hint
-        // is still taken: starting there finds the same name as trying
-        // n = 1, 2, 3, ... would.
-        QString name = cleaned;
-        unsigned n = 0;
-        if (m_names.contains(name)) {
-            n = qMax(m_nextN.value(cleaned), 1u);
-            name = Numbered(cleaned, n);
-            while (m_names.contains(name))
-                name = Numbered(cleaned, ++n);
-        }
-        record->name = name;
         const int index = record->index;
+        const auto taken = [this](const QString &name) {
+            return m_names.taken.contains(FoldedName(name)) || TakesReservedName(name);
+        };
+        record->name = UniqueName(m_names, cleaned, index, [](const QString &name) { return FoldedName(name); }, taken);
+        record->oldName = UniqueName(
+            m_oldNames, oldCleaned, index, [](const QString &name) { return name; },
+            [this](const QString &name) { return m_oldNames.taken.contains(name); });
         items.push_back(std::move(record));
-        m_names.insert(name, index);
-        if (n > 0)
-            m_nextN.insert(cleaned, n + 1);
     } catch (const std::bad_alloc &) {
         if (window)
             window->ShowMessage(u"内存分配失败"_s);
@@ -87,8 +109,8 @@ void AlbumList::Clear()
     std::lock_guard lock(m_mutex);
     while (!items.empty())
         items.pop_back();
-    m_names.clear();
-    m_nextN.clear();
+    m_names = {};
+    m_oldNames = {};
 }
 
 int AlbumList::Size() const
@@ -103,6 +125,12 @@ ST_PERLISTRECORD *AlbumList::At(int index) const
     if (index < 0 || size_t(index) >= items.size())
         return nullptr;
     return items[size_t(index)].get();
+}
+
+int AlbumList::FindName(const QString &name) const
+{
+    std::lock_guard lock(m_mutex);
+    return m_names.taken.value(FoldedName(name), -1);
 }
 
 QString RemarkText(std::int32_t flags)

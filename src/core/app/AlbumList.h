@@ -15,6 +15,11 @@ class WindowPort;
 
 struct ST_PERLISTRECORD {
     QString name;
+    // The name the rules of earlier versions gave the album (entities
+    // decoded twice, duplicates told apart by case, no name kept for the
+    // program, no guard for Windows): its folder may hold an older archive.
+    // Empty for a record not added through AlbumList::AddAlbum.
+    QString oldName;
     QString albumUrl;
     QString coverUrl;
     QString text3; // reserved for site handlers
@@ -42,9 +47,11 @@ public:
     std::int32_t selectedCount = 0;
 
     // Copies `album`, cleans its name into a folder name of at most
-    // kMaxAlbumNameLength characters and makes it unique with " (n)"; returns
-    // the new number of albums. A record that cannot be allocated is reported
-    // through `window` and not added.
+    // kMaxAlbumNameLength characters (FitName) and makes it unique with
+    // " (n)", ignoring letter case as a case-insensitive disk does and
+    // counting the names the program keeps for itself (TakesReservedName) as
+    // taken; sets its oldName. Returns the new number of albums. A record
+    // that cannot be allocated is reported through `window` and not added.
     int AddAlbum(const ST_PERLISTRECORD &album, WindowPort *window = nullptr);
     // Deletes every record, from the back to the front. Not while a list run
     // adds albums.
@@ -52,11 +59,20 @@ public:
     int Size() const;
     // The record at `index`, or null when there is none.
     ST_PERLISTRECORD *At(int index) const;
+    // The index of the album named `name`, letter case ignored, or -1.
+    int FindName(const QString &name) const;
+
+    // Names in the list by key, and per cleaned name's key the smallest n
+    // not known to be taken.
+    struct NameSet {
+        QHash<QString, int> taken;
+        QHash<QString, unsigned> nextN;
+    };
 
 private:
     mutable std::mutex m_mutex;
-    QHash<QString, int> m_names;      // names in the list
-    QHash<QString, unsigned> m_nextN; // per cleaned name: the smallest n not known to be taken
+    NameSet m_names;    // today's names, case folded
+    NameSet m_oldNames; // oldName of each album, as they are
 };
 
 // The remark column of the album grid for `flags`.

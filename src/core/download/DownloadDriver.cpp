@@ -9,6 +9,7 @@
 #include "download/FileUtils.h"
 #include "download/ListFiles.h"
 #include "download/NamingRules.h"
+#include "net/SafeFile.h"
 #include "sources/SourceSupport.h"
 
 #include <QDir>
@@ -61,7 +62,7 @@ QString SafeRelativeFolder(const QString &folder)
         for (QChar c : part)
             dots = dots && (c == u'.' || c == u' ');
         if (!dots)
-            result += CutToUtf8Bytes(part, kMaxComponentBytes) + QDir::separator();
+            result += FitName(part) + QDir::separator();
         part.clear();
     };
     for (QChar c : folder) {
@@ -91,11 +92,18 @@ QString PrimaryAddress(const QString &address)
     return split < 0 ? address : address.first(split);
 }
 
+// A list file that could not be written: said at once, counted as a loss.
+void ListNotWritten(TamblinCore &core, const QString &path, DownloadSummary &summary)
+{
+    summary.listsNotWritten.append(path);
+    Text(core, kIdStatusMain, QString::fromUtf16(texts::kListNotWritten).arg(QDir::toNativeSeparators(path)));
+}
+
 // The jobs of a retry: the lines of the album folder's failed.txt, under
 // their recorded names.
 void LoadFailedJobs(TamblinCore &core, int albumIndex, const QString &base)
 {
-    g_jobs.folder = AlbumFolderFor(core, albumIndex, base);
+    g_jobs.folder = AlbumFolderFor(core, albumIndex, base, &g_jobs.oldFolderKept);
     // The picture hosts want the Referer the album's listing would have set.
     g_jobs.referer = PictureReferer(core.m_subMode);
     for (const FailedPicture &picture : ReadFailedList(g_jobs.folder))
@@ -199,7 +207,7 @@ public:
         if (!m_decided) {
             m_decided = true;
             m_listOnly = !m_retry && (FlagsNow(m_core) & kListOnly);
-            if (m_listOnly || !QFileInfo(g_jobs.folder).isDir())
+            if (m_listOnly || Folder().kind != FolderResult::Kind::Ok)
                 return;
             Text(m_core, kIdStatusPicture, QString::fromUtf16(texts::kDownloadStarted));
             m_pool = StartDownloadPool();
@@ -241,12 +249,22 @@ public:
     bool ListOnly() const { return m_listOnly; }
     bool PoolRan() const { return m_pool.has_value(); }
 
+    // Whether the album folder is there to write into (made, not a link),
+    // as it was found when the first pictures were handed over.
+    const FolderResult &Folder()
+    {
+        if (!m_folder)
+            m_folder = MakeFolders(g_jobs.folder);
+        return *m_folder;
+    }
+
 private:
     TamblinCore &m_core;
     const bool m_retry;
     bool m_closed = false;
     bool m_decided = false;
     bool m_listOnly = false;
+    std::optional<FolderResult> m_folder;
     std::optional<std::thread> m_pool;
 
     static inline std::atomic<std::thread::id> s_thread{};
@@ -354,16 +372,26 @@ DownloadSummary RunDownload(TamblinCore &core, const DownloadOptions &options)
     if (options.allArticlePictures)
         core.m_blogAllPictures = true;
 
-    QString base = window ? window->SavePathText().trimmed() : QString();
-    if (base.isEmpty()) {
+    QString save = window ? window->SavePathText().trimmed() : QString();
+    if (save.isEmpty()) {
         Message(core, QString::fromUtf16(texts::kSetSavePath));
         core.m_downState = 0;
         return summary;
     }
-    if (!IsSeparator(base.back()))
-        base += QDir::separator();
-    base += SafeRelativeFolder(core.m_userFolder) + SafeRelativeFolder(core.m_subFolder);
-    if (!CreateDirectoryPath(base, window)) {
+    // The save folder is the user's (it may be a link to another disk);
+    // below it nothing is written through a link.
+    bool saveMade = CreateDirectoryPath(save, window);
+    const WriteRoot root(save, {core.m_appDir, core.m_appDir + u"tmp"_s});
+    const QString base = save + SafeRelativeFolder(core.m_userFolder) + SafeRelativeFolder(core.m_subFolder);
+    if (saveMade && base != save) {
+        const FolderResult made = MakeFolders(base);
+        if (made.kind != FolderResult::Kind::Ok) {
+            const bool link = made.kind == FolderResult::Kind::Link;
+            Message(core, link ? QString::fromUtf16(texts::kFolderIsLink).arg(made.where) : made.where);
+            saveMade = false;
+        }
+    }
+    if (!saveMade) {
         Message(core, QString::fromUtf16(texts::kCheckSavePath));
         core.m_downState = 0;
         return summary;
@@ -419,12 +447,24 @@ DownloadSummary RunDownload(TamblinCore &core, const DownloadOptions &options)
         const QString albumName = album ? album->name : QString();
         if (!g_jobs.listingError.isEmpty())
             summary.brokenListings.append(albumName + u": "_s + g_jobs.listingError);
+        if (g_jobs.oldFolderKept) {
+            summary.oldFolders.append(g_jobs.folder);
+            Text(core, kIdStatusMain,
+                 QString::fromUtf16(texts::kOldFolderKept).arg(QDir::toNativeSeparators(g_jobs.folder)));
+        }
+        // The titles of the pictures listed, a stopped listing's too.
+        auto writeTitles = [&] {
+            if (!WriteTitleFile(g_jobs, albumName))
+                ListNotWritten(core, TitleFilePath(g_jobs, albumName), summary);
+        };
 
         const qsizetype m = g_jobs.urls.size();
         // A stop before any picture went to the pool leaves the album as it
         // was; once some did, what became of them is recorded.
-        if (core.m_downState == 3 && !feed.PoolRan())
+        if (core.m_downState == 3 && !feed.PoolRan()) {
+            writeTitles();
             continue;
+        }
         Report({PictureReport::Kind::Album, albumIndex, m, {}, {}, {}, 0});
         if (!g_jobs.ruleStopUrl.isEmpty()) {
             ++summary.ruleSkips;
@@ -450,19 +490,29 @@ DownloadSummary RunDownload(TamblinCore &core, const DownloadOptions &options)
         }
         runTotal += std::uint32_t(m);
 
-        // A file in the way of the album folder: said once, and no picture
-        // was fetched that could not be kept.
-        if (!feed.PoolRan() && !QFileInfo(g_jobs.folder).isDir()) {
-            Message(core, QString::fromUtf16(texts::kAlbumFolderNotMade).arg(QDir::toNativeSeparators(g_jobs.folder)));
-            summary.foldersNotMade.append(g_jobs.folder);
+        // A file in the way of the album folder, or a link: said once, and
+        // no picture was fetched that could not be kept.
+        const FolderResult folder = feed.Folder();
+        if (folder.kind != FolderResult::Kind::Ok) {
+            const bool link = folder.kind == FolderResult::Kind::Link;
+            const QString where = QDir::toNativeSeparators(link ? folder.where : g_jobs.folder);
+            Message(core, QString::fromUtf16(link ? texts::kFolderIsLink : texts::kAlbumFolderNotMade).arg(where));
+            (link ? summary.folderLinks : summary.foldersNotMade).append(link ? folder.where : g_jobs.folder);
             summary.pictures.failed += std::uint32_t(m);
-            ReportPictures(std::vector<PictureResult>(std::size_t(m),
-                                                      {PictureOutcome::Failed, u"the album folder cannot be made"_s}));
+            const QString reason = link ? u"a folder on the way is a link: "_s + where
+                                        : u"the album folder cannot be made"_s;
+            ReportPictures(std::vector<PictureResult>(std::size_t(m), {PictureOutcome::Failed, reason}));
             continue;
         }
+        writeTitles();
+
         if (feed.ListOnly()) {
-            WriteThunderList(g_jobs.folder + FitFileName(albumName + u".lst"_s), g_jobs.urls);
-            WriteAria2List(g_jobs.folder + FitFileName(albumName + u".aria2.txt"_s), g_jobs);
+            const QString thunder = AlbumFilePath(g_jobs.folder, albumName, u".lst");
+            if (!WriteThunderList(thunder, g_jobs.urls))
+                ListNotWritten(core, thunder, summary);
+            const QString aria2 = AlbumFilePath(g_jobs.folder, albumName, u".aria2.txt");
+            if (!WriteAria2List(aria2, g_jobs))
+                ListNotWritten(core, aria2, summary);
             continue;
         }
         // Not without a pool (its thread could not be made: said).
@@ -480,7 +530,8 @@ DownloadSummary RunDownload(TamblinCore &core, const DownloadOptions &options)
     // The picture line says what did not download, and where it is listed.
     QStringList losses;
     if (summary.pictures.failed > 0) {
-        const bool unlisted = !summary.failedListsNotWritten.isEmpty() || !summary.foldersNotMade.isEmpty();
+        const bool unlisted = !summary.failedListsNotWritten.isEmpty() || !summary.foldersNotMade.isEmpty()
+            || !summary.folderLinks.isEmpty();
         losses.append(QString::fromUtf16(unlisted ? texts::kPicturesFailedUnlisted : texts::kPicturesFailed)
                           .arg(summary.pictures.failed));
     }
@@ -490,6 +541,10 @@ DownloadSummary RunDownload(TamblinCore &core, const DownloadOptions &options)
         losses.append(QString::fromUtf16(texts::kAlbumsBroken).arg(summary.brokenListings.size()));
     if (!summary.nothingToRetry.isEmpty())
         losses.append(QString::fromUtf16(texts::kNothingToRetry).arg(summary.nothingToRetry.size()));
+    if (!summary.listsNotWritten.isEmpty())
+        losses.append(QString::fromUtf16(texts::kListsNotWritten).arg(summary.listsNotWritten.size()));
+    if (!summary.oldFolders.isEmpty())
+        losses.append(QString::fromUtf16(texts::kOldFoldersKept).arg(summary.oldFolders.size()));
     Text(core, kIdStatusPicture, losses.join(u"；"_s));
     core.m_downState = 0;
     if (window)

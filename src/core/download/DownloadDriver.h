@@ -67,9 +67,16 @@ struct DownloadSummary {
     // Albums listed with pictures (or an unknown count) that gave none,
     // though the walk ended as an album's does.
     QStringList emptyAlbums;
-    // Album folders that could not be made; their pictures count as failed
-    // and were not fetched.
+    // Album folders that could not be made, or that are links (below the
+    // save folder nothing is written through a link); their pictures count
+    // as failed and were not fetched.
     QStringList foldersNotMade;
+    QStringList folderLinks;
+    // List files (.lst, .aria2.txt, title files) that could not be written.
+    QStringList listsNotWritten;
+    // Album folders an earlier version named, kept as today's names have
+    // none.
+    QStringList oldFolders;
     // The failed.txt files that could not be written, and the failures they
     // should have held ("address\tfile name\treason").
     QStringList failedListsNotWritten;

@@ -20,6 +20,8 @@ void DownloadJobList::Clear()
     listingError.clear();
     referer.clear();
     ruleStopUrl.clear();
+    titles.clear();
+    oldFolderKept = false;
     nameIndex.clear();
     nextNumber.clear();
     indexedNames = 0;

@@ -87,6 +87,12 @@ struct DownloadJobList {
     // The address of the picture at which the skip rule ended the album's
     // listing (saved by an earlier run); empty when it did not.
     QString ruleStopUrl;
+    // The title lines of the album's pictures (AppendTitleLine), written
+    // once the album is listed.
+    QStringList titles;
+    // The album kept the folder an earlier version named it, as today's
+    // name has none (AlbumFolderFor).
+    bool oldFolderKept = false;
 
     // Lookup of the file names for the naming rules: case-folded name -> the
     // first job bearing it, and per (folded base, extension) the next number
@@ -108,8 +114,8 @@ struct DownloadJobList {
     qsizetype published = 0;
 
     // Empties the four arrays, the listing error, the Referer, the skip
-    // rule's stop and the name lookup, and closes the listing; keeps the
-    // folder and the receivers.
+    // rule's stop, the title lines, the old-folder mark and the name lookup,
+    // and closes the listing; keeps the folder and the receivers.
     void Clear();
 
     // Appends one job, under the lock.

@@ -17,6 +17,17 @@ inline constexpr char16_t kPicturesFailedUnlisted[] = u"%1张图片下载失败�
 inline constexpr char16_t kAlbumsEmpty[] = u"%1个相册没有获取到图片";
 inline constexpr char16_t kAlbumsBroken[] = u"%1个相册的页面未能全部读取";
 inline constexpr char16_t kAlbumFolderNotMade[] = u"无法创建相册文件夹：%1";
+// A folder below the save folder that is a link (another user of a shared
+// save folder may have planted it): nothing is written through it.
+inline constexpr char16_t kFolderIsLink[] = u"文件夹是链接，不写入：%1";
+// A list file (.lst, .aria2.txt, the title file) that could not be written
+// whole; after 下载完毕, how many.
+inline constexpr char16_t kListNotWritten[] = u"无法写入列表文件：%1";
+inline constexpr char16_t kListsNotWritten[] = u"%1个列表文件无法写入";
+// An album kept the folder an earlier version named it (today's name has
+// none); after 下载完毕, how many.
+inline constexpr char16_t kOldFolderKept[] = u"沿用旧版的相册文件夹：%1";
+inline constexpr char16_t kOldFoldersKept[] = u"%1个相册沿用旧版的文件夹";
 // A retry of albums whose last failures could not be recorded.
 inline constexpr char16_t kNothingToRetry[] = u"%1个相册没有记录可重试的图片";
 inline constexpr char16_t kEllipsis[] = u"......";

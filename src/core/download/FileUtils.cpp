@@ -2,12 +2,18 @@
 
 #include "app/WindowPort.h"
 #include "download/DownloadJobList.h"
-#include "text/TextUtils.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+
+#include <algorithm>
+
+#ifndef Q_OS_WIN
+#include <fcntl.h>
+#include <sys/stat.h>
+#endif
 
 namespace tamblin {
 
@@ -51,7 +57,6 @@ bool IsForbiddenInName(QChar c)
 
 void SanitizeName(QString &name, int number, bool fallback)
 {
-    HtmlDecode(name);
     while (name.contains(u"  "_s))
         name.replace(u"  "_s, u" "_s);
     name = name.trimmed();
@@ -126,15 +131,99 @@ QString CutToUtf8Bytes(QStringView text, qsizetype maxBytes)
     return text.left(i).toString();
 }
 
+namespace {
+
+qsizetype SeparatorBefore(QStringView path)
+{
+    qsizetype at = path.lastIndexOf(u'/');
+#ifdef Q_OS_WIN
+    at = std::max(at, path.lastIndexOf(u'\\'));
+#endif
+    return at;
+}
+
+bool IsDeviceName(QStringView base)
+{
+    while (base.endsWith(u' '))
+        base.chop(1);
+    for (QStringView device : {u"CON", u"PRN", u"AUX", u"NUL"}) {
+        if (base.compare(device, Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    const bool port = base.startsWith(u"COM", Qt::CaseInsensitive) || base.startsWith(u"LPT", Qt::CaseInsensitive);
+    return port && base.size() == 4 && base[3] >= u'1' && base[3] <= u'9';
+}
+
+// Where a name Windows could not create takes its "_": behind a device name
+// (before the first dot), or at the end of a name ending in a dot or blank;
+// -1 when it needs none.
+qsizetype GuardAt(QStringView name)
+{
+    if (name.isEmpty())
+        return -1;
+    qsizetype dot = name.indexOf(u'.');
+    if (dot < 0)
+        dot = name.size();
+    if (IsDeviceName(name.first(dot)))
+        return dot;
+    if (name.endsWith(u'.') || name.endsWith(u' '))
+        return name.size();
+    return -1;
+}
+
+} // namespace
+
+QString FitName(QStringView stem, QStringView keep, QStringView ext)
+{
+    const qsizetype cut = SeparatorBefore(stem) + 1;
+    const QStringView last = stem.sliced(cut);
+    const qsizetype room = kMaxComponentBytes - Utf8Length(keep) - Utf8Length(ext);
+    auto build = [&](qsizetype bytes) {
+        QString name = Utf8Length(last) <= bytes ? last.toString()
+                                                 : CutToUtf8Bytes(last, std::max<qsizetype>(bytes, 0));
+        name += keep;
+        name += ext;
+        return name;
+    };
+    QString name = build(room);
+    qsizetype guard = GuardAt(name);
+    if (guard >= 0 && Utf8Length(name) >= kMaxComponentBytes) {
+        // No room left for the "_": one character less of the stem.
+        name = build(room - 1);
+        guard = GuardAt(name);
+    }
+    if (guard >= 0)
+        name.insert(guard, u'_');
+    return stem.first(cut).toString() + name;
+}
+
 QString FitFileName(const QString &name)
 {
-    if (Utf8Length(name) <= kMaxComponentBytes)
-        return name;
     const qsizetype dot = name.lastIndexOf(u'.');
     if (dot <= 0 || name.size() - dot > kMaxKeptExtension)
-        return CutToUtf8Bytes(name, kMaxComponentBytes);
-    const QStringView ext = QStringView(name).mid(dot);
-    return CutToUtf8Bytes(QStringView(name).left(dot), kMaxComponentBytes - Utf8Length(ext)) + ext.toString();
+        return FitName(name);
+    return FitName(QStringView(name).first(dot), {}, QStringView(name).sliced(dot));
+}
+
+QString FoldedName(QStringView text)
+{
+    QString key;
+    key.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        char32_t c = text[i].unicode();
+        if (QChar::isHighSurrogate(c) && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            c = QChar::surrogateToUcs4(text[i], text[i + 1]);
+            ++i;
+        }
+        const char32_t folded = QChar::toCaseFolded(c);
+        if (QChar::requiresSurrogates(folded)) {
+            key.append(QChar(QChar::highSurrogate(folded)));
+            key.append(QChar(QChar::lowSurrogate(folded)));
+        } else {
+            key.append(QChar(char16_t(folded)));
+        }
+    }
+    return key;
 }
 
 QString MakeTimeStampName(std::int64_t time)
@@ -291,28 +380,31 @@ void FixPictureOrder(DownloadJobList &jobs)
 
 void SetFileTimes(const QString &path, std::int64_t time)
 {
+    if (time <= 0)
+        return;
+    const QDateTime when = QDateTime::fromSecsSinceEpoch(time, Qt::UTC);
+    if (!when.isValid())
+        return;
+#ifdef Q_OS_WIN
     QFile file(path);
     if (!file.open(QIODevice::ReadWrite | QIODevice::ExistingOnly))
         return;
-    if (time > 0) {
-        const QDateTime when = QDateTime::fromSecsSinceEpoch(time, Qt::UTC);
-        if (when.isValid()) {
-            file.setFileTime(when, QFileDevice::FileModificationTime);
-            file.setFileTime(when, QFileDevice::FileAccessTime);
-#ifdef Q_OS_WIN
-            file.setFileTime(when, QFileDevice::FileBirthTime);
+    file.setFileTime(when, QFileDevice::FileModificationTime);
+    file.setFileTime(when, QFileDevice::FileAccessTime);
+    file.setFileTime(when, QFileDevice::FileBirthTime);
+#else
+    // Not through a link: a file is never opened for writing by a name
+    // another user may have pointed elsewhere.
+    const struct timespec times[2] = {{time_t(time), 0}, {time_t(time), 0}};
+    ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, AT_SYMLINK_NOFOLLOW);
 #endif
-        }
-    }
 }
 
 void WriteUnicodeTextFile(const QString &name, QByteArrayView bytes)
 {
-    QFile file(name.isEmpty() ? u"1.txt"_s : name);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return;
-    file.write("\xFF\xFE", 2);
-    file.write(bytes.data(), bytes.size());
+    SafeFile file(name.isEmpty() ? u"1.txt"_s : name);
+    if (file.Open() && file.Write("\xFF\xFE", 2) && file.Write(bytes.data(), bytes.size()))
+        file.Commit();
 }
 
 } // namespace tamblin

@@ -7,6 +7,8 @@
 // absolute.
 #pragma once
 
+#include "net/SafeFile.h"
+
 #include <QByteArrayView>
 #include <QString>
 #include <QStringView>
@@ -21,18 +23,16 @@ struct DownloadJobList;
 // The number that asks SanitizeName's fallback for a time stamp.
 inline constexpr int kTimeStampFallback = 0xFFFF;
 
-// Makes any text safe as one file or folder name, in place: decodes entities,
-// collapses blanks, drops separators, wildcards and control characters, and
-// never leaves "." or "..". Dots at either end are dropped before the last
+// Makes any text safe as one file or folder name, in place: collapses
+// blanks, drops separators, wildcards and control characters, and never
+// leaves "." or "..". Dots at either end are dropped before the last
 // trim, so a dot that stood behind a blank stays: ". .x" gives ".x" and
 // "a. *" gives "a.". With `fallback`, a name that ends up empty or 1000
 // characters or longer becomes a time stamp (number kTimeStampFallback) or
-// "pic<number>".
+// "pic<number>". Entities are not decoded here: the page text a name comes
+// from was decoded once already (UrlSource::GetText), and a second decoding
+// would turn a name's own "&amp;" into "&".
 void SanitizeName(QString &name, int number, bool fallback);
-
-// The most bytes a file system takes for one path component (file or folder
-// name) in UTF-8.
-inline constexpr qsizetype kMaxComponentBytes = 255;
 
 // Bytes of `text` in UTF-8 (an unpaired surrogate counts as U+FFFD).
 qsizetype Utf8Length(QStringView text);
@@ -41,9 +41,22 @@ qsizetype Utf8Length(QStringView text);
 // bytes, never splitting a surrogate pair.
 QString CutToUtf8Bytes(QStringView text, qsizetype maxBytes);
 
-// `name` cut to kMaxComponentBytes bytes of UTF-8, at a character boundary,
-// keeping its extension (the text from the last dot, when it is short).
+// The one way a name the program makes is finished: stem + keep + ext,
+// with the last path component of `stem` cut at a character boundary so
+// that the component fits kMaxComponentBytes, and a name Windows could not
+// create (a device name such as CON, NUL, COM1 or LPT9 before its first
+// dot, in any case, or a trailing dot or blank) given a "_" behind the
+// device name or at its end: "CON_.jpg", "NUL_", "a._". The cut falls before
+// `keep` (a duplicate number) and `ext`, so numbered names stay apart.
+QString FitName(QStringView stem, QStringView keep = {}, QStringView ext = {});
+
+// FitName of `name` with its extension (the text from the last dot, when it
+// is short) kept whole.
 QString FitFileName(const QString &name);
+
+// `text` with letter case folded, code point by code point: two names equal
+// once folded are one name to a case-insensitive disk (exFAT, NTFS, macOS).
+QString FoldedName(QStringView text);
 
 // The local time of `time` (seconds since 1970) as 14 digits,
 // yyyyMMddhhmmss; empty when it cannot be converted.
@@ -77,11 +90,12 @@ void FixPictureOrder(DownloadJobList &jobs);
 
 // Sets the modification and access time (and, where the platform has one,
 // the creation time) of an existing file to `time` (seconds since 1970) when
-// it is above 0. Files that cannot be opened are left alone.
+// it is above 0; a link at `path` is not followed. Missing files are left
+// alone.
 void SetFileTimes(const QString &path, std::int64_t time);
 
-// Writes FF FE followed by `bytes` to `name` ("1.txt" when empty), replacing
-// the file. Nothing happens when it cannot be created.
+// Writes FF FE followed by `bytes` as a new file `name` ("1.txt" when
+// empty), replacing the old one. Nothing happens when it cannot be written.
 void WriteUnicodeTextFile(const QString &name, QByteArrayView bytes);
 
 } // namespace tamblin

@@ -8,7 +8,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryFile>
 
 #include <algorithm>
 #include <optional>
@@ -38,19 +37,22 @@ QByteArray Utf16LeBytes(QStringView text)
     return bytes;
 }
 
+bool WriteWhole(const QString &path, const QByteArray &bytes)
+{
+    SafeFile file(path);
+    return file.Open() && file.Write(bytes) && file.Commit();
+}
+
 } // namespace
 
 bool WriteThunderList(const QString &path, const QStringList &urls)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return false;
     QByteArray bytes;
     for (const QString &url : urls) {
         bytes += WideToGbk(url);
         bytes += "\r\n";
     }
-    return file.write(bytes) == bytes.size();
+    return WriteWhole(path, bytes);
 }
 
 namespace {
@@ -69,9 +71,6 @@ QByteArray Aria2Value(QString text)
 
 bool WriteAria2List(const QString &path, const DownloadJobList &jobs)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return false;
     QByteArray bytes;
     for (qsizetype i = 0; i < jobs.urls.size(); ++i) {
         const QString &address = jobs.urls[i];
@@ -95,29 +94,32 @@ bool WriteAria2List(const QString &path, const DownloadJobList &jobs)
                 bytes += "  header=" + Aria2Value(line) + '\n';
         }
     }
-    return file.write(bytes) == bytes.size();
+    return WriteWhole(path, bytes);
+}
+
+QString AlbumFilePath(const QString &folder, const QString &albumName, QStringView ext)
+{
+    return folder + FitName(albumName, {}, ext);
 }
 
 QString TitleFilePath(const DownloadJobList &jobs, const QString &albumName)
 {
-    return jobs.folder + FitFileName(albumName + u".txt"_s);
+    return AlbumFilePath(jobs.folder, albumName, u".txt");
 }
 
-void AppendTitleLine(const DownloadJobList &jobs, const QString &albumName,
-                     const QString &description)
+void AppendTitleLine(DownloadJobList &jobs, const QString &description)
 {
-    QFile file(TitleFilePath(jobs, albumName));
-    const bool first = jobs.urls.size() < 2;
-    if (first) {
-        if (!file.open(QIODevice::ReadWrite | QIODevice::Truncate))
-            return;
-        file.write("\xFF\xFE", 2);
-    } else {
-        if (!file.open(QIODevice::ReadWrite | QIODevice::ExistingOnly))
-            return;
-        file.seek(file.size());
-    }
-    file.write(Utf16LeBytes(description + u"\r\n"_s));
+    jobs.titles.append(description);
+}
+
+bool WriteTitleFile(const DownloadJobList &jobs, const QString &albumName)
+{
+    if (jobs.titles.isEmpty())
+        return true;
+    QByteArray bytes("\xFF\xFE", 2);
+    for (const QString &line : jobs.titles)
+        bytes += Utf16LeBytes(line + u"\r\n"_s);
+    return WriteWhole(TitleFilePath(jobs, albumName), bytes);
 }
 
 void WriteLastFirstUrl(const QString &address, const QString &folder)
@@ -125,17 +127,12 @@ void WriteLastFirstUrl(const QString &address, const QString &folder)
     const QString path = folder + kRecordName;
     if (QFileInfo::exists(path))
         return;
-    // Written whole beside the record, then moved into place without
-    // replacing one: a full disk leaves no short record that would stand
-    // for good.
-    QTemporaryFile temp(folder + u"pic.orv.XXXXXX"_s);
-    const QByteArray bytes = Utf16LeBytes(address);
-    if (!temp.open() || temp.write(bytes) != bytes.size() || !temp.flush())
+    // Written whole beside the record, then given its name only where none
+    // is: a full disk leaves no short record that would stand for good, and
+    // a record (or a link) that appeared meanwhile stays.
+    SafeFile file(path);
+    if (!file.Open() || !file.Write(Utf16LeBytes(address)) || !file.Commit(SafeFile::Publish::NoReplace))
         return;
-    temp.close();
-    if (!temp.rename(path))
-        return;
-    temp.setAutoRemove(false);
 #ifdef Q_OS_WIN
     const std::wstring native = path.toStdWString();
     const DWORD attributes = GetFileAttributesW(native.c_str());
@@ -197,6 +194,17 @@ std::optional<QString> JobName(const QString &recorded)
 
 } // namespace
 
+bool TakesReservedName(const QString &albumName)
+{
+    static const QStringList reserved = {u"failed.txt"_s, u"pic.orv"_s, u"posts.jsonl"_s, u"转发"_s};
+    const QString name = FoldedName(albumName);
+    for (QStringView ext : {u"", u".txt", u".lst", u".aria2.txt"}) {
+        if (reserved.contains(name + ext.toString()))
+            return true;
+    }
+    return false;
+}
+
 QString FailedListPath(const QString &folder)
 {
     return folder + QString::fromUtf16(kFailedListName);
@@ -229,8 +237,7 @@ bool WriteFailedList(const QString &folder, const QList<FailedPicture> &pictures
     for (const FailedPicture &picture : pictures)
         text += (Field(picture.url) + u'\t' + Field(RelativeName(picture.fileName, folder)) + u'\t'
                  + Field(picture.reason) + u'\n').toUtf8();
-    SafeFile file(path);
-    return file.Open() && file.Write(text) && file.Commit();
+    return WriteWhole(path, text);
 }
 
 namespace {

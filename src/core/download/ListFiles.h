@@ -15,7 +15,8 @@ struct DownloadJobList;
 
 // Writes one GBK line, ended by CR LF, per address of `urls` to `path`,
 // replacing the file; an address holding a fallback after CR LF gives two
-// lines. Returns false (and writes nothing) when the file cannot be created.
+// lines. Returns false (and leaves the old file, if any) when the file cannot
+// be written whole.
 bool WriteThunderList(const QString &path, const QStringList &urls);
 
 // Writes the jobs of `jobs` as an input file of the aria2 download manager
@@ -24,23 +25,31 @@ bool WriteThunderList(const QString &path, const QStringList &urls);
 // when that name is a full path), "referer=" with the Referer the pool would
 // have sent and "header=" per other header line. So an external manager
 // fetches what the program would, where it would. Returns false when the
-// file cannot be created.
+// file cannot be written whole.
 bool WriteAria2List(const QString &path, const DownloadJobList &jobs);
+
+// The file of an album named after it in `folder`: the album's name and
+// `ext` (".txt", ".lst", ".aria2.txt"), fitted as any name is.
+QString AlbumFilePath(const QString &folder, const QString &albumName, QStringView ext);
 
 // The album's title file, "<folder><album name>.txt".
 QString TitleFilePath(const DownloadJobList &jobs, const QString &albumName);
 
-// Appends `description` and CR LF, as UTF-16LE, to the album's title file.
-// With fewer than 2 jobs in `jobs` (the album's first picture) the file is
-// created anew with a byte-order mark; otherwise it must exist, and a line
-// that cannot be written is dropped.
-void AppendTitleLine(const DownloadJobList &jobs, const QString &albumName,
-                     const QString &description);
+// Keeps `description` as the title line of the picture just added to
+// `jobs`; WriteTitleFile writes the album's lines once it is listed.
+void AppendTitleLine(DownloadJobList &jobs, const QString &description);
+
+// Writes the album's title file anew: the byte-order mark FF FE, then per
+// kept line the description and CR LF, as UTF-16LE. Nothing when no line was
+// kept (a retry keeps none, and leaves the file of the listing run). False
+// when the file could not be written whole.
+bool WriteTitleFile(const DownloadJobList &jobs, const QString &albumName);
 
 // Records `address` as UTF-16LE in "<folder>pic.orv" unless that file
 // exists already: the record keeps the first address of the first completed
-// download into the folder. Written through a temporary file, so the record
-// is whole or absent. Hidden where the platform has the attribute.
+// download into the folder. Written through a temporary file published
+// without replacing anything (not even a link), so the record is whole or
+// absent. Hidden where the platform has the attribute.
 void WriteLastFirstUrl(const QString &address, const QString &folder);
 
 // The recorded address, up to its first line feed; empty when there is none.
@@ -50,6 +59,12 @@ void ReadLastFirstUrl(QString &out, const QString &folder);
 // one UTF-8 line each, the address, a tab, the file name (below the folder,
 // '/' between folders), a tab and the reason.
 inline constexpr char16_t kFailedListName[] = u"failed.txt";
+
+// True when `albumName` names its folder, title file or list files with a
+// name the program keeps for itself, letter case ignored: "failed.txt",
+// "pic.orv", "posts.jsonl" and the folder "转发". Such an album is numbered
+// as a duplicate is.
+bool TakesReservedName(const QString &albumName);
 
 struct FailedPicture {
     QString url;

@@ -8,6 +8,8 @@
 #include "text/TextUtils.h"
 
 #include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
 
 #include <algorithm>
 #include <optional>
@@ -21,36 +23,13 @@ namespace {
 // Longest path (in UTF-16 units) the rules let a file name reach.
 constexpr qsizetype kMaxPathLength = 250;
 
-// Letter case folded code point by code point, as a case-insensitive
-// comparison of two strings of the same length sees them.
-QString FoldKey(QStringView text)
-{
-    QString key;
-    key.reserve(text.size());
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        char32_t c = text[i].unicode();
-        if (QChar::isHighSurrogate(c) && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
-            c = QChar::surrogateToUcs4(text[i], text[i + 1]);
-            ++i;
-        }
-        const char32_t folded = QChar::toCaseFolded(c);
-        if (QChar::requiresSurrogates(folded)) {
-            key.append(QChar(QChar::highSurrogate(folded)));
-            key.append(QChar(QChar::lowSurrogate(folded)));
-        } else {
-            key.append(QChar(char16_t(folded)));
-        }
-    }
-    return key;
-}
-
 // The lookup key of a job's name: the file it names below the album folder,
 // case folded, so "c.jpg" and "<album folder>c.jpg" are one file.
 QString NameKey(const DownloadJobList &jobs, const QString &name)
 {
     if (!jobs.folder.isEmpty() && IsFullPath(name) && name.startsWith(jobs.folder))
-        return FoldKey(QStringView(name).sliced(jobs.folder.size()));
-    return FoldKey(name);
+        return FoldedName(QStringView(name).sliced(jobs.folder.size()));
+    return FoldedName(name);
 }
 
 void RefreshNameIndex(DownloadJobList &jobs)
@@ -63,34 +42,6 @@ void RefreshNameIndex(DownloadJobList &jobs)
     for (qsizetype i = jobs.fileNames.size() - 1; i >= 0; --i)
         jobs.nameIndex.insert(NameKey(jobs, jobs.fileNames[i]), i);
     jobs.indexedNames = jobs.fileNames.size();
-}
-
-qsizetype SeparatorBefore(QStringView path)
-{
-    qsizetype at = path.lastIndexOf(u'/');
-#ifdef Q_OS_WIN
-    at = std::max(at, path.lastIndexOf(u'\\'));
-#endif
-    return at;
-}
-
-// stem + keep + ext, with the last path component of stem cut so that that
-// component fits the file system's limit together with keep and ext.
-QString FitName(QStringView stem, QStringView keep, QStringView ext)
-{
-    const qsizetype cut = SeparatorBefore(stem) + 1;
-    const QStringView last = stem.mid(cut);
-    const qsizetype room = kMaxComponentBytes - Utf8Length(keep) - Utf8Length(ext);
-    QString name;
-    if (Utf8Length(last) <= room) {
-        name = stem.toString();
-    } else {
-        name = stem.left(cut).toString();
-        name += CutToUtf8Bytes(last, std::max<qsizetype>(room, 0));
-    }
-    name += keep;
-    name += ext;
-    return name;
 }
 
 // Cuts `name` to `limit` UTF-16 units without splitting a surrogate pair.
@@ -163,8 +114,29 @@ QString AlbumFolderName(const SiteRules &rules, const EscapeValues &values)
         + rules.folderSuffix.Get();
     ReplaceFolderEscapes(name, values);
     SanitizeName(name, 0, false);
+    if (name.isEmpty())
+        return name;
+    // A cut must not take the number that keeps two albums of one name
+    // apart.
+    QString number;
+    if (Utf8Length(name) > kMaxComponentBytes && rules.folderNameMode == 0) {
+        static const QRegularExpression numbered(u" \\(\\d+\\)$"_s);
+        number = numbered.match(values.albumName).captured();
+    }
+    return FitName(name, number);
+}
+
+// The folder name the rules of earlier versions gave the album named
+// `oldName`: entities decoded once more, cut to the limit without a guard.
+QString OldAlbumFolderName(const SiteRules &rules, EscapeValues values, const QString &oldName)
+{
+    values.albumName = oldName;
+    QString name = rules.folderPrefix.Get() + (rules.folderNameMode == 0 ? values.albumName : QString())
+        + rules.folderSuffix.Get();
+    ReplaceFolderEscapes(name, values);
+    HtmlDecode(name);
+    SanitizeName(name, 0, false);
     name = CutToUtf8Bytes(name, kMaxComponentBytes);
-    // A cut can leave a blank or a dot at the end, which some systems drop.
     while (name.endsWith(u'.') || name.endsWith(u' '))
         name.chop(1);
     return name;
@@ -211,7 +183,7 @@ std::optional<QString> InnerPath(const QString &description, const QString &albu
     QString fileName = parts.takeLast();
     QString path = albumFolder;
     for (const QString &part : std::as_const(parts))
-        path += CutToUtf8Bytes(part, kMaxComponentBytes) + QDir::separator();
+        path += FitName(part) + QDir::separator();
     CutToLength(fileName, maxLength - path.size());
     path += fileName;
     if (!LiesInside(path, albumFolder))
@@ -246,13 +218,33 @@ qsizetype FindFileName(DownloadJobList &jobs, const QString &name)
     return jobs.nameIndex.value(NameKey(jobs, name), -1);
 }
 
-QString AlbumFolderFor(const TamblinCore &core, int albumIndex, const QString &base)
+QString AlbumFolderFor(const TamblinCore &core, int albumIndex, const QString &base, bool *oldKept)
 {
+    if (oldKept)
+        *oldKept = false;
     const ST_PERLISTRECORD *album = core.m_albums.At(albumIndex);
     if (!album)
         return base;
-    const QString folderName = AlbumFolderName(core.SiteRulesNow(), ValuesFor(core, *album, 0));
-    return folderName.isEmpty() ? base : base + folderName + QDir::separator();
+    const SiteRules rules = core.SiteRulesNow();
+    const EscapeValues values = ValuesFor(core, *album, 0);
+    const QString folderName = AlbumFolderName(rules, values);
+    if (folderName.isEmpty())
+        return base;
+    const QString folder = base + folderName + QDir::separator();
+    // An archive of an earlier version: its folder is kept while today's
+    // name has none, unless another album of the list now bears the old
+    // name (the folder was shared on a case-insensitive disk).
+    if (album->oldName.isEmpty() || QFileInfo::exists(folder))
+        return folder;
+    const QString oldName = OldAlbumFolderName(rules, values, album->oldName);
+    if (oldName.isEmpty() || oldName == folderName || !QFileInfo(base + oldName).isDir())
+        return folder;
+    const int other = core.m_albums.FindName(album->oldName);
+    if (other >= 0 && other != albumIndex)
+        return folder;
+    if (oldKept)
+        *oldKept = true;
+    return base + oldName + QDir::separator();
 }
 
 void AddPictureJob(TamblinCore &core, const QString &address, const QString &description,
@@ -275,7 +267,8 @@ void AddPictureJob(TamblinCore &core, const QString &address, const QString &des
 
     // The album's folder is settled at its first picture; a description may
     // only name a full path inside it.
-    const QString albumFolder = count == 0 ? AlbumFolderFor(core, albumIndex, jobs.folder) : jobs.folder;
+    bool oldKept = false;
+    const QString albumFolder = count == 0 ? AlbumFolderFor(core, albumIndex, jobs.folder, &oldKept) : jobs.folder;
 
     QString name;
     // A full path is cut to length already, in its file name only.
@@ -297,7 +290,9 @@ void AddPictureJob(TamblinCore &core, const QString &address, const QString &des
 
     if (count == 0) {
         jobs.folder = albumFolder;
-        QDir().mkdir(jobs.folder);
+        jobs.oldFolderKept = oldKept;
+        // A failure (a file or a link in the way) is the driver's to report.
+        MakeFolders(jobs.folder);
         ReadLastFirstUrl(core.m_lastFirstUrl, jobs.folder);
     }
 
@@ -352,7 +347,7 @@ void AddPictureJob(TamblinCore &core, const QString &address, const QString &des
         core.m_window->SetItemText(kIdStatusPicture, u"已获取到%1张图片信息"_s.arg(jobs.urls.size()));
 
     if (rules.flags & kWriteTitles)
-        AppendTitleLine(jobs, album->name, description);
+        AppendTitleLine(jobs, description);
 }
 
 } // namespace tamblin

@@ -36,7 +36,8 @@ qsizetype FindFileName(DownloadJobList &jobs, const QString &name);
 
 // The folder album `albumIndex` gets below `base` (which ends in the
 // separator) by the current site's rules; `base` itself when its folder name
-// comes out empty.
-QString AlbumFolderFor(const TamblinCore &core, int albumIndex, const QString &base);
+// comes out empty. Where the folder an earlier version gave the album
+// exists and today's does not, that one, and `oldKept` (when given) is set.
+QString AlbumFolderFor(const TamblinCore &core, int albumIndex, const QString &base, bool *oldKept = nullptr);
 
 } // namespace tamblin

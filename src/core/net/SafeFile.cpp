@@ -4,9 +4,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <QStringList>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <filesystem>
 #include <mutex>
 #include <system_error>
@@ -33,14 +35,12 @@ namespace {
 std::mutex g_writerMutex;
 SafeFileWriter g_writer;
 
-std::filesystem::path FsPath(const QString &path)
-{
-#ifdef Q_OS_WIN
-    return std::filesystem::path(path.toStdWString());
-#else
-    return std::filesystem::path(QFile::encodeName(path).toStdString());
-#endif
-}
+std::mutex g_rootsMutex;
+QStringList g_roots;      // absolute and clean
+QStringList g_ownFolders; // of the roots, absolute and clean
+
+// The room a temporary name takes behind the name: "." and six characters.
+constexpr qsizetype kTempSuffixBytes = 7;
 
 qint64 SystemWrite(int fd, const char *data, qint64 size)
 {
@@ -61,6 +61,117 @@ int SyncFile(int fd)
     return ::fsync(fd);
 #endif
 }
+
+QString Absolute(const QString &path)
+{
+    return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+}
+
+// The write root that holds `folder` (the longest), or empty.
+[[maybe_unused]] QString RootOf(const QString &folder)
+{
+    std::lock_guard lock(g_rootsMutex);
+    if (g_ownFolders.contains(folder))
+        return {};
+    QString best;
+    for (const QString &root : std::as_const(g_roots)) {
+        const bool inside = folder == root
+            || (folder.startsWith(root) && (root.endsWith(u'/') || folder[root.size()] == u'/'));
+        if (inside && root.size() > best.size())
+            best = root;
+    }
+    return best;
+}
+
+// The temporary name of `leaf`: the name, cut at a character so that the
+// suffix fits the file system's limit too, a dot and six random characters.
+QByteArray TempLeaf(const QByteArray &leaf)
+{
+    qsizetype keep = std::min(leaf.size(), kMaxComponentBytes - kTempSuffixBytes);
+    while (keep > 0 && keep < leaf.size() && (uchar(leaf[keep]) & 0xC0) == 0x80)
+        --keep;
+    const QString suffix
+        = QString::number(QRandomGenerator::global()->bounded(0x1000000), 36).rightJustified(6, u'0').right(6);
+    return leaf.first(keep) + '.' + suffix.toLatin1();
+}
+
+#ifndef Q_OS_WIN
+
+constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+
+// Opens folder `folder` (absolute and clean); with `make`, missing levels are
+// made. Below a write root every level is opened without following a link,
+// unless `own`. -1 on failure, with `error` and the level at fault (`linkAt`
+// when it is a link) set.
+int OpenFolder(const QString &folder, bool make, int &error, QString &failedAt, QString &linkAt, bool own = false)
+{
+    const QString root = own ? QString() : RootOf(folder);
+    if (root.isEmpty()) {
+        if (make)
+            QDir().mkpath(folder);
+        const int fd = ::open(QFile::encodeName(folder).constData(), kFolderFlags);
+        if (fd < 0) {
+            error = errno;
+            failedAt = folder;
+        }
+        return fd;
+    }
+    int fd = ::open(QFile::encodeName(root).constData(), kFolderFlags);
+    if (fd < 0) {
+        error = errno;
+        failedAt = root;
+        return -1;
+    }
+    QString at = root;
+    for (const QString &part : QStringView(folder).sliced(root.size()).toString().split(u'/', Qt::SkipEmptyParts)) {
+        if (!at.endsWith(u'/'))
+            at += u'/';
+        at += part;
+        const QByteArray name = QFile::encodeName(part);
+        int next = ::openat(fd, name.constData(), kFolderFlags | O_NOFOLLOW);
+        if (next < 0 && errno == ENOENT && make) {
+            if (::mkdirat(fd, name.constData(), 0777) == 0 || errno == EEXIST)
+                next = ::openat(fd, name.constData(), kFolderFlags | O_NOFOLLOW);
+        }
+        if (next < 0) {
+            error = errno;
+            failedAt = at;
+            struct stat st {};
+            if (::fstatat(fd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode))
+                linkAt = at;
+            ::close(fd);
+            return -1;
+        }
+        ::close(fd);
+        fd = next;
+    }
+    return fd;
+}
+
+// Gives the file `temp` of folder `dir` the name `leaf` unless something
+// bears it: 0, EEXIST or another errno.
+int PublishNew(int dir, const char *temp, const char *leaf)
+{
+#ifdef RENAME_NOREPLACE
+    if (::renameat2(dir, temp, dir, leaf, RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
+        return errno;
+#endif
+    if (::linkat(dir, temp, dir, leaf, 0) == 0) {
+        ::unlinkat(dir, temp, 0);
+        return 0;
+    }
+    if (errno != EPERM && errno != ENOTSUP && errno != EOPNOTSUPP)
+        return errno;
+    // A file system with neither (FAT): look, then rename.
+    struct stat st {};
+    if (::fstatat(dir, leaf, &st, AT_SYMLINK_NOFOLLOW) == 0)
+        return EEXIST;
+    return ::renameat(dir, temp, dir, leaf) == 0 ? 0 : errno;
+}
+
+#endif
 
 } // namespace
 
@@ -84,7 +195,11 @@ bool SafeFile::Failed(int error)
 
 QString SafeFile::ErrorText() const
 {
-    return m_diskFull ? QString::fromUtf16(kDiskFullText) : u"could not write the file"_s;
+    if (m_diskFull)
+        return QString::fromUtf16(kDiskFullText);
+    if (!m_linkAt.isEmpty())
+        return u"a folder on the way is a link: "_s + QDir::toNativeSeparators(m_linkAt);
+    return u"could not write the file"_s;
 }
 
 bool SafeFile::Open()
@@ -92,43 +207,47 @@ bool SafeFile::Open()
     Cancel();
     m_failed = false;
     m_diskFull = false;
+    m_exists = false;
+    m_linkAt.clear();
     m_written = 0;
-    // The same suffix length as before: names are fitted to the file
-    // system's limit with room for it.
-    int mode = 0666;
-    struct stat old {};
-    if (m_access == Access::Private)
-        mode = 0600;
-    else if (::stat(QFile::encodeName(m_path).constData(), &old) == 0 && S_ISREG(old.st_mode))
-        mode = int(old.st_mode & 07777);
+    const int mode = m_access == Access::Private ? 0600 : 0666;
+    const QString path = Absolute(m_path);
+    const qsizetype slash = path.lastIndexOf(u'/');
+    const QString folder = slash == 0 ? u"/"_s : path.first(slash);
+    m_leaf = QFile::encodeName(path.sliced(slash + 1));
+#ifndef Q_OS_WIN
+    int error = 0;
+    QString failedAt;
+    m_folderFd = OpenFolder(folder, false, error, failedAt, m_linkAt, m_access == Access::Private);
+    if (m_folderFd < 0)
+        return Failed(error);
+#endif
     for (int attempt = 0; attempt < 16; ++attempt) {
-        const QString suffix = QString::number(QRandomGenerator::global()->bounded(0x1000000), 36)
-                                   .rightJustified(6, u'0')
-                                   .right(6);
-        m_tempPath = m_path + u'.' + suffix;
-        int flags = O_WRONLY | O_CREAT | O_EXCL;
-#ifdef O_CLOEXEC
-        flags |= O_CLOEXEC;
-#endif
+        m_tempLeaf = TempLeaf(m_leaf);
+        m_tempPath = QDir(folder).filePath(QFile::decodeName(m_tempLeaf));
 #ifdef Q_OS_WIN
-        flags |= O_BINARY;
+        m_fd = ::open(QFile::encodeName(m_tempPath).constData(), O_WRONLY | O_CREAT | O_EXCL | O_BINARY, mode);
+#else
+        m_fd = ::openat(m_folderFd, m_tempLeaf.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                        mode_t(mode));
 #endif
-        m_fd = ::open(QFile::encodeName(m_tempPath).constData(), flags, mode);
         if (m_fd >= 0)
             break;
         if (errno != EEXIST) {
+            const int why = errno;
             m_tempPath.clear();
-            return Failed(errno);
+            Cancel();
+            return Failed(why);
         }
     }
     if (m_fd < 0) {
         m_tempPath.clear();
+        Cancel();
         return Failed(EEXIST);
     }
 #ifndef Q_OS_WIN
-    // The umask only takes bits away; an old file's bits, or the owner-only
-    // ones, are set as they are.
-    if ((m_access == Access::Private || mode != 0666) && ::fchmod(m_fd, mode_t(mode)) != 0) {
+    // The umask only takes bits away; the owner's are set as they are.
+    if (m_access == Access::Private && ::fchmod(m_fd, mode_t(mode)) != 0) {
         Failed(errno);
         Cancel();
         return false;
@@ -191,7 +310,7 @@ bool SafeFile::WriteFrom(int source)
     }
 }
 
-bool SafeFile::Commit()
+bool SafeFile::Commit(Publish publish)
 {
     if (m_fd < 0 || m_failed) {
         Cancel();
@@ -205,16 +324,36 @@ bool SafeFile::Commit()
     if (::close(fd) != 0 && ok)
         ok = Failed(errno);
     if (ok) {
-        std::error_code error;
-        std::filesystem::rename(FsPath(m_tempPath), FsPath(m_path), error);
-        if (error)
-            ok = Failed(error.value());
+#ifdef Q_OS_WIN
+        const QString path = QDir(QFileInfo(m_tempPath).path()).filePath(QFile::decodeName(m_leaf));
+        if (publish == Publish::NoReplace) {
+            // QFile::rename never replaces an existing file.
+            m_exists = QFileInfo::exists(path);
+            if (m_exists || !QFile::rename(m_tempPath, path))
+                ok = Failed(EEXIST);
+        } else {
+            std::error_code error;
+            std::filesystem::rename(std::filesystem::path(m_tempPath.toStdWString()),
+                                    std::filesystem::path(path.toStdWString()), error);
+            if (error)
+                ok = Failed(error.value());
+        }
+#else
+        const int error = publish == Publish::NoReplace
+            ? PublishNew(m_folderFd, m_tempLeaf.constData(), m_leaf.constData())
+            : (::renameat(m_folderFd, m_tempLeaf.constData(), m_folderFd, m_leaf.constData()) == 0 ? 0 : errno);
+        if (error != 0) {
+            m_exists = error == EEXIST;
+            ok = Failed(error);
+        }
+#endif
     }
     if (!ok) {
         Cancel();
         return false;
     }
     m_tempPath.clear();
+    Cancel();
     return true;
 }
 
@@ -222,8 +361,16 @@ void SafeFile::Cancel()
 {
     if (m_fd >= 0)
         ::close(std::exchange(m_fd, -1));
+#ifdef Q_OS_WIN
     if (!m_tempPath.isEmpty())
-        QFile::remove(std::exchange(m_tempPath, QString()));
+        QFile::remove(m_tempPath);
+#else
+    if (!m_tempPath.isEmpty() && m_folderFd >= 0)
+        ::unlinkat(m_folderFd, m_tempLeaf.constData(), 0);
+    if (m_folderFd >= 0)
+        ::close(std::exchange(m_folderFd, -1));
+#endif
+    m_tempPath.clear();
 }
 
 void SetSafeFileWriter(SafeFileWriter writer)
@@ -275,6 +422,48 @@ bool MakePrivateFolder(const QString &folder)
     if (!QDir().mkpath(folder))
         return false;
     return QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+WriteRoot::WriteRoot(const QString &folder, const QStringList &ownFolders) : m_folder(Absolute(folder))
+{
+    for (const QString &own : ownFolders) {
+        if (!own.isEmpty())
+            m_ownFolders.append(Absolute(own));
+    }
+    std::lock_guard lock(g_rootsMutex);
+    g_roots.append(m_folder);
+    g_ownFolders.append(m_ownFolders);
+}
+
+WriteRoot::~WriteRoot()
+{
+    std::lock_guard lock(g_rootsMutex);
+    g_roots.removeOne(m_folder);
+    for (const QString &own : std::as_const(m_ownFolders))
+        g_ownFolders.removeOne(own);
+}
+
+FolderResult MakeFolders(const QString &folder)
+{
+    FolderResult result;
+    const QString path = Absolute(folder);
+#ifdef Q_OS_WIN
+    if (!QDir().mkpath(path)) {
+        result.kind = FolderResult::Kind::NotMade;
+        result.where = QDir::toNativeSeparators(path);
+    }
+#else
+    int error = 0;
+    QString linkAt;
+    const int fd = OpenFolder(path, true, error, result.where, linkAt);
+    if (fd >= 0) {
+        ::close(fd);
+        result.where.clear();
+        return result;
+    }
+    result.kind = linkAt.isEmpty() ? FolderResult::Kind::NotMade : FolderResult::Kind::Link;
+#endif
+    return result;
 }
 
 } // namespace tamblin
