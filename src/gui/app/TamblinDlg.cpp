@@ -366,24 +366,35 @@ void CTamblinDlg::ShowMessage(const QString &text)
     });
 }
 
-void CTamblinDlg::OpenModalBrowser(const QString &startUrl, const std::shared_ptr<PendingCall> &call,
-                                   const std::shared_ptr<bool> &shown)
+CDlgWebOpen *CTamblinDlg::OpenModalBrowser(const QString &startUrl, const std::shared_ptr<PendingCall> &call,
+                                           const std::shared_ptr<bool> &shown)
 {
     if (m_closing)
-        return;
+        return nullptr;
     CDlgWebOpen *login = CDlgWebOpen::OpenModal(startUrl);
     *shown = login->BrowserAvailable();
     connect(login, &QDialog::finished, this, [call] { call->Done(); });
     m_workerDialogs.removeIf([](const QPointer<QDialog> &open) { return open.isNull(); });
     m_workerDialogs.append(login);
+    return login;
 }
 
 bool CTamblinDlg::OpenVerification(const QString &url)
 {
     auto shown = std::make_shared<bool>(false);
     Call([this, url, shown](const std::shared_ptr<PendingCall> &call) {
-        m_statusMain->setText(QString::fromUtf16(texts::kWeiboVerifyStatus));
-        OpenModalBrowser(url, call, shown);
+        // On the wider of the two status lines, which a list run leaves
+        // empty; what it said before comes back once the browser closes.
+        const QString asking = QString::fromUtf16(texts::kWeiboVerifyStatus);
+        const QString before = m_statusPicture->text();
+        m_statusPicture->setText(asking);
+        CDlgWebOpen *browser = OpenModalBrowser(url, call, shown);
+        if (!browser)
+            return;
+        connect(browser, &QDialog::finished, this, [this, asking, before] {
+            if (m_statusPicture->text() == asking)
+                m_statusPicture->setText(before);
+        });
     });
     return *shown;
 }

@@ -179,7 +179,8 @@ private:
     void BeginClose();
     // On the GUI thread: the login browser at `startUrl`, modal; `call` is
     // done once it has closed. `shown` tells whether a browser could run.
-    void OpenModalBrowser(const QString &startUrl, const std::shared_ptr<PendingCall> &call,
+    // Null once the window closes.
+    CDlgWebOpen *OpenModalBrowser(const QString &startUrl, const std::shared_ptr<PendingCall> &call,
                           const std::shared_ptr<bool> &shown);
     void CheckClose();
 
