@@ -441,7 +441,7 @@ Answer FetchJson(const TamblinCore &core, UrlSource &source, const QString &url,
         } else if (answer == Answer::VerifyNeeded) {
             // Shown the page, the person did not pass: not asked again.
             t_verifyPassedOver = true;
-        } else if (answer == Answer::Failed && ok < 0 && !t_homeRefreshed && !RunStopAsked(core)) {
+        } else if (answer == Answer::Failed && ok < 0 && ok != -100 && !t_homeRefreshed && !RunStopAsked(core)) {
             t_homeRefreshed = true;
             RefreshHome(core);
             continue;
