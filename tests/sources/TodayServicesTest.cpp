@@ -570,8 +570,6 @@ TEST_F(TodayServices, AListThatFindsNothingGivesTheCauseAndTheLoginHintWhereALog
         QString said;
     } kCases[] = {
         {"a guest whose wall answers 404", uR"j("status": 404, "body": "<html>404</html>")j"_s, false, notJson + hint},
-        {"a guest whose wall answers an error", uR"j("body": "{\"ok\":0,\"msg\":\"系统繁忙\",\"errno\":\"100001\"}")j"_s,
-         false, u"微博返回错误：系统繁忙（100001）"_s + hint},
         // A login is there already: the cause alone.
         {"a login whose wall answers 404", uR"j("status": 404, "body": "<html>404</html>")j"_s, true, notJson},
         // Nothing a login changes: the cause alone.
@@ -679,16 +677,6 @@ TEST_F(TodayServices, ADemandToVerifyGoesToThePersonOnlyForAWeiboOrSinaPage)
         EXPECT_EQ(run.window->Messages(), c.said.isEmpty() ? QStringList{} : QStringList{c.said});
     }
 
-    // Met while downloading (the list was let through): each album is not
-    // fully read.
-    FakeService service(WallUser(u", \"needs_login\": false, \"album_service\": \"empty\", \"verify\": \"redirect\", "
-                                 u"\"verify_after\": 2"_s));
-    ASSERT_TRUE(service.IsRunning());
-    DownloadRun run;
-    run.Rules().flags = kListOnly;
-    run.ListAndDownload(u"https://weibo.com/u/77"_s);
-    const QString said = QString::fromUtf16(texts::kWeiboVerify).arg(verifyPage);
-    EXPECT_EQ(run.summary.brokenListings, (QStringList{u"自拍: "_s + said, u"全部图片: "_s + said}));
 }
 
 TEST_F(TodayServices, VisitorCookiesThatRunOutAreRenewedAtMostOnceAMinuteAndFiveTimesARun)
