@@ -228,21 +228,38 @@ void ConsoleWindow::ClearHistoryItems(int) {}
 
 void ConsoleWindow::OpenFolder(const QString &) {}
 
-bool ConsoleWindow::ExplainNoAlbums(int subMode, const QString &fetchFailure)
+bool ConsoleWindow::ExplainNoAlbums(int subMode, const QString &cause, NoAlbumAdvice advice)
 {
+    const QString shown = ShownAddress(cause);
+    const QString cookies = u"log in with a browser, export its cookies as a cookies.txt file and pass it with "
+                            u"--cookies FILE."_s;
     QString text;
-    if (fetchFailure == QStringView(texts::kWeiboNoUser))
-        text = fetchFailure + u": the address names no Weibo user; give the address of a user's page, such as "
-                              u"https://weibo.com/u/<uid> or https://weibo.com/<name>."_s;
-    else if (!fetchFailure.isEmpty())
-        text = u"No album found: a page could not be fetched (%1)."_s.arg(fetchFailure);
-    else if (subMode == kSubModeWeibo)
-        text = u"No Weibo album found. Weibo shows albums only to a logged-in visitor: log in with a browser, "
-               "export its cookies as a cookies.txt file and pass it with --cookies FILE."_s;
+    if (cause == QStringView(texts::kWeiboNoUser))
+        text = cause + u": the address names no Weibo user; give the address of a user's page, such as "
+                       u"https://weibo.com/u/<uid> or https://weibo.com/<name>."_s;
+    else if (advice == NoAlbumAdvice::Verify)
+        text = u"No album found: %1. Complete the verification in the window (tamblin opens that page by itself), "
+               u"or in a browser, then pass that browser's cookies with --cookies FILE."_s.arg(shown);
+    else if (subMode == kSubModeWeibo && advice == NoAlbumAdvice::LogIn && !cause.isEmpty())
+        text = u"No Weibo album found: %1. A Weibo login may show them: "_s.arg(shown) + cookies;
+    else if (subMode == kSubModeWeibo && advice == NoAlbumAdvice::LogIn)
+        text = u"No Weibo album found. Weibo shows albums only to a logged-in visitor: "_s + cookies;
+    else if (!cause.isEmpty())
+        text = u"No album found: %1."_s.arg(shown);
     else
         text = u"No album found at this address."_s;
     ShowMessage(text);
     return true;
+}
+
+bool ConsoleWindow::OpenVerification(const QString &url)
+{
+    std::lock_guard lock(m_mutex);
+    WriteLine(m_messages, u"tamblin-cli: 微博要求验证 (Weibo wants a person to verify at %1): list this user in "
+                          u"the window (tamblin), which opens that page for you, or complete it in a browser, "
+                          u"export that browser's cookies as cookies.txt and pass them with --cookies FILE"_s
+                              .arg(ShownAddress(url)));
+    return false;
 }
 
 } // namespace tamblin

@@ -56,11 +56,14 @@ public:
     void AddHistoryItem(int which, const QString &text) override;
     void ClearHistoryItems(int which) override;
     void OpenFolder(const QString &path) override;
-    // A terminal cannot log in: says what failed, or points a Weibo run at
-    // --cookies.
-    bool ExplainNoAlbums(int subMode, const QString &fetchFailure) override;
+    // A terminal cannot log in: says what failed, and points a Weibo run
+    // at --cookies where a login may help.
+    bool ExplainNoAlbums(int subMode, const QString &cause, NoAlbumAdvice advice) override;
     // No login browser here: says in one line how to bring a login along.
     bool OpenLogin(const QString &startUrl) override;
+    // No browser here either: prints the address (control characters
+    // escaped) and how to pass the verification.
+    bool OpenVerification(const QString &url) override;
 
     // The row of an album as the grid shows it: number, name, count text and
     // remark, separated by tabs.

@@ -34,6 +34,8 @@ CliResult RunCli(const QStringList &args, const QString &startFolder)
     // user's data folder.
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(u"TAMBLIN_COOKIE_FILE"_s, startFolder + u"cookie-store.txt"_s);
+    // No pacing between the Weibo requests, no pause before a second try.
+    env.insert(u"TAMBLIN_WAIT_SCALE"_s, u"0"_s);
     cli.setProcessEnvironment(env);
     cli.start(QString::fromUtf8(TAMBLIN_CLI_PATH), args);
     CliResult result;
@@ -55,8 +57,14 @@ const QByteArray kData = R"j({
   "sina_blogs": [{"uid": "1111", "title": "小明的博客", "per_page": 1, "articles": [
     {"id": "a1", "title": "周末去爬山"}, {"id": "a2", "title": "夜景"}]}],
   "weibo_users": [{"uid": "2000000001", "nickname": "旅行的小鹿", "albums": [
-    {"album_id": "3550001", "type": 3, "caption": "微博配图", "cover_pic": "http://ww1.sinaimg.cn/a1.jpg", "photos": 120}]}],
-  "faults": [{"match": "http://photo.blog.sina.com.cn/u/999", "close": true}]
+    {"album_id": "3550001", "type": 3, "caption": "微博配图", "cover_pic": "http://ww1.sinaimg.cn/a1.jpg", "photos": 120}]},
+    {"uid": "2000000005", "nickname": "访客", "guest": true, "image_wall": {"pictures": ["006AbCdEfxly1h0000000000alb01"]}},
+    {"uid": "2000000006", "nickname": "验证", "needs_login": false, "album_service": "empty", "verify": "ok_minus_100",
+     "verify_url": "https://security.weibo.com/captcha/verify?r=\u001b[2J", "image_wall": {"pictures": ["006AbCdEfxly1h0000000000alb01"]}},
+    {"uid": "2000000007", "nickname": "验证", "needs_login": false, "album_service": "empty", "verify": "redirect", "verify_after": 2,
+     "image_wall": {"pictures": ["006AbCdEfxly1h0000000000alb01"]}}],
+  "faults": [{"match": "http://photo.blog.sina.com.cn/u/999", "close": true},
+             {"match": "https://weibo.com/ajax/profile/getImageWall?uid=2000000005", "status": 404, "body": "<html>404</html>"}]
 })j";
 
 TEST(Cli, ListPrintsTheGridColumnsAndKeepsTheAddressInTheStartFolder)
@@ -138,6 +146,10 @@ TEST(Cli, NothingFoundSaysWhyInTermsOfTheCommandLine)
         {u"http://photo.blog.sina.com.cn/u/999"_s, 1, u"could not reach photo.blog.sina.com.cn"_s},
         {u"http://photo.blog.sina.com.cn/u/404"_s, 1, u"No album found at this address."_s},
         {u"https://weibo.com/"_s, 1, u"无法从地址中识别微博用户: the address names no Weibo user"_s},
+        // A guest whose wall answers 404: the cause, and how to bring a login.
+        {u"https://weibo.com/u/2000000005"_s, 1,
+         u"No Weibo album found: 微博返回错误：not JSON（HTTP 404）. A Weibo login may show them: log in with a browser, "
+         u"export its cookies as a cookies.txt file and pass it with --cookies FILE."_s},
         // The scheme is checked in any case.
         {u"HTTP://photo.blog.sina.com.cn/u/1234567890"_s, 0, u"获取相册列表完成，共3个"_s},
     };
@@ -157,6 +169,37 @@ TEST(Cli, NothingFoundSaysWhyInTermsOfTheCommandLine)
     // how to bring one.
     const CliResult weibo = RunCli({u"list"_s, u"http://weibo.com/u/2000000001"_s}, start.Path());
     EXPECT_EQ(weibo.errLines.filter(u"needs a Weibo login"_s).size(), 1);
+}
+
+TEST(Cli, AVerificationIsLeftToThePersonWithItsAddressShownSafely)
+{
+    FakeService service(kData);
+    ASSERT_TRUE(service.IsRunning());
+    TempDir start;
+    // Met while listing: the address, its control characters escaped, and
+    // how to pass the verification; the list finds nothing.
+    const QString page = u"https://security.weibo.com/captcha/verify?r=\\x1b[2J"_s;
+    const CliResult list = RunCli({u"list"_s, u"https://weibo.com/u/2000000006"_s}, start.Path());
+    EXPECT_EQ(list.exitCode, 1);
+    const QString err = list.errLines.join(u'\n');
+    EXPECT_FALSE(err.contains(QChar(0x1b)));
+    EXPECT_EQ(list.errLines.filter(page).size(), 2) << err.toStdString();
+    EXPECT_TRUE(list.errLines.filter(page).first().contains(u"--cookies FILE"_s)) << err.toStdString();
+    EXPECT_TRUE(err.contains(u"No album found: 微博要求验证："_s + page)) << err.toStdString();
+
+    // Passed in a browser whose cookies come along: the list goes on.
+    start.Write(u"cookies.txt"_s, ".weibo.com\tTRUE\t/\tFALSE\t0\tVF\tpassed\n");
+    const CliResult verified =
+        RunCli({u"list"_s, u"--cookies"_s, start.File(u"cookies.txt"_s), u"https://weibo.com/u/2000000006"_s}, start.Path());
+    EXPECT_EQ(verified.exitCode, 0) << verified.errLines.join(u'|').toStdString();
+
+    // Met while downloading: the album is not fully read.
+    TempDir other;
+    const CliResult download = RunCli({u"download"_s, u"https://weibo.com/u/2000000007"_s, u"--save"_s, other.Path()},
+                                      other.Path());
+    EXPECT_EQ(download.exitCode, 3);
+    EXPECT_TRUE(download.errLines.join(u'\n').contains(u"微博要求验证：https://security.weibo.com/captcha/verify"_s))
+        << download.errLines.join(u'\n').toStdString();
 }
 
 TEST(Cli, CookiesFileLogsTheWeiboRequestsIn)

@@ -99,6 +99,11 @@ class Data:
         self.tls = self.raw.get("tls", {})
         self.posts = {}  # mid -> (user, statuses/show answer)
         self.visitor_subs = set()  # SUBs the passport handed out
+        self.visitor_tids = {}  # SUB -> the visitor id (tid) genvisitor2 gave with it
+        self.visitor_uses = {}  # SUB -> answers it has read
+        # "visitor_requests" N: a visitor's SUB reads N answers, then has run out.
+        self.visitor_requests = int(self.raw.get("visitor_requests", 0))
+        self.verified_cookie = self.raw.get("verified_cookie", "VF=passed")
         add_image_wall_pictures(self)
         add_generated_pictures(self)
         # Logins the service gave by renewal (weibo_passport_page).
@@ -523,7 +528,7 @@ def weibo_ajax(data, path, q, headers):
         return json_answer({"ok": 0, "errno": "20003", "msg": "用户不存在"})
     if not may_read(data, user, headers):
         return json_answer({"ok": -100, "url": LOGIN_URL})
-    refused = xsrf_refusal(user, headers)
+    refused = xsrf_refusal(user, headers) or pushback(data, user, headers)
     if refused is not None:
         return refused
     # The web client echoes the XSRF-TOKEN cookie in a header; without it
@@ -657,12 +662,22 @@ def weibo_status(data, mid, headers):
     user, post = found
     if not may_read(data, user, headers):
         return json_answer({"ok": -100, "url": LOGIN_URL})
-    return json_answer(post)
+    return pushback(data, user, headers) or json_answer(post)
 
 
 def visitor_sub(data, headers):
+    """A visitor's SUB the passport gave, which has not run out: with
+    "visitor_requests" N it reads N answers, then is turned away as a
+    visitor whose cookies ran out is."""
     sub = cookie_value(headers, "SUB")
-    return sub is not None and sub in data.visitor_subs
+    if sub is None or sub not in data.visitor_subs:
+        return False
+    if not data.visitor_requests:
+        return True
+    with data.lock:
+        used = data.visitor_uses.get(sub, 0)
+        data.visitor_uses[sub] = used + 1
+    return used < data.visitor_requests
 
 
 def may_read(data, user, headers):
@@ -698,17 +713,70 @@ def passport_visitor(data, path, q):
         with data.lock:
             token = "%08x" % (len(data.visitor_subs) + 1)
             data.visitor_subs.add("_2AkMvisitor" + token)
+            data.visitor_tids["_2AkMvisitor" + token] = "tid" + token
         answer = {"retcode": 20000000, "msg": "succ", "data": {"tid": "tid" + token, "new_tid": True,
                                                                "confidence": 100, "sub": "_2AkMvisitor" + token,
                                                                "subp": "0033WrSXqPxfM72-Ws9jqgMF55529P9D9W" + token}}
         return Answer(wrap % json.dumps(answer), "application/javascript; charset=utf-8")
     if path == "/visitor/visitor" and q("a") == "crossdomain":
+        # As today's visitor page asks it: the visitor's id (t) beside its
+        # SUB and SUBP, where it returns to (url) and the page's version (ver).
         cookies = []
-        if q("s") in data.visitor_subs:
+        if (q("s") in data.visitor_subs and q("t") == data.visitor_tids.get(q("s")) and q("url").startswith("https://")
+                and q("ver")):
             cookies = ["SUB=%s; expires=Thu, 01-Jan-2099 00:00:00 GMT; path=/; domain=.weibo.com; secure; httponly"
                        % q("s"), "SUBP=%s; expires=Thu, 01-Jan-2099 00:00:00 GMT; path=/; domain=.weibo.com" % q("sp")]
         return Answer("", status=302, headers={"Location": "https://weibo.com/", "Set-Cookie": cookies})
     return None
+
+
+# Weibo pushing back on a user's /ajax endpoints and posts:
+# - "block" (432 or 418): the session that asks first (its XSRF-TOKEN and,
+#   for a visitor, its SUB) is answered so until it is renewed: a fresh
+#   XSRF-TOKEN from https://weibo.com/ and, for a visitor, a fresh visitor
+#   SUB; waiting alone does not help.
+# - "verify" ("redirect" or "ok_minus_100"): after the first "verify_after"
+#   answers, a request without the cookie of a passed verification
+#   ("verified_cookie", default VF=passed) is sent to "verify_url" (default
+#   VERIFY_URL), by a 302 or as {"ok":-100,"url":...}. The page at
+#   VERIFY_URL sets that cookie by script, as a person passing it in a
+#   browser would; a client that only follows the redirect does not get it.
+VERIFY_URL = "https://security.weibo.com/captcha/verify?entry=miniblog"
+
+
+def session_key(data, headers):
+    sub = cookie_value(headers, "SUB")
+    return cookie_value(headers, "XSRF-TOKEN"), (sub if sub in data.visitor_subs else None)
+
+
+def pushback(data, user, headers):
+    """The block or the demand to verify of `user`, or None."""
+    status = user.get("block")
+    if status:
+        xsrf, sub = session_key(data, headers)
+        with data.lock:
+            blocked = user.setdefault("_blocked", (xsrf, sub))
+        if xsrf == blocked[0] or (sub is not None and sub == blocked[1]):
+            return Answer("<html><body>%d</body></html>" % int(status), status=int(status))
+    mode = user.get("verify")
+    if mode and data.verified_cookie not in [p.strip() for p in (headers.get("Cookie") or "").split(";")]:
+        with data.lock:
+            served = user.get("_served", 0)
+            user["_served"] = served + 1
+        if served >= int(user.get("verify_after", 0)):
+            target = user.get("verify_url", VERIFY_URL)
+            if mode == "redirect":
+                return Answer("", status=302, headers={"Location": target})
+            return json_answer({"ok": -100, "url": target})
+    return None
+
+
+def verify_page(data):
+    """The page a person verifies at: passing sets the cookie by script."""
+    script = 'document.cookie = %s;' % json.dumps(data.verified_cookie + "; path=/; domain=.weibo.com; max-age=86400")
+    return Answer('<!DOCTYPE html><html><head><meta charset="utf-8"><title>loading</title></head><body>'
+                  '请完成验证。<script>%s\ndocument.title = "done";</script></body></html>\n' % script,
+                  headers={"Cache-Control": "no-store"})
 
 
 def weibo_today_page(data, host, path, q, headers):
@@ -716,6 +784,8 @@ def weibo_today_page(data, host, path, q, headers):
     None."""
     if host == "passport.weibo.com" and path.startswith("/visitor/"):
         return passport_visitor(data, path, q)
+    if host == "security.weibo.com" and path == urllib.parse.urlsplit(VERIFY_URL).path:
+        return verify_page(data)
     if host in (WEIBO_HOST, "www." + WEIBO_HOST) and path == "/":
         # The home page renews XSRF-TOKEN, for anyone; without a login it
         # sends the visitor through the passport, which renews an ended

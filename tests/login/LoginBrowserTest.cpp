@@ -46,7 +46,10 @@ constexpr char kData[] = R"j({
     {"album_id": "3550001", "type": 3, "caption": "微博配图", "cover_pic": "http://ww1.sinaimg.cn/a1.jpg", "photos": 2}]},
     {"uid": "2000000003", "nickname": "山间小屋", "album_service": "502", "image_wall": {
       "pictures": ["006sHj2wly1h0000000000000a1"],
-      "albums": [{"pic_title": "猫", "containerid": "107803_2000000003_1", "pictures": ["006sHj2wly1h000000000cat01"]}]}}]
+      "albums": [{"pic_title": "猫", "containerid": "107803_2000000003_1", "pictures": ["006sHj2wly1h000000000cat01"]}]}},
+    {"uid": "2000000004", "nickname": "要验证", "needs_login": false, "album_service": "empty", "verify": "redirect",
+     "image_wall": {"pictures": ["006sHj2wly1h0000000000000b1"],
+      "albums": [{"pic_title": "狗", "containerid": "107803_2000000004_1", "pictures": ["006sHj2wly1h000000000dog01"]}]}}]
 })j";
 
 const QString kWeiboRoot = u"http://weibo.com/"_s;
@@ -402,6 +405,52 @@ TEST_F(LoginBrowserTest, AnExpiredWeiboLoginIsRenewedWithoutTheLoginWindow)
     ASSERT_TRUE(QTest::qWaitFor([&] { return window->Core().m_listState == 0; }, 40000));
     EXPECT_EQ(window->Core().m_albums.Size(), 0);
     watch.stop();
+}
+
+// Weibo sends the list to a verification page: the window opens its login
+// browser there, saying so on its status line; once the person has passed
+// and closed it, the list goes on with the cookies the browser left.
+TEST_F(LoginBrowserTest, AWeiboDemandToVerifyOpensTheLoginBrowserThereAndTheListGoesOn)
+{
+    TempDir start;
+    start.Write(u"下载器扩展设置.ini"_s, "[微博]\r\n请求间隔毫秒=0\r\n");
+    auto window = std::make_unique<CTamblinDlg>(StartFolders{start.Path(), start.Path()});
+    window->Start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->Core().m_ready == 1 && window->isVisible(); }, 10000));
+    const auto *status = window->findChild<QLabel *>(QString::number(kIdStatusMain));
+    const auto *pictureStatus = window->findChild<QLabel *>(QString::number(kIdStatusPicture));
+    QString statusWhileOpen;
+    QString openedAt;
+    bool passed = false;
+    QTimer person;
+    QObject::connect(&person, &QTimer::timeout, [&] {
+        for (QWidget *w : QApplication::topLevelWidgets()) {
+            auto *dialog = qobject_cast<CDlgWebOpen *>(w);
+            if (!dialog || !dialog->isVisible() || passed)
+                continue;
+            statusWhileOpen = pictureStatus->text();
+            openedAt = dialog->StartPage();
+            if (PageDone(dialog) && HasCookies({u"VF=passed"_s})) {
+                passed = true;
+                window->grab().save(QDir(TestOutputDir()).filePath(u"verify-window.png"_s));
+                dialog->grab().save(QDir(TestOutputDir()).filePath(u"verify-browser.png"_s));
+                dialog->reject();
+            }
+        }
+    });
+    person.start(50);
+    TypeInto(window->findChild<CComboBox2 *>(QString::number(CTamblinDlg::kIdAddressBox))->lineEdit(),
+             u"https://weibo.com/u/2000000004"_s);
+    QTest::mouseClick(window->findChild<QPushButton *>(QString::number(CTamblinDlg::kIdGetAlbums)), Qt::LeftButton);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return status->text().startsWith(u"获取相册列表完成"_s); }, 60000))
+        << status->text().toStdString();
+    person.stop();
+    EXPECT_TRUE(passed);
+    EXPECT_EQ(statusWhileOpen, u"微博要求验证，请在打开的窗口中完成验证"_s);
+    EXPECT_EQ(openedAt, u"https://security.weibo.com/captcha/verify?entry=miniblog"_s);
+    EXPECT_EQ(window->Grid()->GetItemText(1, 1), u"狗"_s);
+    EXPECT_EQ(pictureStatus->text(), QString());
+    CookieStore::Instance().RemoveCookie(u"weibo.com"_s, u"/"_s, u"VF"_s);
 }
 
 } // namespace

@@ -186,11 +186,11 @@ TEST(ListRun, AddressClassificationAndItsMessages)
     EXPECT_EQ(capitals.Names().size(), 3);
 
     // "/s/" without "_": the blog extractor gets an empty address; the run
-    // ends with the login hint.
+    // ends saying what could not be fetched, not asking for a login.
     ListRun noUnderscore;
     noUnderscore.Run(u"http://blog.sina.com.cn/s/articlelist"_s);
     EXPECT_EQ(noUnderscore.core.m_subMode, kSubModeSinaBlog);
-    EXPECT_EQ(noUnderscore.window->Messages(), QStringList{kLoginHint});
+    EXPECT_EQ(noUnderscore.window->Messages(), QStringList{u"not an http or https address"_s});
 
     // "/s/" and the Weibo fragment: a blog address.
     ListRun both;

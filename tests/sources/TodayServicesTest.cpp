@@ -10,6 +10,7 @@
 #include "net/CookieStore.h"
 #include "sources/ListTexts.h"
 #include "sources/SourceSupport.h"
+#include "sources/WeiboSession.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
@@ -72,11 +73,17 @@ QList<QJsonObject> RequestsTo(const FakeService &service, const QString &part)
     return found;
 }
 
+// How often `url` was asked, exactly.
+qsizetype Asked(const FakeService &service, const QString &url)
+{
+    return service.RequestedUrls().count(url);
+}
+
 // A Weibo user with an image wall: two wall pictures (a GIF and a Live
 // Photo) and hostile entries, one album of two pictures on two pages.
-QByteArray WallUser(const QString &extra = QString())
+QByteArray WallUser(const QString &extra = QString(), const QString &dataExtra = QString())
 {
-    return uR"j({"login_cookie": "SUB=login",
+    return uR"j({"login_cookie": "SUB=login"%6,
       "weibo_users": [{"uid": "77", "nickname": "墙主", "custom": "qiang"%1,
         "image_wall": {"per_page": 3,
           "pictures": ["%2", {"pid": "%3", "mid": "2", "type": "livephoto"},
@@ -84,7 +91,7 @@ QByteArray WallUser(const QString &extra = QString())
           "albums": [{"pic_title": "自拍", "containerid": "107803_77_1", "pic": "%4", "per_page": 1,
                       "pictures": ["%4", "%5"]},
                      {"pic_title": "无编号"}]}}]})j"_s
-        .arg(extra, kPidGif, kPidLive, kPidAlbum1, kPidAlbum2)
+        .arg(extra, kPidGif, kPidLive, kPidAlbum1, kPidAlbum2, dataExtra)
         .toUtf8();
 }
 
@@ -308,11 +315,13 @@ TEST_F(TodayServices, RateLimitsAreWaitedOutBoundedAndEndedByAStop)
     EXPECT_TRUE(texts.contains(u"请求过于频繁，2秒后重试"_s)) << texts.join(u'|').toStdString();
     EXPECT_EQ(RequestsTo(service, u"photo.blog.sina.com.cn"_s).size(), 4);
 
-    // A 418 that never ends: a bounded number of retries, then a message
-    // naming the host instead of the login hint.
+    // A 418 that never ends: the session renewed once, then a bounded
+    // number of growing waits, then a message naming the host instead of
+    // the login hint.
     ListRun endless;
     endless.Run(u"https://weibo.com/u/4"_s);
     EXPECT_EQ(RequestsTo(service, u"https://weibo.com/u/4"_s).size(), kRateLimitRetries + 1);
+    EXPECT_EQ(Asked(service, u"https://weibo.com/"_s), 1);
     EXPECT_EQ(endless.window->Messages(),
               QStringList{QString::fromUtf16(texts::kRateLimitGaveUp).arg(u"weibo.com"_s).arg(418).arg(kRateLimitRetries)});
 
@@ -583,6 +592,177 @@ TEST_F(TodayServices, BadWeiboAnswersSaySoAndLoseNothing)
             }
         }
     }
+}
+
+TEST_F(TodayServices, AListThatFindsNothingGivesTheCauseAndTheLoginHintWhereALoginMayHelp)
+{
+    const QString hint = u"\n"_s + kLoginHint;
+    const QString notJson = u"微博返回错误：not JSON（HTTP 404）"_s;
+    const struct {
+        const char *what;
+        QString fault; // of the wall's first page
+        bool login;
+        QString said;
+    } kCases[] = {
+        {"a guest whose wall answers 404", uR"j("status": 404, "body": "<html>404</html>")j"_s, false, notJson + hint},
+        // A login is there already: the cause alone.
+        {"a login whose wall answers 404", uR"j("status": 404, "body": "<html>404</html>")j"_s, true, notJson},
+        // Nothing a login changes: the cause alone.
+        {"a wall that does not answer", uR"j("close": true)j"_s, false, u"could not reach weibo.com"_s},
+    };
+    for (const auto &c : kCases) {
+        SCOPED_TRACE(c.what);
+        FakeService service(uR"j({"login_cookie": "SUB=login", "weibo_users": [{"uid": "77", "nickname": "n",
+          "guest": true, "image_wall": {"pictures": ["%1"]}}],
+          "faults": [{"match": "https://weibo.com/ajax/profile/getImageWall", %2}]})j"_s.arg(kPidAlbum1, c.fault)
+                                .toUtf8());
+        ASSERT_TRUE(service.IsRunning());
+        ListRun run;
+        if (c.login)
+            LogIn();
+        run.Run(u"https://weibo.com/u/77"_s);
+        EXPECT_EQ(run.core.m_albums.Size(), 0);
+        const QStringList messages = run.window->Messages();
+        ASSERT_EQ(messages.size(), 1);
+        EXPECT_TRUE(messages[0].startsWith(c.said)) << messages[0].toStdString();
+        EXPECT_EQ(messages[0].endsWith(hint), c.said.endsWith(hint)) << messages[0].toStdString();
+    }
+}
+
+TEST_F(TodayServices, ABlockedSessionIsRenewedBeforeItIsWaitedOut)
+{
+    const struct {
+        const char *what;
+        int status;
+        bool login;
+        qsizetype visitorExchanges; // a guest's first, then the renewal's
+    } kCases[] = {
+        {"a guest's session answered 432", 432, false, 2},
+        {"a login's session answered 418", 418, true, 0},
+    };
+    for (const auto &c : kCases) {
+        SCOPED_TRACE(c.what);
+        FakeService service(WallUser(u", \"guest\": true, \"album_service\": \"empty\", \"block\": %1"_s.arg(c.status)));
+        ASSERT_TRUE(service.IsRunning());
+        ListRun run;
+        if (c.login)
+            LogIn();
+        run.Run(u"https://weibo.com/u/77"_s);
+        // Waiting alone would never end it: the renewed session is let in.
+        EXPECT_EQ(run.Names(), (QStringList{u"自拍"_s, u"全部图片"_s})) << run.window->Messages().join(u'|').toStdString();
+        EXPECT_EQ(Asked(service, u"https://weibo.com/"_s), 1);
+        EXPECT_EQ(Asked(service, u"https://passport.weibo.com/visitor/genvisitor2"_s), c.visitorExchanges);
+        EXPECT_TRUE(run.window->Texts(kIdStatusMain).contains(QString::fromUtf16(texts::kWeiboSessionRenewing).arg(c.status)));
+    }
+
+    // A 414 is no rate limit: said with the request, asked once, and the
+    // album is not fully read.
+    const QString tooLong = u"https://weibo.com/ajax/profile/getImageWall?uid=77&has_album=true&sinceid=1"_s;
+    FakeService service(WallUser(u", \"guest\": true, \"album_service\": \"empty\""_s,
+                                 u", \"faults\": [{\"match\": \"%1\", \"status\": 414}]"_s.arg(tooLong)));
+    ASSERT_TRUE(service.IsRunning());
+    DownloadRun run;
+    run.Rules().flags = kListOnly;
+    run.ListAndDownload(u"https://weibo.com/u/77"_s, {1});
+    EXPECT_EQ(Asked(service, tooLong), 1);
+    EXPECT_EQ(run.summary.brokenListings,
+              QStringList{u"全部图片: "_s + QString::fromUtf16(texts::kWeiboAddressTooLong).arg(tooLong)});
+}
+
+// Verifies whenever it is asked to, as a person in the login browser would.
+class VerifyingWindow : public RecordingWindow {
+public:
+    QStringList pages;
+    bool OpenVerification(const QString &url) override
+    {
+        pages.append(url);
+        CookieStore::Instance().AddCookie(MakeCookie(u"weibo.com"_s, u"VF"_s, u"passed"_s));
+        return true;
+    }
+};
+
+TEST_F(TodayServices, ADemandToVerifyGoesToThePersonOnlyForAWeiboOrSinaPage)
+{
+    const QString verifyPage = u"https://security.weibo.com/captcha/verify?entry=miniblog"_s;
+    const struct {
+        const char *what;
+        QString user; // how the wall's user pushes back
+        bool verifies;
+        QStringList names;
+        QString said; // the message, when nothing was found
+    } kCases[] = {
+        {"a redirect, verified", u"\"verify\": \"redirect\""_s, true, {u"自拍"_s, u"全部图片"_s}, {}},
+        {"ok -100 naming the page, verified", u"\"verify\": \"ok_minus_100\""_s, true, {u"自拍"_s, u"全部图片"_s}, {}},
+        {"a redirect, no browser to verify in", u"\"verify\": \"redirect\""_s, false, {},
+         QString::fromUtf16(texts::kWeiboVerify).arg(verifyPage)},
+        {"a page over plain http", u"\"verify\": \"ok_minus_100\", \"verify_url\": \"http://security.weibo.com/x\""_s, true, {},
+         QString::fromUtf16(texts::kWeiboVerifyElsewhere).arg(u"security.weibo.com"_s) + u"\n"_s + kLoginHint},
+        {"a page elsewhere", u"\"verify\": \"ok_minus_100\", \"verify_url\": \"https://weibo.com.example/captcha\""_s, true, {},
+         QString::fromUtf16(texts::kWeiboVerifyElsewhere).arg(u"weibo.com.example"_s) + u"\n"_s + kLoginHint},
+    };
+    for (const auto &c : kCases) {
+        SCOPED_TRACE(c.what);
+        FakeService service(WallUser(u", \"needs_login\": false, \"album_service\": \"empty\", "_s + c.user));
+        ASSERT_TRUE(service.IsRunning());
+        VerifyingWindow verifying;
+        ListRun run(c.verifies ? &verifying : nullptr);
+        run.Run(u"https://weibo.com/u/77"_s);
+        EXPECT_EQ(run.Names(), c.names);
+        EXPECT_EQ(verifying.pages, c.verifies && !c.names.isEmpty() ? QStringList{verifyPage} : QStringList{});
+        EXPECT_EQ(run.window->Messages(), c.said.isEmpty() ? QStringList{} : QStringList{c.said});
+    }
+
+}
+
+TEST_F(TodayServices, VisitorCookiesThatRunOutAreRenewedAtMostOnceAMinuteAndFiveTimesARun)
+{
+    const auto guestData = [](int answersPerVisitor) {
+        return uR"j({"visitor_requests": %1, "weibo_users": [{"uid": "77", "nickname": "n", "guest": true,
+          "album_service": "empty", "image_wall": {"per_page": 3, "generate": 30}}]})j"_s.arg(answersPerVisitor)
+            .toUtf8();
+    };
+    const struct {
+        const char *what;
+        int answersPerVisitor;
+        qsizetype exchanges;
+        QStringList broken;
+    } kCases[] = {
+        // The page, the profile and the first wall page while listing, ten
+        // wall pages while downloading: four visitors.
+        {"renewed as often as needed", 4, 4, {}},
+        {"five renewals, then a login is needed", 1, 1 + weibo::kMaxRenewals, {u"全部图片: a Weibo login is needed"_s}},
+    };
+    for (const auto &c : kCases) {
+        SCOPED_TRACE(c.what);
+        FakeService service(guestData(c.answersPerVisitor));
+        ASSERT_TRUE(service.IsRunning());
+        DownloadRun run;
+        run.Rules().flags = kListOnly;
+        run.ListAndDownload(u"https://weibo.com/u/77"_s);
+        EXPECT_EQ(run.Names(), QStringList{u"全部图片"_s});
+        EXPECT_EQ(run.summary.brokenListings, c.broken);
+        EXPECT_EQ(Asked(service, u"https://passport.weibo.com/visitor/genvisitor2"_s), c.exchanges);
+        // The crossdomain step names the visitor's id, where it returns to
+        // and the visitor page's version.
+        const QList<QJsonObject> cross = RequestsTo(service, u"a=crossdomain"_s);
+        ASSERT_EQ(cross.size(), c.exchanges);
+        for (const QJsonObject &request : cross) {
+            const QString url = request.value(u"url"_s).toString();
+            for (const QString &part : {u"&t=tid"_s, u"&url=https%3A%2F%2Fweibo.com%2F"_s, u"&ver=20250916"_s})
+                EXPECT_TRUE(url.contains(part)) << url.toStdString();
+        }
+    }
+
+    // Run out within a minute of the exchange: not renewed; the list ends
+    // with the login hint.
+    FakeService service(guestData(1));
+    ASSERT_TRUE(service.IsRunning());
+    SetServiceWaitScale(1.0);
+    ListRun run;
+    run.dir.Write(u"下载器扩展设置.ini"_s, "[微博]\r\n请求间隔毫秒=0\r\n");
+    run.Run(u"https://weibo.com/u/77"_s);
+    EXPECT_EQ(Asked(service, u"https://passport.weibo.com/visitor/genvisitor2"_s), 1);
+    EXPECT_EQ(run.window->Messages(), QStringList{kLoginHint});
 }
 
 TEST(RateLimitWait, RetryAfterWinsAndTheBackOffDoublesUpToFiveMinutes)

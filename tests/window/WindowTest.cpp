@@ -7,6 +7,7 @@
 #include "app/ComboBox2.h"
 #include "download/WorkerPool.h"
 #include "grid/MyGridCtrl.h"
+#include "sources/ListTexts.h"
 
 #include <QClipboard>
 #include <QDir>
@@ -181,6 +182,22 @@ TEST_F(WindowRun, GetAlbumsDoesNothingBeforeStartUpAndDownloadNeedsAnAlbum)
     EXPECT_FALSE(Button(CTamblinDlg::kIdDownload)->isEnabled());
     // A failed address is not remembered.
     EXPECT_TRUE(SavedSettings().addressHistory[0].Get().isEmpty());
+}
+
+TEST_F(WindowRun, AWeiboGuestWhoseWallAnswers404IsToldWhyAndToLogIn)
+{
+    FakeService service(R"j({"weibo_users": [{"uid": "77", "nickname": "n", "guest": true,
+      "image_wall": {"pictures": ["006AbCdEfxly1h0000000000alb01"]}}],
+      "faults": [{"match": "https://weibo.com/ajax/profile/getImageWall", "status": 404, "body": "<html>404</html>"}]})j");
+    ASSERT_TRUE(service.IsRunning());
+    start.Write(u"下载器扩展设置.ini"_s, "[微博]\r\n请求间隔毫秒=0\r\n");
+    OpenWindow();
+    TypeAddress(u"https://weibo.com/u/77"_s);
+    MessageBoxAnswerer answerer(QDir(TestOutputDir()).filePath(u"no-album-login-hint.png"_s));
+    Click(CTamblinDlg::kIdGetAlbums);
+    ASSERT_TRUE(WaitListIdle());
+    EXPECT_EQ(answerer.Texts(), QStringList{u"微博返回错误：not JSON（HTTP 404）\n"_s + QString::fromUtf16(texts::kLoginHint)});
+    EXPECT_EQ(LabelText(kIdStatusMain), u"没有获取到相册"_s);
 }
 
 TEST_F(WindowRun, TakesTheClipboardTextOnlyWhenItLooksLikeAnAddress)

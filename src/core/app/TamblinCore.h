@@ -12,8 +12,10 @@
 #include <QString>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 
 namespace tamblin {
 
@@ -62,6 +64,24 @@ public:
     // A saved picture whose post time the service gave takes it as its
     // modification time; off, it keeps the time of download.
     std::atomic<bool> m_postTimeAsFileTime{true};
+
+    // The renewals of the Weibo session this run (fresh visitor cookies, a
+    // fresh session after a block) and when the last renewal or visitor
+    // exchange ran, which the Weibo room bounds. The window starts it anew
+    // with each run; a tamblin-cli command is one run, however many users
+    // it walks.
+    struct SessionRenewals {
+        std::mutex mutex;
+        int count = 0;
+        std::optional<std::chrono::steady_clock::time_point> last;
+        void Reset()
+        {
+            std::lock_guard lock(mutex);
+            count = 0;
+            last.reset();
+        }
+    };
+    mutable SessionRenewals m_sessionRenewals;
 
     std::uint8_t m_previewMode = 0;
     const std::uint8_t m_previewColumns = 6;

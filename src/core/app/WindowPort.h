@@ -17,6 +17,13 @@ enum ControlId : int {
     kIdAlbumFrame = 1011,    // frame of the grid; its caption shows the album count
 };
 
+// What a list run that found no album advises.
+enum class NoAlbumAdvice {
+    None,   // nothing a login changes: the cause alone
+    LogIn,  // a login may show albums: the login hint
+    Verify, // the service wants the person to verify (the cause names where)
+};
+
 class WindowPort {
 public:
     virtual ~WindowPort() = default;
@@ -56,14 +63,28 @@ public:
         return false;
     }
 
-    // A list run found no album. A front end with a better word than the
-    // window's login hint (a terminal cannot log in) says it and returns
-    // true. `fetchFailure` is why a page could not be fetched (naming the
-    // host), empty when the pages came and held no album.
-    virtual bool ExplainNoAlbums(int subMode, const QString &fetchFailure)
+    // The service wants the person to verify (a captcha, a security check)
+    // at `url`, an https page of Weibo or Sina: shows the login browser
+    // modally there and returns once the user has closed it; true when a
+    // browser was shown (the caller then asks again with the cookies it
+    // left). Front ends without one say what to do and return false.
+    virtual bool OpenVerification(const QString &url)
+    {
+        Q_UNUSED(url);
+        return false;
+    }
+
+    // A list run found no album. `cause` is why (a page that could not be
+    // fetched, naming the host; the service's error; where it wants the
+    // person to verify), empty when the pages came and held no album;
+    // `advice` what the user may do about it. A front end with a better
+    // word than the window's (a terminal cannot log in) says it and returns
+    // true; otherwise the window's text is shown (NoAlbumText).
+    virtual bool ExplainNoAlbums(int subMode, const QString &cause, NoAlbumAdvice advice)
     {
         Q_UNUSED(subMode);
-        Q_UNUSED(fetchFailure);
+        Q_UNUSED(cause);
+        Q_UNUSED(advice);
         return false;
     }
 };

@@ -104,10 +104,12 @@ QString WeiboVisitorGenUrl()
     return u"https://passport.weibo.com/visitor/genvisitor2"_s;
 }
 
-QString WeiboVisitorCrossDomainUrl(const QString &sub, const QString &subp, const QString &random)
+QString WeiboVisitorCrossDomainUrl(const QString &sub, const QString &subp, const QString &tid,
+                                   const QString &random)
 {
     return u"https://passport.weibo.com/visitor/visitor?a=crossdomain&s="_s + QueryValue(sub) + u"&sp="_s
-        + QueryValue(subp) + u"&from=weibo&_rand="_s + QueryValue(random);
+        + QueryValue(subp) + u"&t="_s + QueryValue(tid) + u"&from=weibo&_rand="_s + QueryValue(random)
+        + u"&entry=miniblog&url="_s + QueryValue(WeiboSiteRootUrl()) + u"&ver="_s + kWeiboVisitorVersion.toString();
 }
 
 QString WeiboImageWallPrefix(const QString &uid)
@@ -164,6 +166,30 @@ bool IsLoginPage(const QString &url)
     const QString host = HostOf(url);
     return host == u"passport.weibo.com"_s || host == u"login.sina.com.cn"_s || host == u"passport.sina.cn"_s
         || (host == kWeiboHost && QUrl(url).path().startsWith(u"/login"_s));
+}
+
+bool IsVerificationPage(const QString &url)
+{
+    const QUrl parsed(url.trimmed());
+    const QString where = parsed.host().toLower() + parsed.path().toLower();
+    for (const QString &word : {u"security"_s, u"verify"_s, u"captcha"_s, u"sorry"_s}) {
+        if (where.contains(word))
+            return true;
+    }
+    return false;
+}
+
+bool IsSinaHttpsPage(const QString &url)
+{
+    const QUrl parsed(url.trimmed());
+    if (parsed.scheme().toLower() != u"https"_s || !parsed.userInfo().isEmpty())
+        return false;
+    const QString host = parsed.host().toLower();
+    for (const QString &domain : {kWeiboHost.toString(), u"weibo.cn"_s, u"sina.com.cn"_s, u"sina.cn"_s}) {
+        if (host == domain || host.endsWith(u'.' + domain))
+            return true;
+    }
+    return false;
 }
 
 QString WeiboOverHttps(const QString &address)

@@ -53,9 +53,15 @@ QString WeiboStatusUrl(const QString &mid);
 // (POST with kWeiboVisitorForm), which the crossdomain step turns into the
 // SUB and SUBP cookies of weibo.com.
 QString WeiboVisitorGenUrl();
+// The version of the passport's visitor page that both steps name.
+inline constexpr QStringView kWeiboVisitorVersion = u"20250916";
 inline constexpr QStringView kWeiboVisitorForm =
     u"cb=visitor_gray_callback&ver=20250916&tid=&from=weibo&webdriver=false&return_url=https://weibo.com/";
-QString WeiboVisitorCrossDomainUrl(const QString &sub, const QString &subp, const QString &random);
+// The crossdomain step as today's visitor page asks it: the visitor's SUB
+// (s) and SUBP (sp), its id (t, the "tid" of genvisitor2), where it returns
+// to (url, weibo.com), the page's version (ver), and a random number.
+QString WeiboVisitorCrossDomainUrl(const QString &sub, const QString &subp, const QString &tid,
+                                   const QString &random);
 // The passport page a guest is sent to, the Referer of the two steps.
 QString WeiboVisitorPageUrl();
 // The image wall without its cursor: it ends in "sinceid=".
@@ -80,6 +86,14 @@ bool IsWeiboPageHost(const QString &host);
 // An address of a login page, where the services send a visitor without a
 // valid login.
 bool IsLoginPage(const QString &url);
+// A page where the services send a person to prove they are one (a
+// captcha, a security check, a "sorry" page): its host or path names
+// security, verify, captcha or sorry.
+bool IsVerificationPage(const QString &url);
+// An https address on weibo.com, weibo.cn, sina.com.cn, sina.cn or one of
+// their sub-domains: the only addresses the program opens for a person to
+// verify at.
+bool IsSinaHttpsPage(const QString &url);
 // A plain-http address on a Weibo host as https; anything else unchanged.
 QString WeiboOverHttps(const QString &address);
 

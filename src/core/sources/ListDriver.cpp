@@ -9,6 +9,7 @@
 #include "sources/SiteTable.h"
 #include "sources/SourceSupport.h"
 #include "sources/Weibo.h"
+#include "sources/WeiboSession.h"
 #include "text/TextUtils.h"
 
 #include <QDir>
@@ -31,6 +32,30 @@ void NormaliseFolder(QString &folder)
     folder.replace(u'/', QDir::separator());
     if (!folder.isEmpty() && !folder.endsWith(QDir::separator()))
         folder.append(QDir::separator());
+}
+
+// Why a list run found no album, and what to advise: a noted failure first,
+// else a page that could not be fetched. The login hint goes with a cause a
+// login may cure (for Weibo, unless a login is in the store already) and
+// with an empty result, never with one a login cannot change (a
+// certificate, the network, a rate limit given up on, a user that does not
+// exist).
+NoAlbumAdvice NoAlbumCause(const TamblinCore &core, QString &cause)
+{
+    FailureKind kind = FailureKind::Final;
+    cause = TakeSourceFailure(&kind);
+    const QString fetchFailure = TakeFetchFailure();
+    if (cause.isEmpty()) {
+        cause = fetchFailure;
+        kind = FailureKind::Final;
+    }
+    if (kind == FailureKind::Verify)
+        return NoAlbumAdvice::Verify;
+    if (cause.isEmpty())
+        return NoAlbumAdvice::LogIn;
+    if (kind == FailureKind::LoginMayHelp && !(core.m_subMode == kSubModeWeibo && weibo::HasLogin()))
+        return NoAlbumAdvice::LogIn;
+    return NoAlbumAdvice::None;
 }
 
 } // namespace
@@ -76,14 +101,13 @@ void GetListFunc(TamblinCore &core)
                 core.m_subMode = kSubModeSinaPhoto;
                 ListSinaPhotoAlbums(core, address);
             }
-            // A failure the user must act on (a certificate, a service that
-            // keeps refusing, the network) says so instead of suggesting a
-            // login; a terminal words it its own way.
-            if (core.m_albums.Size() == 0) {
-                const QString noted = TakeSourceFailure();
-                const QString fetchFailure = TakeFetchFailure();
-                if (!window.ExplainNoAlbums(core.m_subMode, noted.isEmpty() ? fetchFailure : noted))
-                    window.ShowMessage(noted.isEmpty() ? QString::fromUtf16(texts::kLoginHint) : noted);
+            // Nothing found: why, and the login hint where a login may
+            // help; a terminal words it its own way. A stop needs no word.
+            if (core.m_albums.Size() == 0 && !ListStopAsked(core)) {
+                QString cause;
+                const NoAlbumAdvice advice = NoAlbumCause(core, cause);
+                if (!window.ExplainNoAlbums(core.m_subMode, cause, advice))
+                    window.ShowMessage(NoAlbumText(cause, advice));
             }
         }
     }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/StoredTexts.h"
+#include "app/WindowPort.h"
 #include "net/RateLimit.h" // the rate-limit texts
 
 #include <QString>
@@ -12,6 +13,10 @@ namespace tamblin {
 
 // Entries of the sub-source box of site 0.
 QStringList SubSourceNames();
+
+// The window's message for a list run that found no album: the cause, then
+// the login hint when `advice` is LogIn (the hint alone without a cause).
+QString NoAlbumText(const QString &cause, NoAlbumAdvice advice);
 
 namespace texts {
 
@@ -38,6 +43,11 @@ inline constexpr char16_t kWeiboCursorRepeats[] = u"微博图片墙的翻页位�
 inline constexpr char16_t kWeiboPostFollowersOnly[] = u"微博 %1 仅对粉丝可见，跳过其实况视频和视频";
 inline constexpr char16_t kWeiboPostUnreadable[] = u"微博 %1 无法读取（%2），跳过其实况视频和视频";
 inline constexpr char16_t kWeiboBadClip[] = u"跳过不是网址的视频地址：%1";
+inline constexpr char16_t kWeiboSessionRenewing[] = u"正在刷新微博会话(%1)...";
+inline constexpr char16_t kWeiboAddressTooLong[] = u"微博不接受过长的请求地址（HTTP 414），不再读取这一页及后面的页：%1";
+inline constexpr char16_t kWeiboVerify[] = u"微博要求验证：%1";
+inline constexpr char16_t kWeiboVerifyStatus[] = u"微博要求验证，请在打开的窗口中完成验证";
+inline constexpr char16_t kWeiboVerifyElsewhere[] = u"微博要求到 %1 验证，该地址不是微博或新浪的 https 网址，不予打开";
 
 } // namespace texts
 

@@ -9,6 +9,7 @@
 #include "sources/SinaBlog.h"
 #include "sources/SinaPhoto.h"
 #include "sources/Weibo.h"
+#include "sources/WeiboSession.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -22,6 +23,7 @@
 #include <functional>
 #include <limits>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <utility>
 
@@ -46,6 +48,7 @@ std::mutex g_paceMutex;
 Clock::time_point g_nextWeiboRequest{};
 
 thread_local QString t_sourceFailure;
+thread_local FailureKind t_sourceFailureKind = FailureKind::Final;
 
 std::chrono::duration<double, std::milli> Scaled(std::int64_t ms)
 {
@@ -179,16 +182,32 @@ bool FetchPage(const TamblinCore &core, UrlSource &source, const UrlRequest &req
     FeedListedPictures();
     int rateLimited = 0;
     std::size_t serverErrors = 0;
+    // The request with a renewed session, once a block has renewed it.
+    std::optional<UrlRequest> renewed;
     for (;;) {
-        if (!PaceWeiboRequest(core, request.url))
+        const UrlRequest &asked = renewed ? *renewed : request;
+        if (!PaceWeiboRequest(core, asked.url))
             return false;
-        if (!source.Fetch(request, options)) {
+        if (!source.Fetch(asked, options)) {
             if (source.error == FetchError::Certificate)
                 Fail(core, QString::fromUtf16(texts::kSecureConnectFailed).arg(source.errorText));
             return false;
         }
+        const bool weiboPage = endpoints::IsWeiboHost(asked.url);
+        if (weiboPage && source.status == 414) {
+            Fail(core, QString::fromUtf16(texts::kWeiboAddressTooLong).arg(ShownAddress(asked.url)));
+            return false;
+        }
         if (IsRateLimited(source)) {
             const QString host = QUrl(request.url.trimmed()).host();
+            // Weibo answers a session it distrusts so, not only one that
+            // asks too fast: the first such answer renews what a browser
+            // would renew, and the wait below is then for the fresh session.
+            if (rateLimited == 0 && weiboPage && (source.status == 432 || source.status == 418)) {
+                UrlRequest fresh = request;
+                if (weibo::RenewSession(core, fresh, source.status))
+                    renewed = std::move(fresh);
+            }
             if (rateLimited == kRateLimitRetries) {
                 Fail(core, QString::fromUtf16(texts::kRateLimitGaveUp).arg(host).arg(source.status).arg(rateLimited));
                 return false;
@@ -214,19 +233,36 @@ bool FetchPage(const TamblinCore &core, UrlSource &source, const UrlRequest &req
 }
 
 
-void NoteSourceFailure(const QString &text)
+void NoteSourceFailure(const QString &text, FailureKind kind)
 {
     t_sourceFailure = text;
+    t_sourceFailureKind = kind;
 }
 
-QString TakeSourceFailure()
+QString TakeSourceFailure(FailureKind *kind)
 {
+    if (kind)
+        *kind = t_sourceFailureKind;
+    t_sourceFailureKind = FailureKind::Final;
     return std::exchange(t_sourceFailure, QString());
 }
 
 bool SourceFailureNoted()
 {
     return !t_sourceFailure.isEmpty();
+}
+
+QString ShownAddress(const QString &url)
+{
+    QString shown;
+    shown.reserve(url.size());
+    for (const QChar c : url) {
+        if (c.unicode() < 0x20 || (c.unicode() >= 0x7f && c.unicode() < 0xa0))
+            shown += u"\\x%1"_s.arg(c.unicode(), 2, 16, QChar(u'0'));
+        else
+            shown += c;
+    }
+    return shown;
 }
 
 QString TakeText(UrlSource &source, int options)

@@ -55,6 +55,11 @@ bool FetchText(const TamblinCore &core, UrlSource &source, UrlRequest &request, 
 //   doubling up to 5 minutes, with jitter, or after its Retry-After; the
 //   status line counts the wait down; after kRateLimitRetries the fetch
 //   fails with a note;
+// - a Weibo page answering 432 or 418 (a session Weibo distrusts) first
+//   gets the session renewed as a browser renews it (weibo::RenewSession)
+//   and is then asked again with it, after the first wait;
+// - a Weibo page answering 414 (an address too long for it) fails with a
+//   note naming the request: no wait cures it;
 // - a 502, 503 or 504 is asked again after 3 s and once more after 1.5 s,
 //   as an empty Weibo page is, then the fetch fails;
 // - a certificate that does not verify (or TLS that cannot be agreed) fails
@@ -64,11 +69,23 @@ bool FetchText(const TamblinCore &core, UrlSource &source, UrlRequest &request, 
 // (FeedListedPictures).
 bool FetchPage(const TamblinCore &core, UrlSource &source, const UrlRequest &request, int options = 0);
 
+// What a noted failure asks of the user.
+enum class FailureKind {
+    Final,        // nothing a login changes: a certificate, the network, a
+                  // rate limit given up on, a user that does not exist
+    LoginMayHelp, // the service answered an error that a login may cure
+    Verify,       // the service wants the person to verify in a browser
+};
+
 // The failure a user must act on that the last page requests of this thread
 // met ("" when none), and taking it (which clears it).
-void NoteSourceFailure(const QString &text);
-QString TakeSourceFailure();
+void NoteSourceFailure(const QString &text, FailureKind kind = FailureKind::Final);
+QString TakeSourceFailure(FailureKind *kind = nullptr);
 bool SourceFailureNoted();
+
+// An address as the messages show it: control characters written as \xNN,
+// so that an address a service gave cannot steer a terminal.
+QString ShownAddress(const QString &url);
 
 // Text of the last answer; the raw body is dropped so a large page is not
 // held twice.

@@ -156,6 +156,7 @@ const Post &PostOf(const TamblinCore &core, const QString &mid, const QString &r
     } else {
         const QString code = IdText(status.value(u"errno"_s)) + IdText(status.value(u"error_code"_s));
         post.followersOnly = code == u"20112"_s;
+        post.verifyNeeded = answer == Answer::VerifyNeeded;
         if (answer == Answer::LoginNeeded)
             post.why = u"a Weibo login is needed"_s;
         else if (post.why.isEmpty())

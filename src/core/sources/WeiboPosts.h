@@ -27,6 +27,7 @@ struct Post {
     bool readable = false;
     QString why;       // when not readable
     bool followersOnly = false;
+    bool verifyNeeded = false; // Weibo wants the person to verify first
     std::int64_t time = 0;
     QList<PostMedia> media;
 };

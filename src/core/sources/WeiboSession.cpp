@@ -12,8 +12,11 @@
 #include <QJsonDocument>
 #include <QJsonValue>
 #include <QSet>
+#include <QStringList>
+#include <QUrl>
 
 #include <algorithm>
+#include <chrono>
 #include <mutex>
 
 namespace tamblin::weibo {
@@ -33,13 +36,18 @@ QString CookieValue(const QString &cookies, QStringView name)
     return {};
 }
 
-// Per run, on the run's thread: whether the visitor exchange was tried and
-// whether weibo.com was asked for a fresh XSRF-TOKEN.
+// Per run, on the run's thread: whether the visitor exchange was tried,
+// whether weibo.com was asked for a fresh XSRF-TOKEN, whether a renewal is
+// under way (its own requests are not renewed), and whether the person
+// passed over a verification.
 thread_local bool t_visitorTried = false;
 thread_local bool t_homeRefreshed = false;
+thread_local bool t_renewing = false;
+thread_local bool t_verifyPassedOver = false;
 
 std::mutex g_visitorMutex;
 QSet<QString> g_visitorSubs; // the SUBs the passport gave this process
+QSet<QString> g_servedSubs;  // those of them that have had an answer
 
 // The passport writes visitor SUBs as "_2Ak..." (a login's are "_2A2...").
 bool IsVisitorSub(const QString &sub)
@@ -48,12 +56,6 @@ bool IsVisitorSub(const QString &sub)
         return true;
     std::lock_guard lock(g_visitorMutex);
     return g_visitorSubs.contains(sub);
-}
-
-bool HasLoginSub()
-{
-    const QString sub = WeiboCookie(u"SUB");
-    return !sub.isEmpty() && !IsVisitorSub(sub);
 }
 
 // The JSON object of a JSONP answer: its outermost braces, whatever wraps
@@ -90,18 +92,147 @@ void RefreshHome(const TamblinCore &core)
     FetchPage(core, source, request);
 }
 
+// The next renewal of the session, when the run allows one now: at most one
+// a minute (counted from the last visitor exchange too) and kMaxRenewals in
+// all. The minute shrinks with the service waits.
+bool TakeRenewal(const TamblinCore &core)
+{
+    TamblinCore::SessionRenewals &renewals = core.m_sessionRenewals;
+    std::lock_guard lock(renewals.mutex);
+    const auto now = std::chrono::steady_clock::now();
+    if (renewals.count >= kMaxRenewals || (renewals.last && now - *renewals.last < ScaledWait(kRenewalGapMs)))
+        return false;
+    ++renewals.count;
+    renewals.last = now;
+    return true;
+}
+
+void NoteExchange(const TamblinCore &core)
+{
+    std::lock_guard lock(core.m_sessionRenewals.mutex);
+    core.m_sessionRenewals.last = std::chrono::steady_clock::now();
+}
+
+// The passport's two steps: genvisitor2 names a visitor, the crossdomain
+// step sets its SUB and SUBP cookies on weibo.com (they enter the store as
+// any answer's cookies do). True when the store then holds a new SUB.
+bool VisitorExchange(const TamblinCore &core)
+{
+    StatusText(core, QString::fromUtf16(texts::kWeiboVisitorAsking));
+    const QString before = WeiboCookie(u"SUB");
+    auto fail = [&core](const QString &why) {
+        StatusText(core, QString::fromUtf16(texts::kWeiboVisitorFailed).arg(why));
+        return false;
+    };
+
+    UrlSource source;
+    UrlRequest request =
+        PageRequest(u"\r\nContent-Type: application/x-www-form-urlencoded\r\nReferer: "_s + endpoints::WeiboVisitorPageUrl());
+    request.url = endpoints::WeiboVisitorGenUrl();
+    request.verb = u"POST"_s;
+    request.postBody = endpoints::kWeiboVisitorForm.toString().toUtf8();
+    if (!FetchPage(core, source, request))
+        return fail(source.errorText);
+    const QJsonObject answer = JsonpObject(TakeText(source, kTextInflate | kTextUtf8));
+    if (answer.isEmpty())
+        return fail(u"the passport's answer is not JSON"_s);
+    const QString retcode = IdText(answer.value(u"retcode"_s));
+    const QJsonObject data = answer.value(u"data"_s).toObject();
+    const QString sub = data.value(u"sub"_s).toString();
+    const QString subp = data.value(u"subp"_s).toString();
+    if (retcode != u"20000000"_s || sub.isEmpty() || subp.isEmpty())
+        return fail(u"%1 (retcode %2)"_s.arg(answer.value(u"msg"_s).toString(), retcode));
+    {
+        std::lock_guard lock(g_visitorMutex);
+        g_visitorSubs.insert(sub);
+    }
+
+    UrlRequest cross = PageRequest(u"\r\nReferer: "_s + endpoints::WeiboVisitorPageUrl());
+    cross.url = endpoints::WeiboVisitorCrossDomainUrl(sub, subp, IdText(data.value(u"tid"_s)),
+                                                      RandomFraction().trimmed());
+    // Its cookies come with the redirect; where it leads is not wanted.
+    cross.followRedirects = false;
+    if (!FetchPage(core, source, cross))
+        return fail(source.errorText);
+    source.body = QByteArray();
+    const QString now = WeiboCookie(u"SUB");
+    if (now.isEmpty() || now == before)
+        return fail(u"no SUB cookie (HTTP %1)"_s.arg(source.status));
+    return true;
+}
+
+// `headers` of a request to `url` for the session the store holds now: its
+// cookie line and, for a call of the web client, its X-XSRF-TOKEN.
+QString RenewedHeaders(const QString &headers, const QString &url)
+{
+    QStringList lines;
+    bool ajax = false;
+    for (const QString &line : headers.split(u"\r\n"_s)) {
+        const QString name = line.section(u':', 0, 0).trimmed();
+        if (name.compare(u"X-XSRF-TOKEN"_s, Qt::CaseInsensitive) == 0)
+            continue;
+        if (name.compare(u"cookie"_s, Qt::CaseInsensitive) == 0) {
+            lines.append(CookieLine(url).sliced(2));
+            continue;
+        }
+        ajax = ajax || name.compare(u"X-Requested-With"_s, Qt::CaseInsensitive) == 0;
+        lines.append(line);
+    }
+    QString renewed = lines.join(u"\r\n"_s);
+    const QString token = WeiboCookie(u"XSRF-TOKEN");
+    if (ajax && !token.isEmpty())
+        renewed += u"\r\nX-XSRF-TOKEN: "_s + token;
+    return renewed;
+}
+
+// Why a call failed and what it asks of the user.
+struct Refusal {
+    QString why;
+    FailureKind kind = FailureKind::Final;
+    QString verifyUrl; // the page the person is sent to verify at
+};
+
+// An answer that sends the person to `to` to verify: a verification when it
+// is an https page of Weibo or Sina, else a plain failure naming its host.
+Answer SentToVerify(const QString &to, Refusal &refusal)
+{
+    if (!endpoints::IsSinaHttpsPage(to)) {
+        const QString host = QUrl(to.trimmed()).host();
+        refusal.why = QString::fromUtf16(texts::kWeiboVerifyElsewhere).arg(ShownAddress(host.isEmpty() ? to : host));
+        refusal.kind = FailureKind::LoginMayHelp;
+        return Answer::Failed;
+    }
+    refusal.verifyUrl = to.trimmed();
+    refusal.why = QString::fromUtf16(texts::kWeiboVerify).arg(ShownAddress(refusal.verifyUrl));
+    refusal.kind = FailureKind::Verify;
+    return Answer::VerifyNeeded;
+}
+
 // One request to weibo.com/ajax; `object` gets the answer when it is
-// {"ok":1,...}. An answer sent to a login page, or {"ok":-100}, needs a
-// login; any other `ok` fails with the service's message in `why`.
+// {"ok":1,...}. An answer sent to a login page, or {"ok":-100} naming one,
+// needs a login; one sent to verify needs a verification (SentToVerify); any
+// other `ok` fails with the service's message in `refusal`.
 Answer FetchJsonOnce(const TamblinCore &core, UrlSource &source, const QString &url, const QString &referer,
-                     QJsonObject &object, int &ok, QString &why)
+                     QJsonObject &object, int &ok, Refusal &refusal)
 {
     UrlRequest request = PageRequest(AjaxHeaders(referer));
     request.url = url;
-    if (!FetchPage(core, source, request))
+    // What the fetch itself notes (a certificate, a rate limit given up on)
+    // is this call's reason; an earlier note is kept when the call succeeds.
+    FailureKind earlierKind = FailureKind::Final;
+    const QString earlier = TakeSourceFailure(&earlierKind);
+    if (!FetchPage(core, source, request)) {
+        refusal.why = TakeSourceFailure(&refusal.kind);
+        if (refusal.why.isEmpty())
+            refusal.why = source.errorText;
         return Answer::Failed;
+    }
+    if (!earlier.isEmpty())
+        NoteSourceFailure(earlier, earlierKind);
     if (endpoints::IsLoginPage(source.finalUrl))
         return Answer::LoginNeeded;
+    if (endpoints::IsVerificationPage(source.finalUrl))
+        return SentToVerify(source.finalUrl, refusal);
     QByteArray bytes;
     if (source.gzipped)
         InflateBody(source.body.constData(), source.body.size(), bytes, source.maxTextBytes);
@@ -109,14 +240,24 @@ Answer FetchJsonOnce(const TamblinCore &core, UrlSource &source, const QString &
         bytes = source.body;
     source.body = QByteArray();
     const QJsonDocument document = QJsonDocument::fromJson(bytes);
+    refusal.kind = FailureKind::LoginMayHelp;
     if (!document.isObject()) {
-        why = QString::fromUtf16(texts::kWeiboError).arg(u"not JSON"_s, u"HTTP %1"_s.arg(source.status));
+        // An answer from elsewhere than asked names where it came from.
+        const QString host = QUrl(source.finalUrl).host();
+        QString status = u"HTTP %1"_s.arg(source.status);
+        if (!host.isEmpty() && host.compare(QUrl(url).host(), Qt::CaseInsensitive) != 0)
+            status += u", "_s + host;
+        refusal.why = QString::fromUtf16(texts::kWeiboError).arg(u"not JSON"_s, status);
         return Answer::Failed;
     }
     object = document.object();
     ok = object.value(u"ok"_s).toVariant().toInt();
-    if (ok == -100)
-        return Answer::LoginNeeded;
+    if (ok == -100) {
+        const QString to = object.value(u"url"_s).toString();
+        if (to.trimmed().isEmpty() || endpoints::IsLoginPage(to))
+            return Answer::LoginNeeded;
+        return SentToVerify(to, refusal);
+    }
     if (ok != 1) {
         QString message = object.value(u"msg"_s).toString();
         if (message.isEmpty())
@@ -124,10 +265,42 @@ Answer FetchJsonOnce(const TamblinCore &core, UrlSource &source, const QString &
         QString code = IdText(object.value(u"errno"_s));
         if (code.isEmpty())
             code = IdText(object.value(u"error_code"_s));
-        why = QString::fromUtf16(texts::kWeiboError).arg(message.isEmpty() ? u"ok %1"_s.arg(ok) : message, code);
+        refusal.why = QString::fromUtf16(texts::kWeiboError).arg(message.isEmpty() ? u"ok %1"_s.arg(ok) : message, code);
+        // A user that does not exist stays so whoever asks.
+        if (code == u"20003"_s)
+            refusal.kind = FailureKind::Final;
         return Answer::Failed;
     }
     return Answer::Ok;
+}
+
+// The window's login browser at `url`, once per call, unless the person
+// passed over a verification this run or the front end has none.
+bool AskToVerify(const TamblinCore &core, const QString &url)
+{
+    if (t_verifyPassedOver || RunStopAsked(core) || !core.m_window)
+        return false;
+    if (core.m_window->OpenVerification(url))
+        return true;
+    t_verifyPassedOver = true;
+    return false;
+}
+
+// A visitor SUB that has had an answer worked; when it is turned away later
+// it has run out.
+void NoteServed()
+{
+    const QString sub = WeiboCookie(u"SUB");
+    if (!sub.isEmpty() && IsVisitorSub(sub)) {
+        std::lock_guard lock(g_visitorMutex);
+        g_servedSubs.insert(sub);
+    }
+}
+
+bool RanOut(const QString &sub)
+{
+    std::lock_guard lock(g_visitorMutex);
+    return g_servedSubs.contains(sub);
 }
 
 } // namespace
@@ -136,6 +309,7 @@ void StartSession()
 {
     t_visitorTried = false;
     t_homeRefreshed = false;
+    t_verifyPassedOver = false;
 }
 
 // The cookie line of a request to `url`: the login goes only to the Weibo
@@ -152,6 +326,12 @@ QString CookieLine(const QString &url)
 QString WeiboCookie(QStringView name)
 {
     return CookieValue(GetUrlCookies(endpoints::WeiboSiteRootUrl()), name);
+}
+
+bool HasLogin()
+{
+    const QString sub = WeiboCookie(u"SUB");
+    return !sub.isEmpty() && !IsVisitorSub(sub);
 }
 
 // A picture id: letters and digits only, so that no address or file name
@@ -200,80 +380,76 @@ void StatusText(const TamblinCore &core, const QString &text)
 }
 
 // ---------------------------------------------------------------------------
-// Guests: the passport's visitor cookies, tried once per run before a login
-// is offered. A login's SUB is never traded for a visitor's.
+// Guests: the passport's visitor cookies, tried before a login is offered,
+// and renewed when they run out. A login's SUB is never traded for a
+// visitor's.
 
-// The visitor exchange: genvisitor2 names a visitor, the crossdomain step
-// sets its SUB and SUBP cookies on weibo.com (they enter the store as any
-// answer's cookies do). True when the store then holds a SUB. Not run twice
-// in one run, nor over a login.
 bool GetVisitorCookies(const TamblinCore &core)
 {
-    if (t_visitorTried || HasLoginSub())
+    if (HasLogin())
         return false;
-    t_visitorTried = true;
-    StatusText(core, QString::fromUtf16(texts::kWeiboVisitorAsking));
-    auto fail = [&core](const QString &why) {
-        StatusText(core, QString::fromUtf16(texts::kWeiboVisitorFailed).arg(why));
-        return false;
-    };
-
-    UrlSource source;
-    UrlRequest request =
-        PageRequest(u"\r\nContent-Type: application/x-www-form-urlencoded\r\nReferer: "_s + endpoints::WeiboVisitorPageUrl());
-    request.url = endpoints::WeiboVisitorGenUrl();
-    request.verb = u"POST"_s;
-    request.postBody = endpoints::kWeiboVisitorForm.toString().toUtf8();
-    if (!FetchPage(core, source, request))
-        return fail(source.errorText);
-    const QJsonObject answer = JsonpObject(TakeText(source, kTextInflate | kTextUtf8));
-    if (answer.isEmpty())
-        return fail(u"the passport's answer is not JSON"_s);
-    const QString retcode = IdText(answer.value(u"retcode"_s));
-    const QJsonObject data = answer.value(u"data"_s).toObject();
-    const QString sub = data.value(u"sub"_s).toString();
-    const QString subp = data.value(u"subp"_s).toString();
-    if (retcode != u"20000000"_s || sub.isEmpty() || subp.isEmpty())
-        return fail(u"%1 (retcode %2)"_s.arg(answer.value(u"msg"_s).toString(), retcode));
-    {
-        std::lock_guard lock(g_visitorMutex);
-        g_visitorSubs.insert(sub);
+    const QString sub = WeiboCookie(u"SUB");
+    if (!sub.isEmpty() && RanOut(sub)) {
+        if (!TakeRenewal(core))
+            return false;
+    } else {
+        if (t_visitorTried)
+            return false;
+        t_visitorTried = true;
+        NoteExchange(core);
     }
+    return VisitorExchange(core);
+}
 
-    UrlRequest cross = PageRequest(u"\r\nReferer: "_s + endpoints::WeiboVisitorPageUrl());
-    cross.url = endpoints::WeiboVisitorCrossDomainUrl(sub, subp, RandomFraction().trimmed());
-    // Its cookies come with the redirect; where it leads is not wanted.
-    cross.followRedirects = false;
-    if (!FetchPage(core, source, cross))
-        return fail(source.errorText);
-    source.body = QByteArray();
-    if (WeiboCookie(u"SUB").isEmpty())
-        return fail(u"no SUB cookie (HTTP %1)"_s.arg(source.status));
+bool RenewSession(const TamblinCore &core, UrlRequest &request, int status)
+{
+    if (t_renewing || RunStopAsked(core) || !TakeRenewal(core))
+        return false;
+    t_renewing = true;
+    StatusText(core, QString::fromUtf16(texts::kWeiboSessionRenewing).arg(status));
+    RefreshHome(core);
+    if (!HasLogin())
+        VisitorExchange(core);
+    t_renewing = false;
+    request.headers = RenewedHeaders(request.headers, request.url);
     return true;
 }
 
 // FetchJsonOnce as a browser lives it: a guest turned away gets visitor
-// cookies and asks again; another refusal (ok below 0) asks weibo.com for a
-// fresh XSRF-TOKEN and asks again. Each once.
+// cookies and asks again; a demand to verify opens the login browser there
+// and asks again; another refusal (ok below 0) asks weibo.com for a fresh
+// XSRF-TOKEN and asks again. Each once.
 Answer FetchJson(const TamblinCore &core, UrlSource &source, const QString &url, const QString &referer,
-                 QJsonObject &object, QString *why)
+                 QJsonObject &object, QString *why, FailureKind *kind)
 {
     bool visitorAsked = false;
+    bool verifyAsked = false;
     for (;;) {
         int ok = 1;
-        QString failure;
-        const Answer answer = FetchJsonOnce(core, source, url, referer, object, ok, failure);
-        if (answer == Answer::LoginNeeded && !visitorAsked) {
+        Refusal refusal;
+        const Answer answer = FetchJsonOnce(core, source, url, referer, object, ok, refusal);
+        if (answer == Answer::Ok) {
+            NoteServed();
+        } else if (answer == Answer::LoginNeeded && !visitorAsked) {
             visitorAsked = true;
             if (GetVisitorCookies(core))
                 continue;
-        } else if (answer == Answer::Failed && ok < 0 && !t_homeRefreshed && !RunStopAsked(core)) {
+        } else if (answer == Answer::VerifyNeeded && !verifyAsked) {
+            verifyAsked = true;
+            if (AskToVerify(core, refusal.verifyUrl))
+                continue;
+        } else if (answer == Answer::VerifyNeeded) {
+            // Shown the page, the person did not pass: not asked again.
+            t_verifyPassedOver = true;
+        } else if (answer == Answer::Failed && ok < 0 && ok != -100 && !t_homeRefreshed && !RunStopAsked(core)) {
             t_homeRefreshed = true;
             RefreshHome(core);
             continue;
         }
         if (why)
-            *why = failure;
+            *why = refusal.why;
+        if (kind)
+            *kind = refusal.kind;
         return answer;
     }
 }

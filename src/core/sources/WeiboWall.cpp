@@ -41,8 +41,11 @@ Answer ListWallOnce(TamblinCore &core, const WeiboOwner &owner)
     UrlSource source;
     QJsonObject answer;
     QString why;
-    const Answer info = FetchJson(core, source, owner.InfoUrl(), owner.PageUrl(), answer, &why);
-    if (info == Answer::LoginNeeded)
+    FailureKind kind = FailureKind::Final;
+    const Answer info = FetchJson(core, source, owner.InfoUrl(), owner.PageUrl(), answer, &why, &kind);
+    if (info == Answer::VerifyNeeded)
+        NoteSourceFailure(why, kind);
+    if (info == Answer::LoginNeeded || info == Answer::VerifyNeeded)
         return info;
     if (info == Answer::Ok) {
         const QJsonObject user = answer.value(u"data"_s).toObject().value(u"user"_s).toObject();
@@ -56,7 +59,7 @@ Answer ListWallOnce(TamblinCore &core, const WeiboOwner &owner)
             SanitizeName(core.m_userFolder, kTimeStampFallback, true);
         }
     } else if (!why.isEmpty()) {
-        NoteSourceFailure(why);
+        NoteSourceFailure(why, kind);
     }
     // Only digits go into the album addresses built below.
     if (!AllDigits(uid))
@@ -64,9 +67,9 @@ Answer ListWallOnce(TamblinCore &core, const WeiboOwner &owner)
     core.m_ownerUid = uid;
 
     const Answer wall = FetchJson(core, source, endpoints::WeiboImageWallPrefix(uid) + u'0',
-                                  endpoints::WeiboUserPageUrl(uid, QString()), answer, &why);
-    if (wall == Answer::Failed && !why.isEmpty())
-        NoteSourceFailure(why);
+                                  endpoints::WeiboUserPageUrl(uid, QString()), answer, &why, &kind);
+    if (wall != Answer::Ok && wall != Answer::LoginNeeded && !why.isEmpty())
+        NoteSourceFailure(why, kind);
     if (wall != Answer::Ok)
         return wall;
     const QJsonObject data = answer.value(u"data"_s).toObject();
@@ -127,6 +130,13 @@ public:
         if (!post.readable) {
             if (RunStopAsked(m_core))
                 return false;
+            // A verification passed over: every later request meets it too.
+            if (post.verifyNeeded) {
+                StatusText(m_core, post.why);
+                if (g_jobs.listingError.isEmpty())
+                    g_jobs.listingError = post.why;
+                return false;
+            }
             StatusText(m_core, post.followersOnly ? QString::fromUtf16(texts::kWeiboPostFollowersOnly).arg(mid)
                                                   : QString::fromUtf16(texts::kWeiboPostUnreadable).arg(mid, post.why));
             // The still the wall names is not lost with its post.

@@ -366,21 +366,46 @@ void CTamblinDlg::ShowMessage(const QString &text)
     });
 }
 
+CDlgWebOpen *CTamblinDlg::OpenModalBrowser(const QString &startUrl, const std::shared_ptr<PendingCall> &call,
+                                           const std::shared_ptr<bool> &shown)
+{
+    if (m_closing)
+        return nullptr;
+    CDlgWebOpen *login = CDlgWebOpen::OpenModal(startUrl);
+    *shown = login->BrowserAvailable();
+    connect(login, &QDialog::finished, this, [call] { call->Done(); });
+    m_workerDialogs.removeIf([](const QPointer<QDialog> &open) { return open.isNull(); });
+    m_workerDialogs.append(login);
+    return login;
+}
+
+bool CTamblinDlg::OpenVerification(const QString &url)
+{
+    auto shown = std::make_shared<bool>(false);
+    Call([this, url, shown](const std::shared_ptr<PendingCall> &call) {
+        // On the wider of the two status lines, which a list run leaves
+        // empty; what it said before comes back once the browser closes.
+        const QString asking = QString::fromUtf16(texts::kWeiboVerifyStatus);
+        const QString before = m_statusPicture->text();
+        m_statusPicture->setText(asking);
+        CDlgWebOpen *browser = OpenModalBrowser(url, call, shown);
+        if (!browser)
+            return;
+        connect(browser, &QDialog::finished, this, [this, asking, before] {
+            if (m_statusPicture->text() == asking)
+                m_statusPicture->setText(before);
+        });
+    });
+    return *shown;
+}
+
 bool CTamblinDlg::OpenLogin(const QString &startUrl)
 {
     auto shown = std::make_shared<bool>(false);
     // Like a message box, the browser does not hold up the GUI thread: the
     // worker waits for it to close, or for the window to.
     Call([this, startUrl, shown](const std::shared_ptr<PendingCall> &call) {
-        const auto openWindow = [this, startUrl, shown, call] {
-            if (m_closing)
-                return;
-            CDlgWebOpen *login = CDlgWebOpen::OpenModal(startUrl);
-            *shown = login->BrowserAvailable();
-            connect(login, &QDialog::finished, this, [call] { call->Done(); });
-            m_workerDialogs.removeIf([](const QPointer<QDialog> &open) { return open.isNull(); });
-            m_workerDialogs.append(login);
-        };
+        const auto openWindow = [this, startUrl, shown, call] { OpenModalBrowser(startUrl, call, shown); };
         // A Weibo login that has only run out is renewed as a browser renews
         // it, without a window; the window only when that fails.
         if (!endpoints::IsWeiboHost(startUrl) || !WeiboLoginRenewal::CanRenew()) {
@@ -515,6 +540,9 @@ void CTamblinDlg::OnGetAlbums()
     // two runs never overlap.
     if (m_closing || m_core.m_downState != 0)
         return;
+    // Each run of the window may renew the Weibo session anew.
+    if (m_core.m_listState == 0)
+        m_core.m_sessionRenewals.Reset();
     PressGetAlbums(m_core, m_listWorker, [this] { ClearAlbums(); });
 }
 
@@ -522,6 +550,8 @@ void CTamblinDlg::OnDownload()
 {
     if (m_closing || m_core.m_listState != 0)
         return;
+    if (m_core.m_downState == 0)
+        m_core.m_sessionRenewals.Reset();
     std::optional<std::thread> run = PressDownloadButton(m_core);
     if (!run)
         return;

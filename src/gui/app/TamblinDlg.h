@@ -142,6 +142,10 @@ public:
     // closes. A Weibo login the browser profile can renew is first renewed
     // in a hidden page; the window shows only when that fails.
     bool OpenLogin(const QString &startUrl) override;
+    // The login browser at a page where Weibo wants the person to verify,
+    // modal, the main status line saying so; the worker goes on once the
+    // user has closed it (or the window closes).
+    bool OpenVerification(const QString &url) override;
 
 Q_SIGNALS:
     // The window has closed and its workers have ended or been given up.
@@ -173,6 +177,11 @@ private:
     // it gets; returns at once once the window closes.
     void Call(std::function<void(const std::shared_ptr<PendingCall> &)> fn);
     void BeginClose();
+    // On the GUI thread: the login browser at `startUrl`, modal; `call` is
+    // done once it has closed. `shown` tells whether a browser could run.
+    // Null once the window closes.
+    CDlgWebOpen *OpenModalBrowser(const QString &startUrl, const std::shared_ptr<PendingCall> &call,
+                          const std::shared_ptr<bool> &shown);
     void CheckClose();
 
     void OnStartupDone(const QStringList &siteNames);
