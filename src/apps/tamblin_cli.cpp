@@ -12,6 +12,7 @@
 #include "download/DownloadDriver.h"
 #include "download/DownloadJobList.h"
 #include "net/CookieStore.h"
+#include "net/TempFiles.h"
 #include "sources/ListDriver.h"
 #include "sources/SiteTable.h"
 #include "sources/SourceSupport.h"
@@ -158,7 +159,7 @@ const char kUsage[] =
     "        and to do. Ctrl+C stops the download: running pictures finish,\n"
     "        nothing further starts, and a picture that does not end is given\n"
     "        up so that the stop takes at most 60 s; a second Ctrl+C ends the\n"
-    "        program at once.\n"
+    "        program at once, leaving no half-written file behind.\n"
     "\n"
     "        A picture whose post time the service gives (a Weibo post's time)\n"
     "        gets it as its modification time, also over the order fix-up's\n"
@@ -191,9 +192,12 @@ static_assert(std::atomic<bool>::is_always_lock_free);
 
 extern "C" void OnInterrupt(int)
 {
-    // The second one ends the program at once, with the status of a stop.
-    if (g_interrupted)
+    // The second one ends the program at once, with the status of a stop,
+    // and leaves no half-written picture or list behind.
+    if (g_interrupted) {
+        RemoveTempFilesForQuit();
         _exit(kExitInterrupted);
+    }
     g_interrupted = true;
 }
 

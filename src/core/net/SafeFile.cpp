@@ -1,5 +1,7 @@
 #include "net/SafeFile.h"
 
+#include "net/TempFiles.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -109,7 +111,13 @@ bool SafeFile::Open()
 #ifdef Q_OS_WIN
         flags |= O_BINARY;
 #endif
-        m_fd = ::open(QFile::encodeName(m_tempPath).constData(), flags, mode);
+#ifdef Q_OS_WIN
+        const int here = -1;
+#else
+        const int here = AT_FDCWD;
+#endif
+        // Recorded, so that a quick quit removes it.
+        m_fd = OpenTempFile(here, QFile::encodeName(m_tempPath).constData(), flags, mode, m_tempSlot);
         if (m_fd >= 0)
             break;
         if (errno != EEXIST) {
@@ -180,6 +188,7 @@ bool SafeFile::Commit()
         return false;
     }
     m_tempPath.clear();
+    ForgetTempFile(std::exchange(m_tempSlot, -1));
     return true;
 }
 
@@ -189,6 +198,7 @@ void SafeFile::Cancel()
         ::close(std::exchange(m_fd, -1));
     if (!m_tempPath.isEmpty())
         QFile::remove(std::exchange(m_tempPath, QString()));
+    ForgetTempFile(std::exchange(m_tempSlot, -1));
 }
 
 void SetSafeFileWriter(SafeFileWriter writer)

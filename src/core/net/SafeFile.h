@@ -50,6 +50,7 @@ private:
     QString m_tempPath;
     Access m_access;
     int m_fd = -1;
+    int m_tempSlot = -1; // see TempFiles.h
     qint64 m_written = 0;
     bool m_failed = false;
     bool m_diskFull = false;
