@@ -5,6 +5,7 @@
 #include "download/DownloadJobList.h"
 #include "download/FileUtils.h"
 #include "download/NamingRules.h"
+#include "net/CookieStore.h"
 #include "net/Inflate.h"
 #include "sources/Endpoints.h"
 #include "sources/ListTexts.h"
@@ -26,7 +27,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <mutex>
 
 namespace tamblin {
 
@@ -139,18 +139,6 @@ thread_local bool t_homeRefreshed = false;
 // Posts read by the download threads are kept until the next list run.
 std::atomic<int> g_postsGeneration{0};
 
-std::mutex g_visitorMutex;
-QSet<QString> g_visitorSubs; // the SUBs the passport gave this process
-
-// The passport writes visitor SUBs as "_2Ak..." (a login's are "_2A2...").
-bool IsVisitorSub(const QString &sub)
-{
-    if (sub.startsWith(u"_2Ak"_s))
-        return true;
-    std::lock_guard lock(g_visitorMutex);
-    return g_visitorSubs.contains(sub);
-}
-
 bool HasLoginSub()
 {
     const QString sub = WeiboCookie(u"SUB");
@@ -200,10 +188,7 @@ bool GetVisitorCookies(const TamblinCore &core)
     const QString subp = data.value(u"subp"_s).toString();
     if (retcode != u"20000000"_s || sub.isEmpty() || subp.isEmpty())
         return fail(u"%1 (retcode %2)"_s.arg(answer.value(u"msg"_s).toString(), retcode));
-    {
-        std::lock_guard lock(g_visitorMutex);
-        g_visitorSubs.insert(sub);
-    }
+    NoteVisitorSub(sub);
 
     UrlRequest cross = PageRequest(u"\r\nReferer: "_s + endpoints::WeiboVisitorPageUrl());
     cross.url = endpoints::WeiboVisitorCrossDomainUrl(sub, subp, RandomFraction().trimmed());
