@@ -362,6 +362,7 @@ void CookieStore::LoadLocked()
         else if (std::none_of(m_cookies.cbegin(), m_cookies.cend(), [&](const Cookie &c) { return c.SameKey(cookie); }))
             m_cookies.append(cookie); // remembered, never sent
     }
+    BoundLocked();
     m_changedAt.clear();
 }
 
@@ -462,11 +463,13 @@ void CookieStore::MergeFileLocked()
     }
     m_cookies = std::move(next);
     for (const Cookie &cookie : std::as_const(added))
-        EvictLocked(cookie);
+        EvictFromDomainLocked(cookie.domain);
+    BoundLocked();
 }
 
 void CookieStore::SaveLocked()
 {
+    BoundLocked();
     if (m_path.isEmpty())
         return;
     PrepareFolderLocked();
@@ -517,7 +520,11 @@ bool CookieStore::PutLocked(const Cookie &cookie)
     m_cookies.append(cookie);
     NoteChangeLocked(cookie);
     NotifyLocked(cookie, false);
-    EvictLocked(cookie);
+    EvictFromDomainLocked(cookie.domain);
+    // The whole store is bounded once a change is complete (BoundLocked);
+    // a long import is bounded on the way too.
+    if (m_cookies.size() > kMaxCookies + kMaxCookiesPerDomain)
+        BoundLocked();
     return true;
 }
 
@@ -712,10 +719,10 @@ void CookieStore::NotifyLocked(const Cookie &cookie, bool removed)
         observer(cookie, removed);
 }
 
-void CookieStore::EvictLocked(const Cookie &added)
+void CookieStore::EvictFromDomainLocked(const QString &domain)
 {
     // The oldest of the domain go first.
-    const auto inDomain = [&](const Cookie &held) { return held.domain == added.domain; };
+    const auto inDomain = [&](const Cookie &held) { return held.domain == domain; };
     for (qsizetype i = 0, excess = std::count_if(m_cookies.cbegin(), m_cookies.cend(), inDomain) - kMaxCookiesPerDomain;
          excess > 0 && i < m_cookies.size();) {
         if (inDomain(m_cookies.at(i))) {
@@ -726,34 +733,37 @@ void CookieStore::EvictLocked(const Cookie &added)
             ++i;
         }
     }
+}
+
+void CookieStore::BoundLocked()
+{
     if (m_cookies.size() <= kMaxCookies)
         return;
-    // Then those of the site holding the most, oldest first; the sites of a
-    // login give way to no other site.
-    const bool loginAdded = IsLoginSite(SiteOf(added.domain));
+    // The oldest cookies of the site holding the most go first; of two
+    // holding as many, the one with the older cookie. The sites of a login
+    // give way only when no other site has a cookie left.
     QStringList sites;
-    // Sites that may give way, with their counts, in the order of their
-    // oldest cookie: of two sites holding as many, the older gives way.
-    QList<std::pair<QString, qsizetype>> candidates;
-    QHash<QString, qsizetype> candidateAt;
+    sites.reserve(m_cookies.size());
+    QList<std::pair<QString, qsizetype>> counts[2]; // other sites, login sites; in order of their oldest cookie
+    QHash<QString, qsizetype> countAt;
     for (const Cookie &held : std::as_const(m_cookies)) {
         sites.append(SiteOf(held.domain));
-        if (!loginAdded && IsLoginSite(sites.last()))
-            continue;
-        const auto at = candidateAt.constFind(sites.last());
-        if (at == candidateAt.cend()) {
-            candidateAt.insert(sites.last(), candidates.size());
-            candidates.append({sites.last(), 1});
+        QList<std::pair<QString, qsizetype>> &list = counts[IsLoginSite(sites.last()) ? 1 : 0];
+        const auto at = countAt.constFind(sites.last());
+        if (at == countAt.cend()) {
+            countAt.insert(sites.last(), list.size());
+            list.append({sites.last(), 1});
         } else {
-            ++candidates[*at].second;
+            ++list[*at].second;
         }
     }
     QHash<QString, qsizetype> take;
     const auto fewer = [](const auto &a, const auto &b) { return a.second < b.second; };
     for (qsizetype excess = m_cookies.size() - kMaxCookies; excess > 0; --excess) {
-        const auto most = std::max_element(candidates.begin(), candidates.end(), fewer);
-        if (most == candidates.end() || most->second == 0)
-            break;
+        auto &list = std::any_of(counts[0].begin(), counts[0].end(), [](const auto &c) { return c.second > 0; })
+            ? counts[0]
+            : counts[1];
+        const auto most = std::max_element(list.begin(), list.end(), fewer);
         --most->second;
         ++take[most->first];
     }

@@ -130,10 +130,11 @@ public:
 
     // What the store keeps at most, as browsers bound theirs: a page that
     // sets thousands of cookies evicts the oldest, not the memory or the file.
-    // Past kMaxCookies the oldest cookie of the site (a domain and the hosts
-    // below it: "sinaimg.cn") holding the most goes, and the sites of a
-    // login (weibo.com, weibo.cn, sina.com.cn, sina.cn) give way only to
-    // each other: picture hosts that set many cookies never evict a login.
+    // Past kMaxCookies the oldest cookies of the site (a domain and the
+    // hosts below it: "sinaimg.cn") holding the most go, and the sites of a
+    // login (weibo.com, weibo.cn, sina.com.cn, sina.cn) give way only when
+    // no other site has a cookie left: picture hosts that set many cookies
+    // never evict a login.
     static constexpr int kMaxCookiesPerDomain = 180;
     static constexpr int kMaxCookies = 3300;
     static constexpr int kMaxNameValueBytes = 4096;
@@ -164,7 +165,9 @@ private:
     bool RemoveLocked(const Cookie &key);
     void NotifyLocked(const Cookie &cookie, bool removed);
     void NoteChangeLocked(const Cookie &key);
-    void EvictLocked(const Cookie &added);
+    void EvictFromDomainLocked(const QString &domain);
+    // Brings the store within kMaxCookies; each public change ends with it.
+    void BoundLocked();
 
     std::mutex m_mutex;
     bool m_loaded = false;
