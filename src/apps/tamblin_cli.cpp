@@ -12,6 +12,7 @@
 #include "download/DownloadDriver.h"
 #include "download/DownloadJobList.h"
 #include "net/CookieStore.h"
+#include "net/TempFiles.h"
 #include "sources/ListDriver.h"
 #include "sources/SiteTable.h"
 #include "sources/SourceSupport.h"
@@ -90,7 +91,8 @@ const char kUsage[] =
     "--cookies FILE  Import a Netscape cookies.txt (as browsers export it) into\n"
     "                the cookie store before the run, for example a Weibo login.\n"
     "                The store is kept in the per-user data folder (or in the\n"
-    "                file TAMBLIN_COOKIE_FILE names), so the login is kept.\n"
+    "                file TAMBLIN_COOKIE_FILE names), so the login is kept;\n"
+    "                runs that share it (the window too) merge their saves.\n"
     "                Lines that are no well-formed cookie are skipped; a file\n"
     "                without a cookie is an error. Only its first 16 MiB are\n"
     "                read.\n"
@@ -142,10 +144,18 @@ const char kUsage[] =
     "                \"下载器扩展设置.ini\" does).\n"
     "\n"
     "        A picture that fails on the way (a time-out, a lost connection, a\n"
-    "        500, 502, 503 or 504) is tried twice more, after about 2 and 4 s.\n"
+    "        500, 502, 503 or 504) is tried twice more, after about 2 and 4 s;\n"
+    "        one that trickles in under 1 KiB/s for the time-out has timed out.\n"
+    "        An answer that is no picture fails at once: \"empty answer\" (not a\n"
+    "        byte) or \"not a picture\" (a page: HTML or JSON by its first\n"
+    "        bytes or its type). A picture an earlier run saved is replaced\n"
+    "        only by a whole picture that passes every check: a bad answer on\n"
+    "        a re-run leaves it as it was. A page larger than 64 MiB is\n"
+    "        refused, naming its host.\n"
     "        A picture host answering \"too many requests\" pauses the whole\n"
-    "        run (5 s doubling up to 5 minutes, or its Retry-After), at most 6\n"
-    "        times; the pictures left then fail as \"rate limited\".\n"
+    "        run (5 s doubling up to 5 minutes, or its Retry-After, never more\n"
+    "        than 5 minutes), at most 6 times; the pictures left then fail as\n"
+    "        \"rate limited\".\n"
     "--albums, --save and the four numbers apply to every user of the run.\n"
     "--json          Write one JSON object a line on standard output for each\n"
     "                event (the status texts stay on standard error):\n"
@@ -172,7 +182,7 @@ const char kUsage[] =
     "        and found so far. Ctrl+C stops the download: running pictures\n"
     "        finish, nothing further starts, and a picture that does not end is\n"
     "        given up so that the stop takes at most 60 s; a second Ctrl+C ends\n"
-    "        the program at once.\n"
+    "        the program at once, leaving no half-written file behind.\n"
     "\n"
     "        A picture whose post time the service gives (a Weibo post's time)\n"
     "        gets it as its modification time, also over the order fix-up's\n"
@@ -197,6 +207,10 @@ const char kUsage[] =
     "Status lines and messages go to standard error. The proxy of the\n"
     "environment (http_proxy, https_proxy, no_proxy) is used; certificates\n"
     "are checked against the system's, or the bundle CURL_CA_BUNDLE names.\n"
+    "TAMBLIN_COOKIE_FILE names the cookie store's file instead of\n"
+    "~/.local/share/tamblin/cookies.txt (set but empty: cookies are kept in\n"
+    "memory only); the file is kept readable by its owner alone (0600), its\n"
+    "folder keeps its mode unless the program makes it.\n"
     "\n"
     "Exit status:\n"
     "  0  list: at least one album was found. download: every chosen album\n"
@@ -205,13 +219,15 @@ const char kUsage[] =
     "  1  list: no album was found. download: the run could not start (no\n"
     "     albums, no album of LIST, a save folder that cannot be made).\n"
     "  2  usage error.\n"
-    "  3  download: the run ended, but some pictures failed (the summary says\n"
-    "     how many and names the failed.txt files, or lists the pictures when\n"
-    "     a failed.txt could not be written), an album's pages could not all\n"
-    "     be read, an album gave no picture, a retry found nothing recorded\n"
-    "     to retry after a run whose failures could not be recorded, a list\n"
-    "     file (.lst, .aria2.txt, a title file) could not be written, or an\n"
-    "     album folder is a link (its pictures count as failed).\n"
+    "  3  download: the run ended, but some pictures failed (\"empty answer\",\n"
+    "     \"not a picture\", a time-out, ...; the summary says how many and\n"
+    "     names the failed.txt files, or lists the pictures when a failed.txt\n"
+    "     could not be written), an album's pages could not all be read (a\n"
+    "     page larger than 64 MiB among them), an album gave no picture, a\n"
+    "     retry found nothing recorded to retry after a run whose failures\n"
+    "     could not be recorded, a list file (.lst, .aria2.txt, a title file)\n"
+    "     could not be written, or an album folder is a link (its pictures\n"
+    "     count as failed).\n"
     "  4  stopped by Ctrl+C (once or twice).\n"
     "With several users, the worst of theirs: 4 above 3 above 1 above 0 (a\n"
     "run of a user that could not start does not hide another's failures).\n";
@@ -222,9 +238,12 @@ static_assert(std::atomic<bool>::is_always_lock_free);
 
 extern "C" void OnInterrupt(int)
 {
-    // The second one ends the program at once, with the status of a stop.
-    if (g_interrupted)
+    // The second one ends the program at once, with the status of a stop,
+    // and leaves no half-written picture or list behind.
+    if (g_interrupted) {
+        RemoveTempFilesForQuit();
         _exit(kExitInterrupted);
+    }
     g_interrupted = true;
 }
 

@@ -16,6 +16,7 @@
 #include <QMap>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
@@ -357,6 +358,28 @@ TEST(CliDownload, CtrlCStopsTheDownloadAndTheProgramEndsCleanly)
     ::kill(pid, SIGINT);
     const CliResult quit = Finish(again);
     EXPECT_EQ(quit.exitCode, 4) << (started + quit.err).toStdString();
+
+    // Quitting at once while a picture is half written leaves no temporary
+    // file (name.jpg.xxxxxx) beside it.
+    QByteArray trickling = Data();
+    trickling.replace(R"(orignal/a1": {"size": 30000})", R"(orignal/a1": {"size": 30000, "hostile": "trickle"})");
+    FakeService slow(trickling);
+    ASSERT_TRUE(slow.IsRunning());
+    QProcess half;
+    Prepare(half, start.Path());
+    half.start(QString::fromUtf8(TAMBLIN_CLI_PATH),
+               {u"download"_s, kUser, u"--save"_s, start.Path() + u"half"_s, u"--threads"_s, u"1"_s});
+    ASSERT_TRUE(half.waitForStarted(10000));
+    const QRegularExpression temporary(u"\\.jpg\\.[0-9a-z]{6}$"_s);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (FilesIn(start.Path() + u"half"_s).filter(temporary).isEmpty() && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_FALSE(FilesIn(start.Path() + u"half"_s).filter(temporary).isEmpty());
+    ::kill(pid_t(half.processId()), SIGINT);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ::kill(pid_t(half.processId()), SIGINT);
+    EXPECT_EQ(Finish(half).exitCode, 4);
+    EXPECT_EQ(FilesIn(start.Path() + u"half"_s).filter(temporary), QStringList());
 }
 
 TEST(CliDownload, FailedPicturesExitWithThreeAndARetryFetchesExactlyThem)

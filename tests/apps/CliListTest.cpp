@@ -15,6 +15,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 using namespace Qt::StringLiterals;
 
 namespace tamblin::test {
@@ -207,6 +209,14 @@ TEST(Cli, CookiesFileLogsTheWeiboRequestsIn)
     FakeService service(kData);
     ASSERT_TRUE(service.IsRunning());
     TempDir start;
+    // The store's file (TAMBLIN_COOKIE_FILE) is in a folder the program did
+    // not make, readable by others: the file is private, the folder keeps
+    // its mode.
+    const auto mode = [](const QString &path) {
+        struct stat st {};
+        return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 0777 : 0u;
+    };
+    ASSERT_EQ(::chmod(QFile::encodeName(start.Path()).constData(), 0755), 0);
     // A byte-order mark before the first line, a comment after blanks.
     start.Write(u"cookies.txt"_s, "\xEF\xBB\xBF.weibo.com\tTRUE\t/\tFALSE\t0\tSUB\tcli-login\n"
                                   "  #sina.com.cn\tTRUE\t/\tFALSE\t0\tOTHER\tx\n"
@@ -226,6 +236,8 @@ TEST(Cli, CookiesFileLogsTheWeiboRequestsIn)
     // Only the Weibo cookie goes to Weibo.
     EXPECT_EQ(service.RequestHeader(u"https://weibo.com/u/2000000001"_s, u"cookie"_s),
               std::optional<QString>(u"SUB=cli-login"_s));
+    EXPECT_EQ(mode(start.Path()), 0755u);
+    EXPECT_EQ(mode(start.File(u"cookie-store.txt"_s)), 0600u);
 
     const CliResult missing = RunCli({u"list"_s, u"--cookies"_s, start.File(u"none.txt"_s), u"http://weibo.com/u/2000000001"_s},
                                      start.Path());

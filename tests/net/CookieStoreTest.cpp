@@ -12,8 +12,10 @@
 #include <cerrno>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -108,22 +110,33 @@ TEST_F(CookieStoreTest, SurvivesARestartThroughItsFile)
 
 TEST_F(CookieStoreTest, TheFileIsPrivateAndAFullDiskLeavesItAsItWas)
 {
-    // A looser file and folder from before, under a permissive umask.
+    const auto mode = [](const QString &path) {
+        struct stat st {};
+        return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 0777 : 0u;
+    };
+    // A looser file from before, in a folder the store did not make (a
+    // home or shared folder that TAMBLIN_COOKIE_FILE names), under a
+    // permissive umask: the file is tightened, the folder keeps its mode.
     const QString folder = m_dir.File(u"data"_s);
     const QString path = folder + u"/cookies.txt"_s;
     ASSERT_TRUE(QDir().mkpath(folder));
+    ASSERT_TRUE(QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup
+                                                  | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther));
     m_dir.Write(u"data/cookies.txt"_s, "# Netscape HTTP Cookie File\n");
     ASSERT_TRUE(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther));
     const mode_t umaskBefore = ::umask(0);
     Store().SetFilePath(path);
     Store().AddCookie(Make(u"weibo.com"_s, false, u"/"_s, u"SUB"_s, u"login"_s, false, InAnHour()));
+    EXPECT_EQ(mode(path), 0600u);
+    EXPECT_EQ(mode(folder), 0755u);
+    // A folder the store makes is the owner's alone.
+    const QString made = m_dir.File(u"made/deeper"_s);
+    Store().SetFilePath(made + u"/cookies.txt"_s);
+    Store().AddCookie(Make(u"weibo.com"_s, false, u"/"_s, u"SUB"_s, u"login"_s, false, InAnHour()));
+    EXPECT_EQ(mode(made), 0700u);
+    EXPECT_EQ(mode(made + u"/cookies.txt"_s), 0600u);
     ::umask(umaskBefore);
-    struct stat file {};
-    struct stat dir {};
-    ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &file), 0);
-    ASSERT_EQ(::stat(QFile::encodeName(folder).constData(), &dir), 0);
-    EXPECT_EQ(file.st_mode & 0777, 0600u);
-    EXPECT_EQ(dir.st_mode & 0777, 0700u);
+    Store().SetFilePath(path);
     const QByteArray saved = m_dir.Read(u"data/cookies.txt"_s);
     ASSERT_TRUE(saved.contains("\tSUB\tlogin\n"));
 
@@ -247,6 +260,113 @@ TEST_F(CookieStoreTest, ConcurrentUseKeepsEveryCookie)
     EXPECT_EQ(GetUrlCookies(u"http://t2.example/"_s).count(u"=v"_s), 50);
     Store().SetFilePath(m_dir.File(u"cookies.txt"_s));
     EXPECT_EQ(Store().AllCookies().size(), 200);
+}
+
+// Picture hosts that set many cookies evict their own, never a login's nor
+// those of a small site beside them.
+TEST_F(CookieStoreTest, PictureHostsNeverEvictTheLogin)
+{
+    Store().AddCookie(Make(u"weibo.com"_s, false, u"/"_s, u"SUB"_s, u"_2A2login"_s, false, InAnHour()));
+    Store().AddCookie(Make(u"passport.weibo.com"_s, true, u"/"_s, u"ALF"_s, u"renew"_s, true, InAnHour()));
+    Store().AddCookie(Make(u"blog.example.org"_s, true, u"/"_s, u"pref"_s, u"1"_s));
+    QByteArray flood;
+    for (int host = 0; host < 40; ++host) {
+        for (int i = 0; i < 120; ++i)
+            flood += "ww" + QByteArray::number(host) + ".sinaimg.cn\tFALSE\t/\tFALSE\t0\tc" + QByteArray::number(i) + "\tv\n";
+    }
+    EXPECT_EQ(Store().ImportText(flood), 4800);
+    const QList<Cookie> all = Store().AllCookies();
+    EXPECT_EQ(all.size(), CookieStore::kMaxCookies);
+    EXPECT_EQ(GetUrlCookies(u"https://weibo.com/"_s), u"SUB=_2A2login"_s);
+    EXPECT_EQ(GetUrlCookies(u"https://passport.weibo.com/"_s), u"SUB=_2A2login; ALF=renew"_s);
+    EXPECT_EQ(GetUrlCookies(u"http://blog.example.org/"_s), u"pref=1"_s);
+    // The flood's oldest went; its newest stay.
+    EXPECT_EQ(GetUrlCookies(u"http://ww0.sinaimg.cn/"_s), QString());
+    EXPECT_EQ(GetUrlCookies(u"http://ww39.sinaimg.cn/"_s).count(u"=v"_s), 120);
+    // Only a login's own sites may push a login's cookies out.
+    EXPECT_TRUE(m_dir.Read(u"cookies.txt"_s).contains("\tSUB\t_2A2login\n"));
+}
+
+// Another process keeping the same file (the window beside tamblin-cli):
+// forked at once, with this process's cookies and view of the file, it runs
+// `run` only when told to.
+class OtherProcess {
+public:
+    explicit OtherProcess(const std::function<void()> &run)
+    {
+        if (::pipe(m_go) != 0)
+            return;
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            ::close(m_go[1]);
+            char go = 0;
+            if (::read(m_go[0], &go, 1) == 1)
+                run();
+            ::_exit(0);
+        }
+        ::close(m_go[0]);
+    }
+    // Lets it run and waits for its end; true when it ended well.
+    bool Run()
+    {
+        if (m_pid <= 0 || ::write(m_go[1], "g", 1) != 1)
+            return false;
+        ::close(m_go[1]);
+        int status = -1;
+        return ::waitpid(m_pid, &status, 0) == m_pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    }
+
+private:
+    int m_go[2] = {-1, -1};
+    pid_t m_pid = -1;
+};
+
+// The window and tamblin-cli keep one file: each save merges what the other
+// saved since, so that neither wipes the other's login.
+TEST_F(CookieStoreTest, SavesOfTwoProcessesMergeAndKeepTheLogin)
+{
+    const auto add = [](const QString &name, const QString &value) {
+        Store().AddCookie(Make(u"weibo.com"_s, false, u"/"_s, name, value, false, InAnHour()));
+    };
+    Store().AddCookie(Make(u"sinaimg.cn"_s, false, u"/"_s, u"pic"_s, u"1"_s));
+
+    // The other logs in meanwhile: this one's next save keeps the login and
+    // learns it.
+    OtherProcess login([&] {
+        add(u"SUB"_s, u"_2A2login"_s);
+        add(u"SUBP"_s, u"login-p"_s);
+    });
+    ASSERT_TRUE(login.Run());
+    Store().AddCookie(Make(u"sinaimg.cn"_s, false, u"/"_s, u"pic"_s, u"2"_s));
+    EXPECT_EQ(GetUrlCookies(u"https://weibo.com/"_s), u"SUB=_2A2login; SUBP=login-p"_s);
+    EXPECT_EQ(GetUrlCookies(u"https://sinaimg.cn/"_s), u"pic=2"_s);
+
+    // One that never saw the login gets a visitor's SUB and SUBP after it
+    // (in one answer, as the passport gives them), and a newer value of
+    // another cookie: the login stays whole, the newer value wins.
+    Store().SetFilePath(m_dir.File(u"fresh.txt"_s));
+    add(u"X"_s, u"first"_s);
+    OtherProcess guest([&] {
+        Store().MergeExchange({}, {Make(u"weibo.com"_s, false, u"/"_s, u"SUB"_s, u"_2Akvisitor"_s, false, InAnHour()),
+                                   Make(u"weibo.com"_s, false, u"/"_s, u"SUBP"_s, u"visitor-p"_s, false, InAnHour())});
+        add(u"X"_s, u"newer"_s);
+    });
+    add(u"SUB"_s, u"_2A2login"_s);
+    add(u"SUBP"_s, u"login-p"_s);
+    add(u"X"_s, u"older"_s);
+    ASSERT_TRUE(guest.Run());
+    const QByteArray file = m_dir.Read(u"fresh.txt"_s);
+    EXPECT_TRUE(file.contains("\tSUB\t_2A2login\n") && file.contains("\tSUBP\tlogin-p\n")) << file.toStdString();
+    Store().AddCookie(Make(u"sinaimg.cn"_s, false, u"/"_s, u"pic"_s, u"3"_s));
+    EXPECT_EQ(GetUrlCookies(u"https://weibo.com/"_s), u"X=newer; SUB=_2A2login; SUBP=login-p"_s);
+
+    // A logout in the other stays a logout, though this one still held the
+    // login and saves after it.
+    OtherProcess logout([] { Store().RemoveCookie(u"weibo.com"_s, u"/"_s, u"SUB"_s); });
+    ASSERT_TRUE(logout.Run());
+    Store().AddCookie(Make(u"sinaimg.cn"_s, false, u"/"_s, u"pic"_s, u"4"_s));
+    EXPECT_EQ(GetUrlCookies(u"https://weibo.com/"_s), u"X=newer; SUBP=login-p"_s);
+    EXPECT_FALSE(m_dir.Read(u"fresh.txt"_s).contains("\tSUB\t")) << m_dir.Read(u"fresh.txt"_s).toStdString();
 }
 
 TEST(CookieLineTest, ParsesWhatItWritesAndRejectsNonCookies)

@@ -2,6 +2,9 @@
 // bounded time and without holding the answer in memory.
 #include "NetTestSupport.h"
 
+#include "download/WorkerPool.h"
+#include "net/RateLimit.h"
+
 #include <QDir>
 
 #include <sys/resource.h>
@@ -13,17 +16,36 @@ namespace {
 
 using HostileServerTest = NetTest;
 
-qint64 PeakResidentMiB()
+[[maybe_unused]] qint64 PeakResidentMiB()
 {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_maxrss / 1024;
 }
 
+// AddressSanitizer's allocator copies on every reallocation and holds what
+// was freed: there the process's peak says nothing of the client.
+#ifdef __SANITIZE_ADDRESS__
+#define EXPECT_PEAK_BELOW(mib) (void)(mib)
+#else
+#define EXPECT_PEAK_BELOW(mib) EXPECT_LT(PeakResidentMiB(), (mib))
+#endif
+
 TEST_F(HostileServerTest, EndlessBodyHitsTheCeiling)
 {
+    // A page is refused once it passes 64 MiB, naming the host, and costs
+    // about that much memory, not twice.
     UrlSource source;
     UrlRequest request = Request(Url(u"/endless"_s));
+    request.readPauseMs = 0;
+    EXPECT_FALSE(source.Fetch(request, 0));
+    EXPECT_EQ(source.error, FetchError::TooLarge);
+    EXPECT_EQ(source.errorText, u"answer of 127.0.0.1 larger than 64 MiB, more than a page may be"_s);
+    EXPECT_LE(source.body.size(), (64 << 20) + kReadChunkBytes);
+    EXPECT_PEAK_BELOW(64 + 64);
+    source.body = QByteArray();
+
+    request = Request(Url(u"/endless"_s));
     request.maxTextBytes = 4 << 20;
     bool ok = true;
     const qint64 ms = TimeMs([&] { ok = source.Fetch(request, 0); });
@@ -36,7 +58,7 @@ TEST_F(HostileServerTest, EndlessBodyHitsTheCeiling)
     request.maxFileBytes = 4 << 20;
     EXPECT_FALSE(source.Fetch(request, 3));
     EXPECT_TRUE(QDir(m_dir.Path()).entryList(QDir::Files | QDir::Hidden).filter(u"pic"_s).isEmpty());
-    EXPECT_LT(PeakResidentMiB(), 128);
+    EXPECT_PEAK_BELOW(128);
 }
 
 TEST_F(HostileServerTest, GzipBombIsRefusedWithoutInflatingIntoMemory)
@@ -46,8 +68,10 @@ TEST_F(HostileServerTest, GzipBombIsRefusedWithoutInflatingIntoMemory)
     UrlRequest request = Request(Url(u"/bomb?mb=300"_s));
     request.readTimeoutMs = 10000;
     EXPECT_FALSE(source.Fetch(request, 0));
+    EXPECT_EQ(source.error, FetchError::TooLarge);
+    EXPECT_TRUE(source.errorText.startsWith(u"answer of 127.0.0.1 larger than 64 MiB"_s)) << source.errorText.toStdString();
     EXPECT_LT(source.body.size(), 1 << 20);
-    EXPECT_LT(PeakResidentMiB(), 128);
+    EXPECT_PEAK_BELOW(128);
 
     // A lower ceiling: the content check and GetText stop at it too.
     request = Request(Url(u"/bomb?mb=16"_s));
@@ -61,7 +85,7 @@ TEST_F(HostileServerTest, GzipBombIsRefusedWithoutInflatingIntoMemory)
     QByteArray out;
     EXPECT_FALSE(InflateBody(source.body.constData(), source.body.size(), out, 1 << 20));
     EXPECT_LE(out.size(), 1 << 20);
-    EXPECT_LT(PeakResidentMiB(), 128);
+    EXPECT_PEAK_BELOW(128);
 }
 
 TEST_F(HostileServerTest, SlowTrickleFails)
@@ -87,6 +111,51 @@ TEST_F(HostileServerTest, SlowTrickleFails)
     EXPECT_LT(bounded, 2000);
 }
 
+// A re-run meets a picture host that misbehaves: whatever it answers, a
+// picture saved before keeps its bytes unless a whole picture replaces it,
+// and the picture fails with a reason for failed.txt. Pages are refused;
+// clips and formats the program does not know are not.
+TEST_F(HostileServerTest, BadAnswersNeverReplaceASavedPicture)
+{
+    const double scale = ServiceWaitScale();
+    SetServiceWaitScale(0.01);
+    const QString file = m_dir.File(u"pic.jpg"_s);
+    const QByteArray saved = QByteArray::fromHex("ffd8ffe000104a464946") + "saved earlier";
+    const QByteArray clip = QByteArray::fromHex("0000001c6674797069736f6d");
+    const struct {
+        QString path;
+        QString reason; // empty: saved, the answer's body replaces the picture
+        QByteArray body;
+    } rows[] = {
+        {u"/body?size=0&type=image/jpeg"_s, u"empty answer from 127.0.0.1"_s, {}},
+        {u"/body?type=text/html&text=<html><body>log in</body></html>"_s, u"not a picture: a page from 127.0.0.1"_s, {}},
+        {u"/body?type=image/jpeg&text="_s + Q("\r\n \t<!DOCTYPE html>"), u"not a picture: a page from 127.0.0.1"_s, {}},
+        {u"/body?type=image/jpeg&text="_s + Q("\xEF\xBB\xBF{\"error\": \"gone\"}"), u"not a picture: a page from 127.0.0.1"_s, {}},
+        {u"/body?type=image/png&text=[1,2]"_s, u"not a picture: a page from 127.0.0.1"_s, {}},
+        {u"/body?hex=ffd8ffe0&type="_s + Q("Application/JSON; charset=utf-8"), u"not a picture: a page from 127.0.0.1"_s, {}},
+        // 600 bytes a second: given up after the time-out, and tried again.
+        {u"/trickle?key=trickle&bytes=60&ms=100&for=5"_s,
+         u"answer of 127.0.0.1 too slow: under 1024 bytes a second for 1 s"_s, {}},
+        {u"/body?type=video/mp4&hex="_s + QString::fromLatin1(clip.toHex()), QString(), clip},
+        {u"/body?type=application/octet-stream&text=RIFF%20unknown"_s, QString(), "RIFF unknown"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.path.toStdString());
+        m_dir.Write(u"pic.jpg"_s, saved);
+        PictureJob job;
+        job.url = Url(row.path);
+        job.filePath = file;
+        job.timeoutSec = 1;
+        const PictureResult result = DownloadWorker(job, FetchPicture);
+        EXPECT_EQ(result.outcome, row.reason.isEmpty() ? PictureOutcome::Saved : PictureOutcome::Failed);
+        EXPECT_EQ(result.reason, row.reason);
+        EXPECT_EQ(m_dir.Read(u"pic.jpg"_s), row.reason.isEmpty() ? row.body : saved);
+        EXPECT_EQ(QDir(m_dir.Path()).entryList(QDir::Files | QDir::Hidden).filter(u"pic"_s), QStringList{u"pic.jpg"_s});
+    }
+    EXPECT_EQ(Hits(u"trickle"_s), 3);
+    SetServiceWaitScale(scale);
+}
+
 TEST_F(HostileServerTest, HeaderFloodFails)
 {
     UrlSource source;
@@ -95,7 +164,7 @@ TEST_F(HostileServerTest, HeaderFloodFails)
     EXPECT_FALSE(ok);
     EXPECT_LT(ms, 5000);
     EXPECT_TRUE(source.responseHeaders.isEmpty());
-    EXPECT_LT(PeakResidentMiB(), 128);
+    EXPECT_PEAK_BELOW(128);
 }
 
 TEST_F(HostileServerTest, RedirectLoopAndRedirectToLocalFilesFail)

@@ -25,7 +25,8 @@ that the request came that way.
             answered
   /endless  a body without length that never ends
   /bomb     a gzip body of mb= MiB of zeros (a few KiB on the wire)
-  /trickle  a body without length, one byte every ms= milliseconds
+  /trickle  a body without length, bytes= bytes (1) every ms= milliseconds,
+            without end or for= seconds
   /flood    header lines without end
   /silent   reads the request and never answers
   /deaf     reads the request head only and never answers (nor reads on)
@@ -242,8 +243,10 @@ class Handler(socketserver.BaseRequestHandler):
     def route_trickle(self, q, query, raw, request_body, proxied, headers):
         self.send(b"HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n")
         gap = int(q("ms", "100")) / 1000
-        while True:
-            self.send(b"t")
+        piece = b"t" * int(q("bytes", "1"))
+        end = time.monotonic() + float(q("for", "inf"))
+        while time.monotonic() < end:
+            self.send(piece)
             time.sleep(gap)
 
     def route_flood(self, q, query, raw, request_body, proxied, headers):

@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include <QDateTime>
+#include <QLocale>
 
 #include <algorithm>
 #include <chrono>
@@ -771,6 +772,19 @@ TEST(RateLimitWait, RetryAfterWinsAndTheBackOffDoublesUpToFiveMinutes)
     EXPECT_EQ(RateLimitWaitMs(3, u"HTTP/1.1 429\r\nretry-after: 100000\r\n\r\n"_s), 300000);
     const QString date = QDateTime::currentDateTimeUtc().addSecs(60).toString(Qt::RFC2822Date);
     EXPECT_NEAR(double(RateLimitWaitMs(0, u"HTTP/1.1 429\r\nRetry-After: "_s + date + u"\r\n\r\n"_s)), 60000, 2000);
+    // An HTTP date, as servers write it.
+    const QString httpDate = QLocale::c().toString(QDateTime::currentDateTimeUtc().addSecs(60),
+                                                   u"ddd, dd MMM yyyy hh:mm:ss 'GMT'"_s);
+    EXPECT_NEAR(double(RateLimitWaitMs(0, u"HTTP/1.1 429\r\nRetry-After: "_s + httpDate + u"\r\n\r\n"_s)), 60000, 2000);
+    // However far off a server puts it: five minutes, without overflow. A
+    // negative or past one says nothing: the back-off.
+    for (const QString &far : {u"9223372036854775807"_s, u"99999999999999999999"_s, u"Fri, 31 Dec 9999 23:59:59 GMT"_s})
+        EXPECT_EQ(RateLimitWaitMs(0, u"HTTP/1.1 429\r\nRetry-After: "_s + far + u"\r\n\r\n"_s), 300000) << far.toStdString();
+    for (const QString &none : {u"-5"_s, u"-9223372036854775808"_s, u"Wed, 21 Oct 2015 07:28:00 GMT"_s}) {
+        const std::int64_t wait = RateLimitWaitMs(0, u"HTTP/1.1 429\r\nRetry-After: "_s + none + u"\r\n\r\n"_s);
+        EXPECT_GE(wait, 4000) << none.toStdString();
+        EXPECT_LE(wait, 6000) << none.toStdString();
+    }
     for (int retry = 0; retry < 8; ++retry) {
         const double expected = std::min(5000.0 * (1 << retry), 300000.0);
         const double wait = double(RateLimitWaitMs(retry, u"HTTP/1.1 432\r\n\r\n"_s));

@@ -255,16 +255,36 @@ QString HostOf(const QString &url)
     return QUrl(url.trimmed()).host();
 }
 
-// What the last fetch of a job did to its picture.
-PictureResult Judge(const PictureJob &job, const QString &url, const PictureFetch &got)
+// A page (HTML, JSON) is no picture, whatever type it claims: a login page,
+// an error in JSON, a page that stands in for a picture gone. Only pages are
+// refused: clips and formats the program does not know pass.
+bool IsPage(QByteArrayView head, const QString &contentType)
 {
-    if (got.ok && got.bytes > 0)
+    const QString type = contentType.section(u';', 0, 0).trimmed().toLower();
+    if (type == u"text/html"_s || type == u"application/xhtml+xml"_s || type.contains(u"json"_s))
+        return true;
+    if (head.startsWith("\xEF\xBB\xBF"))
+        head = head.sliced(3);
+    return !head.isEmpty() && (head.front() == '<' || head.front() == '{' || head.front() == '[');
+}
+
+// The last check of a picture before it replaces a file of its name: an
+// empty answer or a page never does.
+QString RefuseNonPicture(const UrlSource &source, QByteArrayView head)
+{
+    const QString host = QUrl(source.finalUrl).host();
+    if (source.bodyBytes == 0)
+        return u"empty answer from "_s + host;
+    if (IsPage(head, HeaderValue(source.responseHeaders, u"Content-Type")))
+        return u"not a picture: a page from "_s + host;
+    return {};
+}
+
+// What the last fetch of a job did to its picture.
+PictureResult Judge(const PictureJob &job, const PictureFetch &got)
+{
+    if (got.ok)
         return {PictureOutcome::Saved, QString()};
-    if (got.ok) {
-        // An empty answer is no picture; its empty file goes.
-        QFile::remove(job.filePath);
-        return {PictureOutcome::Failed, u"empty answer from "_s + HostOf(url)};
-    }
     if (got.error == FetchError::SizeLimit && (job.minKb != 0 || job.maxKb != 0))
         return {PictureOutcome::SkippedBySize, got.errorText};
     return {PictureOutcome::Failed, got.errorText.isEmpty() ? u"failed"_s : got.errorText};
@@ -421,6 +441,7 @@ PictureResult DownloadWorker(const PictureJob &job, const PictureFetcher &fetch)
     request.maxSizeKb = job.maxKb;
     request.minSizeKb = job.minKb;
     request.cancel = job.cancel;
+    request.checkFile = RefuseNonPicture;
     // One attempt per fetch: the pause after it would only delay the tries
     // and waits below.
     request.retryDelaySec = 0;
@@ -434,8 +455,7 @@ PictureResult DownloadWorker(const PictureJob &job, const PictureFetcher &fetch)
         const int epoch = PauseEpoch();
         request.url = job.url;
         PictureFetch got = fetch(request);
-        const bool saved = got.ok && got.bytes > 0;
-        if (!saved && got.error != FetchError::Stopped && !got.rateLimited && !job.fallback.isEmpty()) {
+        if (!got.ok && got.error != FetchError::Stopped && !got.rateLimited && !job.fallback.isEmpty()) {
             request.url = job.fallback;
             got = fetch(request);
         }
@@ -452,7 +472,7 @@ PictureResult DownloadWorker(const PictureJob &job, const PictureFetcher &fetch)
                 return stopped;
             continue;
         }
-        return Judge(job, request.url, got);
+        return Judge(job, got);
     }
 }
 

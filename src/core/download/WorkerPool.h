@@ -140,9 +140,10 @@ void DownPicFunc();
 // Fetches one picture: the address, then the fallback when the first fetch
 // did not save it (unless it was stopped or rate limited); a failure on the
 // way is tried again (kPictureRetryWaitsMs), a rate-limit answer waits out
-// the run's pause. An answer without a byte is no picture: it fails and
-// leaves no file. A stop ends any wait at once. Exceptions are the caller's
-// to catch.
+// the run's pause. An answer without a byte ("empty answer") or a page
+// (HTML or JSON by its first bytes or its type: "not a picture") is no
+// picture: it fails, and a file saved before under the name keeps its
+// bytes. A stop ends any wait at once. Exceptions are the caller's to catch.
 PictureResult DownloadWorker(const PictureJob &job, const PictureFetcher &fetch);
 
 // The counts of the running pool, or of the last one once it has ended;

@@ -7,6 +7,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLockFile>
+#include <QSet>
 #include <QStandardPaths>
 #include <QStringDecoder>
 #include <QUrl>
@@ -14,6 +16,8 @@
 #include <algorithm>
 #include <cmath>
 #include <utility>
+
+#include <sys/stat.h>
 
 namespace tamblin {
 
@@ -48,6 +52,35 @@ bool IsIpAddress(const QString &host)
         return true;
     return !host.isEmpty() && std::all_of(host.begin(), host.end(), [](QChar c) { return c.isDigit() || c == u'.'; });
 }
+
+// What names a cookie in the store: its domain, path and name.
+QString Key(const Cookie &cookie)
+{
+    return cookie.domain + u'\t' + cookie.path + u'\t' + cookie.name;
+}
+
+// The site a domain belongs to: its last two labels, or three under a
+// country's com, net, org, gov, edu, ac or co ("sina.com.cn").
+QString SiteOf(const QString &domain)
+{
+    if (IsIpAddress(domain))
+        return domain;
+    const QStringList labels = domain.split(u'.');
+    if (labels.size() <= 2)
+        return domain;
+    static const QStringList kGeneric{u"com"_s, u"net"_s, u"org"_s, u"gov"_s, u"edu"_s, u"ac"_s, u"co"_s};
+    const bool country = labels.last().size() == 2 && kGeneric.contains(labels.at(labels.size() - 2));
+    return labels.mid(labels.size() - (country ? 3 : 2)).join(u'.');
+}
+
+// The sites whose cookies hold a login to the services.
+bool IsLoginSite(const QString &site)
+{
+    return site == u"weibo.com"_s || site == u"weibo.cn"_s || site == u"sina.com.cn"_s || site == u"sina.cn"_s;
+}
+
+std::mutex g_visitorMutex;
+QSet<QString> g_visitorSubs; // the SUBs the passport gave this process
 
 bool DomainMatches(const Cookie &cookie, const QString &host)
 {
@@ -140,7 +173,33 @@ QString DefaultFilePath()
     return dir.isEmpty() ? QString() : dir + u"/cookies.txt"_s;
 }
 
+// A SUB cookie that is a login's and has not ended.
+bool IsLoginSub(const Cookie *cookie, std::int64_t now)
+{
+    return cookie && cookie->name == u"SUB"_s && !cookie->value.isEmpty() && !Expired(*cookie, now)
+        && !IsVisitorSub(cookie->value);
+}
+
+// How long a save waits for another process's save; past it, it merges and
+// writes all the same.
+constexpr int kLockWaitMs = 5000;
+constexpr int kStaleLockMs = 30000;
+
 } // namespace
+
+bool IsVisitorSub(const QString &value)
+{
+    if (value.startsWith(u"_2Ak"_s))
+        return true;
+    std::lock_guard lock(g_visitorMutex);
+    return g_visitorSubs.contains(value);
+}
+
+void NoteVisitorSub(const QString &value)
+{
+    std::lock_guard lock(g_visitorMutex);
+    g_visitorSubs.insert(value);
+}
 
 std::optional<Cookie> ParseCookieLine(QByteArrayView line)
 {
@@ -219,6 +278,7 @@ void CookieStore::SetFilePath(const QString &path)
     std::lock_guard lock(m_mutex);
     m_path = path;
     m_pathSet = true;
+    m_ownFolder = false;
     m_cookies.clear();
     m_loaded = false;
     LoadLocked();
@@ -231,51 +291,214 @@ QString CookieStore::FilePath()
     return m_path;
 }
 
+void CookieStore::PrepareFolder()
+{
+    std::lock_guard lock(m_mutex);
+    LoadLocked();
+    PrepareFolderLocked();
+}
+
+CookieStore::FileStamp CookieStore::StampOf(const QString &path)
+{
+    FileStamp stamp;
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return stamp;
+    stamp.exists = true;
+    stamp.inode = std::int64_t(st.st_ino);
+    stamp.size = std::int64_t(st.st_size);
+#ifdef Q_OS_LINUX
+    stamp.modifiedNs = std::int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+#else
+    stamp.modifiedNs = std::int64_t(st.st_mtime) * 1000000000;
+#endif
+    return stamp;
+}
+
+std::optional<QList<Cookie>> CookieStore::ReadFileLocked(FileStamp &stamp)
+{
+    stamp = StampOf(m_path);
+    QList<Cookie> cookies;
+    QFile file(m_path);
+    if (!file.open(QIODevice::ReadOnly))
+        return stamp.exists ? std::nullopt : std::optional(cookies);
+    const QByteArray text = file.readAll();
+    const std::int64_t now = Now();
+    QHash<QString, qsizetype> at;
+    for (const QByteArray &line : FileLines(text)) {
+        std::optional<Cookie> cookie = ParseCookieLine(line);
+        if (!cookie || Forgotten(*cookie, now))
+            continue;
+        // A name written twice: the later line, as a load keeps it.
+        const QString key = Key(*cookie);
+        if (const auto held = at.constFind(key); held != at.cend()) {
+            cookies[*held] = *cookie;
+        } else {
+            at.insert(key, cookies.size());
+            cookies.append(*cookie);
+        }
+    }
+    return cookies;
+}
+
 void CookieStore::LoadLocked()
 {
     if (m_loaded)
         return;
     m_loaded = true;
-    if (!m_pathSet)
+    if (!m_pathSet) {
         m_path = DefaultFilePath();
+        m_ownFolder = !m_path.isEmpty() && !qEnvironmentVariableIsSet("TAMBLIN_COOKIE_FILE");
+    }
+    m_synced.clear();
+    m_stamp = {};
     if (m_path.isEmpty())
         return;
-    QFile file(m_path);
-    if (!file.open(QIODevice::ReadOnly))
-        return;
-    const QByteArray text = file.readAll();
+    m_synced = ReadFileLocked(m_stamp).value_or(QList<Cookie>());
     const std::int64_t now = Now();
-    for (const QByteArray &line : FileLines(text)) {
-        std::optional<Cookie> cookie = ParseCookieLine(line);
-        if (!cookie || Forgotten(*cookie, now))
-            continue;
-        if (!Expired(*cookie, now))
-            PutLocked(*cookie);
-        else if (IsStorable(*cookie)
-                 && std::none_of(m_cookies.cbegin(), m_cookies.cend(), [&](const Cookie &c) { return c.SameKey(*cookie); }))
-            m_cookies.append(*cookie); // remembered, never sent
+    for (const Cookie &cookie : std::as_const(m_synced)) {
+        if (!Expired(cookie, now))
+            PutLocked(cookie);
+        else if (std::none_of(m_cookies.cbegin(), m_cookies.cend(), [&](const Cookie &c) { return c.SameKey(cookie); }))
+            m_cookies.append(cookie); // remembered, never sent
     }
+    BoundLocked();
+    m_changedAt.clear();
+}
+
+void CookieStore::PrepareFolderLocked()
+{
+    if (m_path.isEmpty())
+        return;
+    // The store holds a login: the program's own data folder is the
+    // owner's alone, whatever the umask, and so is a folder made for it.
+    // A folder that was there (a home, a shared folder) keeps its mode.
+    const QString folder = QFileInfo(m_path).absolutePath();
+    if (m_ownFolder || !QFileInfo::exists(folder))
+        MakePrivateFolder(folder);
+}
+
+void CookieStore::MergeFileLocked()
+{
+    if (StampOf(m_path) == m_stamp)
+        return; // nobody wrote since this process last read or wrote it
+    FileStamp stamp;
+    const std::optional<QList<Cookie>> read = ReadFileLocked(stamp);
+    if (!read)
+        return; // there but unreadable: not taken for a file without cookies
+    const QList<Cookie> &theirs = *read;
+    const std::int64_t theirTimeMs = stamp.modifiedNs / 1000000;
+
+    QHash<QString, const Cookie *> synced;
+    QHash<QString, const Cookie *> mine;
+    QHash<QString, const Cookie *> other;
+    QStringList keys;
+    for (const Cookie &cookie : std::as_const(m_synced))
+        synced.insert(Key(cookie), &cookie);
+    for (const Cookie &cookie : std::as_const(m_cookies)) {
+        mine.insert(Key(cookie), &cookie);
+        keys.append(Key(cookie));
+    }
+    for (const Cookie &cookie : theirs) {
+        other.insert(Key(cookie), &cookie);
+        if (!mine.contains(Key(cookie)))
+            keys.append(Key(cookie));
+    }
+    const auto same = [](const Cookie *a, const Cookie *b) { return a == b || (a && b && *a == *b); };
+
+    // Per cookie, a three-way merge against the file as last synced: a
+    // side that did not change it takes the other's change (a removal too);
+    // when both did, the newer change wins.
+    QHash<QString, const Cookie *> merged;
+    for (const QString &key : std::as_const(keys)) {
+        const Cookie *base = synced.value(key);
+        const Cookie *ours = mine.value(key);
+        const Cookie *their = other.value(key);
+        if (same(their, base) || same(ours, their))
+            merged.insert(key, ours);
+        else if (same(ours, base))
+            merged.insert(key, their);
+        else
+            merged.insert(key, m_changedAt.value(key, 0) >= theirTimeMs ? ours : their);
+    }
+    // A visitor's SUB never replaces a login's: where the merge would, the
+    // side holding the login keeps its SUB and the SUBP that goes with it.
+    const std::int64_t now = Now();
+    for (qsizetype i = 0; i < keys.size(); ++i) {
+        const QString key = keys.at(i);
+        const Cookie *result = merged.value(key);
+        if (!result || result->name != u"SUB"_s || !IsVisitorSub(result->value))
+            continue;
+        const Cookie *ours = mine.value(key);
+        const Cookie *their = other.value(key);
+        const bool oursIsLogin = IsLoginSub(ours, now);
+        if (!oursIsLogin && !IsLoginSub(their, now))
+            continue;
+        const auto &side = oursIsLogin ? mine : other;
+        merged.insert(key, oursIsLogin ? ours : their);
+        Cookie subp = *result;
+        subp.name = u"SUBP"_s;
+        const QString subpKey = Key(subp);
+        if (!keys.contains(subpKey))
+            keys.append(subpKey);
+        merged.insert(subpKey, side.value(subpKey));
+    }
+
+    // Applied in place, so that observers (the login browser) hear of it.
+    QList<Cookie> next;
+    QList<Cookie> added;
+    for (const QString &key : std::as_const(keys)) {
+        const Cookie *ours = mine.value(key);
+        const Cookie *result = merged.value(key);
+        if (result)
+            next.append(*result);
+        if (same(ours, result))
+            continue;
+        if (!result)
+            NotifyLocked(*ours, true);
+        else if (!ours)
+            added.append(*result);
+        if (result)
+            NotifyLocked(*result, false);
+    }
+    m_cookies = std::move(next);
+    for (const Cookie &cookie : std::as_const(added))
+        EvictFromDomainLocked(cookie.domain);
+    BoundLocked();
 }
 
 void CookieStore::SaveLocked()
 {
+    BoundLocked();
     if (m_path.isEmpty())
         return;
-    // The store holds a login: its folder and file are the owner's alone,
-    // and an older, looser file is tightened as it is replaced. A file that
-    // cannot be written whole (a full disk) leaves the old one as it was.
-    MakePrivateFolder(QFileInfo(m_path).absolutePath());
+    PrepareFolderLocked();
+    // Other processes save the same file: under the lock, what they saved
+    // since is merged first. A lock that cannot be had (a folder that takes
+    // no lock file, a holder that hangs) does not stop the save.
+    QLockFile lock(m_path + u".lock"_s);
+    lock.setStaleLockTime(kStaleLockMs);
+    lock.tryLock(kLockWaitMs);
+    MergeFileLocked();
+    // A file that cannot be written whole (a full disk) leaves the old one
+    // as it was; an older, looser file is tightened as it is replaced.
     SafeFile file(m_path, SafeFile::Access::Private);
     if (!file.Open())
         return;
     QByteArray text = "# Netscape HTTP Cookie File\n";
+    QList<Cookie> written;
     const std::int64_t now = Now();
     for (const Cookie &cookie : std::as_const(m_cookies)) {
-        if (!Forgotten(cookie, now))
+        if (!Forgotten(cookie, now)) {
             text += CookieLine(cookie) + '\n';
+            written.append(cookie);
+        }
     }
-    if (file.Write(text))
-        file.Commit();
+    if (file.Write(text) && file.Commit()) {
+        m_synced = std::move(written);
+        m_stamp = StampOf(m_path);
+        m_changedAt.clear();
+    }
 }
 
 bool CookieStore::PutLocked(const Cookie &cookie)
@@ -289,14 +512,25 @@ bool CookieStore::PutLocked(const Cookie &cookie)
             if (held == cookie)
                 return false;
             held = cookie;
+            NoteChangeLocked(held);
             NotifyLocked(held, false);
             return true;
         }
     }
     m_cookies.append(cookie);
+    NoteChangeLocked(cookie);
     NotifyLocked(cookie, false);
-    EvictLocked(cookie.domain);
+    EvictFromDomainLocked(cookie.domain);
+    // The whole store is bounded once a change is complete (BoundLocked);
+    // a long import is bounded on the way too.
+    if (m_cookies.size() > kMaxCookies + kMaxCookiesPerDomain)
+        BoundLocked();
     return true;
+}
+
+void CookieStore::NoteChangeLocked(const Cookie &key)
+{
+    m_changedAt.insert(Key(key), QDateTime::currentMSecsSinceEpoch());
 }
 
 bool CookieStore::RemoveLocked(const Cookie &key)
@@ -304,6 +538,7 @@ bool CookieStore::RemoveLocked(const Cookie &key)
     bool removed = false;
     for (qsizetype i = m_cookies.size(); i-- > 0;) {
         if (m_cookies.at(i).SameKey(key)) {
+            NoteChangeLocked(key);
             NotifyLocked(m_cookies.takeAt(i), true);
             removed = true;
         }
@@ -339,8 +574,10 @@ void CookieStore::Clear()
 {
     std::lock_guard lock(m_mutex);
     LoadLocked();
-    for (const Cookie &cookie : std::exchange(m_cookies, {}))
+    for (const Cookie &cookie : std::exchange(m_cookies, {})) {
+        NoteChangeLocked(cookie);
         NotifyLocked(cookie, true);
+    }
     SaveLocked();
 }
 
@@ -482,21 +719,67 @@ void CookieStore::NotifyLocked(const Cookie &cookie, bool removed)
         observer(cookie, removed);
 }
 
-void CookieStore::EvictLocked(const QString &domain)
+void CookieStore::EvictFromDomainLocked(const QString &domain)
 {
-    // The oldest go first, of the domain and then of the whole store.
-    const auto count = std::count_if(m_cookies.cbegin(), m_cookies.cend(),
-                                     [&](const Cookie &held) { return held.domain == domain; });
-    for (qsizetype i = 0, excess = count - kMaxCookiesPerDomain; excess > 0 && i < m_cookies.size();) {
-        if (m_cookies.at(i).domain == domain) {
+    // The oldest of the domain go first.
+    const auto inDomain = [&](const Cookie &held) { return held.domain == domain; };
+    for (qsizetype i = 0, excess = std::count_if(m_cookies.cbegin(), m_cookies.cend(), inDomain) - kMaxCookiesPerDomain;
+         excess > 0 && i < m_cookies.size();) {
+        if (inDomain(m_cookies.at(i))) {
+            NoteChangeLocked(m_cookies.at(i));
             NotifyLocked(m_cookies.takeAt(i), true);
             --excess;
         } else {
             ++i;
         }
     }
-    while (m_cookies.size() > kMaxCookies)
-        NotifyLocked(m_cookies.takeFirst(), true);
+}
+
+void CookieStore::BoundLocked()
+{
+    if (m_cookies.size() <= kMaxCookies)
+        return;
+    // The oldest cookies of the site holding the most go first; of two
+    // holding as many, the one with the older cookie. The sites of a login
+    // give way only when no other site has a cookie left.
+    QStringList sites;
+    sites.reserve(m_cookies.size());
+    QList<std::pair<QString, qsizetype>> counts[2]; // other sites, login sites; in order of their oldest cookie
+    QHash<QString, qsizetype> countAt;
+    for (const Cookie &held : std::as_const(m_cookies)) {
+        sites.append(SiteOf(held.domain));
+        QList<std::pair<QString, qsizetype>> &list = counts[IsLoginSite(sites.last()) ? 1 : 0];
+        const auto at = countAt.constFind(sites.last());
+        if (at == countAt.cend()) {
+            countAt.insert(sites.last(), list.size());
+            list.append({sites.last(), 1});
+        } else {
+            ++list[*at].second;
+        }
+    }
+    QHash<QString, qsizetype> take;
+    const auto fewer = [](const auto &a, const auto &b) { return a.second < b.second; };
+    for (qsizetype excess = m_cookies.size() - kMaxCookies; excess > 0; --excess) {
+        auto &list = std::any_of(counts[0].begin(), counts[0].end(), [](const auto &c) { return c.second > 0; })
+            ? counts[0]
+            : counts[1];
+        const auto most = std::max_element(list.begin(), list.end(), fewer);
+        --most->second;
+        ++take[most->first];
+    }
+    QList<Cookie> kept;
+    kept.reserve(kMaxCookies);
+    for (qsizetype i = 0; i < m_cookies.size(); ++i) {
+        qsizetype &left = take[sites.at(i)];
+        if (left > 0) {
+            --left;
+            NoteChangeLocked(m_cookies.at(i));
+            NotifyLocked(m_cookies.at(i), true);
+        } else {
+            kept.append(m_cookies.at(i));
+        }
+    }
+    m_cookies = std::move(kept);
 }
 
 } // namespace tamblin

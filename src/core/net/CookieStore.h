@@ -10,6 +10,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QHash>
 #include <QList>
 #include <QString>
 
@@ -41,6 +42,13 @@ struct Cookie {
 // Latest expiry kept (the end of the year 9999); later ones are clamped to it.
 inline constexpr std::int64_t kMaxCookieExpiry = 253402300799;
 
+// Weibo's SUB cookie of a visitor, not of a login: the passport writes
+// visitor SUBs as "_2Ak..." (a login's are "_2A2..."), and those it gave this
+// process (NoteVisitorSub) are visitors' whatever they look like. A visitor
+// SUB never takes the place of a login's.
+bool IsVisitorSub(const QString &value);
+void NoteVisitorSub(const QString &value);
+
 // One line of a cookies.txt file ("#HttpOnly_" lines included); nothing for
 // comments, blank lines and lines that are not well-formed cookies (six or
 // more tab-separated fields, TRUE or FALSE flags, a number for the expiry,
@@ -61,8 +69,23 @@ public:
     // but empty: kept in memory only). Setting a path
     // drops the cookies held and loads that file; an empty path keeps the
     // store in memory only.
+    //
+    // The file is the owner's alone (0600). So is the program's own data
+    // folder (0700); a folder the store makes for another path is too, but
+    // one it did not make (a home or shared folder that TAMBLIN_COOKIE_FILE
+    // names) keeps its mode.
+    //
+    // Several processes may keep one file (the window and tamblin-cli): each
+    // save takes a lock beside the file and merges what the others saved
+    // since this process last read or wrote it. Per domain, path and name
+    // the newer change wins, a cookie removed (a logout, an expiry, an
+    // eviction) stays removed unless the other set it again later, and a
+    // visitor's SUB never replaces a login's (with its SUBP).
     void SetFilePath(const QString &path);
     QString FilePath();
+    // Makes the folder of the file as a save would (see above); the login
+    // browser keeps its profile there.
+    void PrepareFolder();
 
     // Adds or replaces the cookie with the same name, domain and path; a
     // cookie that has already expired removes it instead. A cookie with a
@@ -107,26 +130,56 @@ public:
 
     // What the store keeps at most, as browsers bound theirs: a page that
     // sets thousands of cookies evicts the oldest, not the memory or the file.
+    // Past kMaxCookies the oldest cookies of the site (a domain and the
+    // hosts below it: "sinaimg.cn") holding the most go, and the sites of a
+    // login (weibo.com, weibo.cn, sina.com.cn, sina.cn) give way only when
+    // no other site has a cookie left: picture hosts that set many cookies
+    // never evict a login.
     static constexpr int kMaxCookiesPerDomain = 180;
     static constexpr int kMaxCookies = 3300;
     static constexpr int kMaxNameValueBytes = 4096;
 
 private:
+    // What identifies the file on disk, to tell whether another process
+    // replaced it.
+    struct FileStamp {
+        bool exists = false;
+        std::int64_t inode = 0;
+        std::int64_t size = 0;
+        std::int64_t modifiedNs = 0;
+        bool operator==(const FileStamp &) const = default;
+    };
+
     CookieStore() = default;
+    static FileStamp StampOf(const QString &path);
     void LoadLocked();
     void SaveLocked();
+    void PrepareFolderLocked();
+    // The cookies of the file (none when there is no file), and its stamp;
+    // nothing when it is there but cannot be read.
+    std::optional<QList<Cookie>> ReadFileLocked(FileStamp &stamp);
+    void MergeFileLocked();
     // True when the store changed.
     bool PutLocked(const Cookie &cookie);
     QList<Cookie> MatchUrl(const QString &url, bool expiredToo);
     bool RemoveLocked(const Cookie &key);
     void NotifyLocked(const Cookie &cookie, bool removed);
-    void EvictLocked(const QString &domain);
+    void NoteChangeLocked(const Cookie &key);
+    void EvictFromDomainLocked(const QString &domain);
+    // Brings the store within kMaxCookies; each public change ends with it.
+    void BoundLocked();
 
     std::mutex m_mutex;
     bool m_loaded = false;
     bool m_pathSet = false;
+    bool m_ownFolder = false; // the file is in the program's own data folder
     QString m_path;
     QList<Cookie> m_cookies; // in order of creation
+    // The file as this process last read or wrote it, and when (ms since
+    // 1970) each cookie changed here since: what a save merges against.
+    QList<Cookie> m_synced;
+    FileStamp m_stamp;
+    QHash<QString, std::int64_t> m_changedAt;
     std::vector<std::pair<int, Observer>> m_observers;
     int m_nextObserverId = 1;
 };

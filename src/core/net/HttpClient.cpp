@@ -8,7 +8,6 @@
 
 #include <curl/curl.h>
 
-#include <QFile>
 #include <QUrl>
 
 #include <algorithm>
@@ -143,6 +142,9 @@ struct Exchange {
     CURL *easy = nullptr;
     bool textMode = true;
     std::unique_ptr<SafeFile> file;
+    QByteArray head;          // file mode: the body from its first non-blank byte (kFileHeadBytes)
+    std::unique_ptr<InflateStream> inflated; // text mode, gzip: measures the text as it arrives
+    bool tooSlow = false;     // timed out by the low-speed check
     bool errorPage = false;   // file mode: an error answer, kept as text
     QByteArray block;         // header block being received
     qint64 headerBytes = 0;
@@ -207,7 +209,11 @@ struct Exchange {
             if (announced < qint64(request.minSizeKb) * 1024
                 || (request.maxSizeKb != 0 && announced > qint64(request.maxSizeKb) * 1024))
                 return Fail(FetchError::SizeLimit);
+            if (announced > (textMode ? request.maxTextBytes : request.maxFileBytes))
+                return Fail(FetchError::TooLarge);
         }
+        if (textMode && source.gzipped)
+            inflated = std::make_unique<InflateStream>(request.maxTextBytes);
         if (!textMode) {
             file = std::make_unique<SafeFile>(request.filePath);
             if (!file->Open())
@@ -233,24 +239,45 @@ struct Exchange {
         }
         if (!textMode) {
             if (received + n > request.maxFileBytes)
-                return Fail(FetchError::SizeLimit);
+                return Fail(FetchError::TooLarge);
             if (!file->Write(data, n))
                 return Fail(FetchError::Write);
             received += n;
+            KeepHead(QByteArrayView(data, n));
         } else {
             QByteArray &body = source.body;
             const qsizetype fresh = body.size();
+            // Grown by doubling, but never past the ceiling: a body near it
+            // then costs its own size in memory, not twice that.
+            if (fresh + n > body.capacity()) {
+                const qint64 ceiling = request.maxTextBytes + kReadChunkBytes;
+                body.reserve(qsizetype(std::max<qint64>(fresh + n, std::min<qint64>(2 * body.capacity(), ceiling))));
+            }
             body.append(data, n);
             if (!source.gzipped && ApplyMarkers(body, fresh, source.beginMarker, source.endMarker)) {
                 endMarkerHit = true;
                 return false;
             }
+            // Refused as soon as the text passes the ceiling: held whole it
+            // would cost that much again when decoded.
             if (body.size() > request.maxTextBytes)
-                return Fail(FetchError::SizeLimit);
+                return Fail(FetchError::TooLarge);
+            if (inflated && inflated->Feed(data, n) == InflateStream::State::Ceiling)
+                return Fail(FetchError::TooLarge);
         }
         if (request.maxSizeKb != 0 && BodySize() > qint64(request.maxSizeKb) * 1024)
             return Fail(FetchError::SizeLimit);
         return true;
+    }
+
+    void KeepHead(QByteArrayView bytes)
+    {
+        if (head.isEmpty()) {
+            const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+            while (!bytes.isEmpty() && blank(bytes.front()))
+                bytes = bytes.sliced(1);
+        }
+        head.append(bytes.first(std::min(bytes.size(), kFileHeadBytes - head.size())));
     }
 
     static size_t OnHeader(char *data, size_t, size_t n, void *user)
@@ -414,6 +441,7 @@ bool RunTransfer(Exchange &ex, const QByteArray &url)
             const qint64 window = std::max<qint64>(1000, request.readTimeoutMs);
             if (Elapsed(ex.windowStart, now) >= window) {
                 if (ex.windowBytes < qint64(request.minBytesPerSec) * window / 1000) {
+                    ex.tooSlow = true;
                     ex.Fail(FetchError::TimedOut);
                     break;
                 }
@@ -454,6 +482,11 @@ bool RunTransfer(Exchange &ex, const QByteArray &url)
     return ex.Fail(code == CURLE_OK ? FetchError::Incomplete : ErrorOfCode(code));
 }
 
+QString ContentCheckFailed()
+{
+    return u"the answer failed the content check"_s;
+}
+
 // The host of a prepared address, for messages.
 QString HostOf(const QByteArray &url)
 {
@@ -482,6 +515,10 @@ QString DescribeError(FetchError error, const QString &host, int status, const c
         return u"HTTP "_s + QString::number(status) + u" from "_s + host;
     case FetchError::SizeLimit:
         return u"size outside the limits, from "_s + host;
+    case FetchError::TooLarge:
+        return u"answer of "_s + host + u" too large"_s;
+    case FetchError::Refused:
+        return u"answer of "_s + host + u" refused"_s;
     case FetchError::Incomplete:
         return u"answer of "_s + host + u" cut short"_s + more;
     case FetchError::Write:
@@ -701,10 +738,18 @@ bool UrlSource::FetchOnce(const UrlRequest &request, int options)
             || (request.maxSizeKb != 0 && size > qint64(request.maxSizeKb) * 1024))
             ok = ex.Fail(FetchError::SizeLimit);
     }
-    // A gzip answer is kept compressed; one that would inflate past the
-    // ceiling is refused now rather than when it is decoded.
-    if (ok && ex.textMode && gzipped && InflatedSize(body.constData(), body.size(), maxTextBytes) < 0)
-        ok = ex.Fail(FetchError::SizeLimit);
+    // Every check of a file comes before it is published: what fails one
+    // never replaces an older file of the name.
+    QString refusal;
+    if (ok && ex.file && request.minLength != 0 && bodyBytes <= qint64(request.minLength)) {
+        ok = ex.Fail(FetchError::Other);
+        refusal = ContentCheckFailed();
+    }
+    if (ok && ex.file && request.checkFile) {
+        refusal = request.checkFile(*this, ex.head);
+        if (!refusal.isEmpty())
+            ok = ex.Fail(FetchError::Refused);
+    }
     if (ex.file) {
         if (ok && !ex.file->Commit())
             ok = ex.Fail(FetchError::Write);
@@ -713,9 +758,20 @@ bool UrlSource::FetchOnce(const UrlRequest &request, int options)
     }
     if (!ok) {
         error = ex.reason == FetchError::None ? FetchError::Other : ex.reason;
-        errorText = DescribeError(error, HostOf(url), status, curlError);
-        if (error == FetchError::Write && ex.file)
+        const QString host = HostOf(url);
+        errorText = DescribeError(error, host, status, curlError);
+        if (!refusal.isEmpty())
+            errorText = refusal;
+        else if (error == FetchError::Write && ex.file)
             errorText = ex.file->ErrorText();
+        else if (error == FetchError::TooLarge)
+            errorText = u"answer of %1 larger than %2 MiB, more than a %3 may be"_s.arg(
+                host, QString::number((ex.textMode ? request.maxTextBytes : request.maxFileBytes) >> 20),
+                ex.textMode ? u"page"_s : u"file"_s);
+        else if (ex.tooSlow)
+            errorText = u"answer of %1 too slow: under %2 bytes a second for %3 s"_s.arg(
+                host, QString::number(request.minBytesPerSec),
+                QString::number(std::max<qint64>(1000, request.readTimeoutMs) / 1000));
     }
     ex.file.reset();
     return ok;
@@ -723,25 +779,17 @@ bool UrlSource::FetchOnce(const UrlRequest &request, int options)
 
 namespace {
 
-// The content check of the attempt loop.
+// The content check of the attempt loop, over a text answer (a file's
+// length was checked before it was published).
 bool PassesContentCheck(const UrlSource &source, const UrlRequest &request, int options)
 {
-    const bool inflate = (options & kFetchKeepInCache) && source.gzipped;
+    if (!request.filePath.isEmpty())
+        return true;
     QByteArray copy;
-    if (request.filePath.isEmpty()) {
+    if ((options & kFetchKeepInCache) && source.gzipped)
+        InflateBody(source.body.constData(), source.body.size(), copy, source.maxTextBytes);
+    else
         copy = source.body;
-    } else if (!request.retryText.isEmpty() || inflate) {
-        QFile file(request.filePath);
-        if (file.open(QIODevice::ReadOnly))
-            copy = file.read(request.maxTextBytes);
-    } else {
-        return source.bodyBytes > qint64(request.minLength);
-    }
-    if (inflate) {
-        QByteArray inflated;
-        InflateBody(copy.constData(), copy.size(), inflated, source.maxTextBytes);
-        copy = std::move(inflated);
-    }
     return copy.size() > qint64(request.minLength)
         && (request.retryText.isEmpty() || !copy.contains(request.retryText));
 }
@@ -757,10 +805,7 @@ bool UrlSource::Fetch(const UrlRequest &request, int options)
             if (PassesContentCheck(*this, request, options))
                 return true;
             error = FetchError::Other;
-            errorText = u"the answer failed the content check"_s;
-            // A file that failed the check is not a picture to keep.
-            if (!request.filePath.isEmpty())
-                QFile::remove(request.filePath);
+            errorText = ContentCheckFailed();
         }
         std::this_thread::sleep_for(std::chrono::seconds(request.retryDelaySec));
     }

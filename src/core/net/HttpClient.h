@@ -16,8 +16,11 @@
 #include <QByteArray>
 #include <QString>
 
+#include <QByteArrayView>
+
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 namespace tamblin {
@@ -41,7 +44,9 @@ enum class FetchError {
     Certificate, // the server's certificate did not verify, or TLS could not be agreed
     TimedOut,    // a step took longer than its time-out, or the answer trickled
     HttpStatus,  // file mode: the answer's status was 400 or above
-    SizeLimit,   // outside minSizeKb/maxSizeKb or a ceiling
+    SizeLimit,   // outside minSizeKb/maxSizeKb
+    TooLarge,    // past a ceiling (maxTextBytes, maxFileBytes): no page or picture is that large
+    Refused,     // file mode: UrlRequest::checkFile refused the answer
     Incomplete,  // cut short: fewer bytes than announced, or the connection ended early
     Write,       // the file could not be written
     Stopped,     // UrlRequest::cancel was set
@@ -52,12 +57,17 @@ enum class FetchError {
 extern const char kUserAgent[];
 
 // Hard ceilings, so that an endless answer or a gzip bomb cannot exhaust
-// memory or disk. A Weibo album list of 65,535 albums is tens of megabytes.
-inline constexpr qint64 kMaxTextBytes = qint64(256) << 20;  // text body, and inflated body
+// memory or disk. A Weibo album list of 65,535 albums is tens of megabytes;
+// a text answer is refused as soon as it passes the first, inflated or not.
+inline constexpr qint64 kMaxTextBytes = qint64(64) << 20;   // text body, and inflated body
 inline constexpr qint64 kMaxFileBytes = qint64(2) << 30;    // body streamed to a file
+// What UrlRequest::checkFile sees of a body at most.
+inline constexpr qsizetype kFileHeadBytes = 512;
 // Bytes asked for in one read of the response; each read is followed by a
 // pause (UrlRequest::readPauseMs, 10 ms).
 inline constexpr qsizetype kReadChunkBytes = 102399;
+
+class UrlSource;
 
 struct UrlRequest {
     UrlRequest(const QString &url = QString(), const QString &filePath = QString(),
@@ -69,13 +79,21 @@ struct UrlRequest {
     QString headers;
     QByteArray beginMarker; // text mode: drop everything up to its last occurrence
     QByteArray endMarker;   // text mode: cut at its first occurrence and stop reading
-    QByteArray retryText;   // content check: found in the body = failed attempt
+    QByteArray retryText;   // text mode content check: found in the body = failed attempt
     // Empty: the body stays in memory (text mode). Otherwise it is streamed
     // to a temporary file beside this one and renamed to it only when it is
-    // complete, within the limits and wholly on disk (SafeFile); a failed
-    // fetch leaves no file (and an earlier file of that name untouched). A
-    // full disk fails with FetchError::Write and the text kDiskFullText.
+    // complete, within the limits, longer than minLength, accepted by
+    // checkFile and wholly on disk (SafeFile); a failed fetch leaves no file
+    // (and an earlier file of that name untouched, byte for byte). A full
+    // disk fails with FetchError::Write and the text kDiskFullText.
     QString filePath;
+    // File mode: asked once the answer is whole and within the limits,
+    // before it is published. `source` holds the answer's status, headers
+    // and bodyBytes, `head` the body from its first byte that is not a
+    // blank (space, tab, line break), at most kFileHeadBytes of it. A reason
+    // refuses the answer: the exchange fails with FetchError::Refused and
+    // that reason as its errorText.
+    std::function<QString(const UrlSource &source, QByteArrayView head)> checkFile;
     std::optional<QByteArray> postBody;
     // False: a redirect is the answer (its status, headers and cookies),
     // not followed.
@@ -92,10 +110,10 @@ struct UrlRequest {
     qint64 maxTextBytes = kMaxTextBytes;
     qint64 maxFileBytes = kMaxFileBytes;
     // Once the answer has begun, one that trickles in slower than this on
-    // average over each window of readTimeoutMs (at least a second) fails, so
-    // that a server sending a byte now and then cannot hold a worker for
-    // ever; 0 turns the check off.
-    std::uint32_t minBytesPerSec = 256;
+    // average over each window of readTimeoutMs (at least a second) fails as
+    // timed out, so that a server sending a few bytes now and then cannot
+    // hold a worker for ever; 0 turns the check off.
+    std::uint32_t minBytesPerSec = 1024;
     // A bound on the whole exchange; 0: none.
     std::uint32_t totalTimeoutMs = 0;
     // The pause after each read (it caps one exchange near 10 MB/s).

@@ -4,6 +4,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <climits>
 
 namespace tamblin {
@@ -13,23 +14,40 @@ namespace {
 constexpr int kWindowBitsAutoHeader = 47; // 15 bits of window, gzip or zlib header detected
 constexpr int kPassBytes = 8192;
 
-enum class Outcome { Ended, Broken, Ceiling };
+} // namespace
 
-// Runs the stream through a fixed 8 KiB buffer, handing each pass's output
-// to `sink`; stops when the output would pass `limit` (negative: none).
-template<typename Sink>
-Outcome InflatePasses(const char *data, qsizetype length, qint64 limit, Sink sink)
-{
+struct InflateStream::Zlib {
     z_stream stream{};
-    if (inflateInit2(&stream, kWindowBitsAutoHeader) != Z_OK)
-        return Outcome::Broken;
+    bool initialised = false;
+};
+
+InflateStream::InflateStream(qint64 limit) : m_zlib(std::make_unique<Zlib>()), m_limit(limit)
+{
+    m_zlib->initialised = inflateInit2(&m_zlib->stream, kWindowBitsAutoHeader) == Z_OK;
+    if (!m_zlib->initialised)
+        m_state = State::Broken;
+}
+
+InflateStream::~InflateStream()
+{
+    if (m_zlib->initialised)
+        inflateEnd(&m_zlib->stream);
+}
+
+// Runs the piece through a fixed 8 KiB buffer, pass after pass, until zlib
+// wants more input, the stream ends or breaks, or the output would pass the
+// limit.
+InflateStream::State InflateStream::Feed(const char *data, qsizetype length, const Sink &sink)
+{
+    if (m_state != State::Going)
+        return m_state;
+    z_stream &stream = m_zlib->stream;
     stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data));
-    qint64 produced = 0;
+    stream.avail_in = 0;
     qsizetype left = length;
     char out[kPassBytes];
-    Outcome outcome = Outcome::Broken;
     for (;;) {
-        // zlib counts input in 32-bit units; feed a large body in slices.
+        // zlib counts input in 32-bit units; feed a large piece in slices.
         if (stream.avail_in == 0 && left > 0) {
             stream.avail_in = uInt(std::min<qsizetype>(left, UINT_MAX));
             left -= stream.avail_in;
@@ -38,30 +56,26 @@ Outcome InflatePasses(const char *data, qsizetype length, qint64 limit, Sink sin
         stream.avail_out = kPassBytes;
         const int rc = inflate(&stream, Z_NO_FLUSH);
         const qsizetype got = kPassBytes - stream.avail_out;
-        if (limit >= 0 && produced + got > limit) {
-            outcome = Outcome::Ceiling;
-            break;
-        }
-        produced += got;
-        if (got > 0)
+        if (m_limit >= 0 && m_produced + got > m_limit)
+            return m_state = State::Ceiling;
+        m_produced += got;
+        if (got > 0 && sink)
             sink(out, got);
-        if (rc == Z_STREAM_END) {
-            outcome = Outcome::Ended;
-            break;
-        }
+        if (rc == Z_STREAM_END)
+            return m_state = State::Ended;
+        // No progress possible without more input: wait for the next piece.
+        if (rc == Z_BUF_ERROR && stream.avail_in == 0 && left == 0)
+            return m_state;
         if (rc != Z_OK)
-            break;
+            return m_state = State::Broken;
     }
-    inflateEnd(&stream);
-    return outcome;
 }
-
-} // namespace
 
 bool InflateBody(const char *data, qsizetype length, QByteArray &target, qint64 limit)
 {
-    return InflatePasses(data, length, limit, [&](const char *out, qsizetype n) { target.append(out, n); })
-        == Outcome::Ended;
+    InflateStream stream(limit);
+    return stream.Feed(data, length, [&](const char *out, qsizetype n) { target.append(out, n); })
+        == InflateStream::State::Ended;
 }
 
 bool InflateBody(const char *data, qsizetype length, QByteArray &target)
@@ -71,9 +85,8 @@ bool InflateBody(const char *data, qsizetype length, QByteArray &target)
 
 qint64 InflatedSize(const char *data, qsizetype length, qint64 limit)
 {
-    qint64 total = 0;
-    const Outcome outcome = InflatePasses(data, length, limit, [&](const char *, qsizetype n) { total += n; });
-    return outcome == Outcome::Ceiling ? -1 : total;
+    InflateStream stream(limit);
+    return stream.Feed(data, length) == InflateStream::State::Ceiling ? -1 : stream.Produced();
 }
 
 } // namespace tamblin

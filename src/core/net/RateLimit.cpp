@@ -10,6 +10,8 @@
 
 namespace tamblin {
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 constexpr std::int64_t kRateLimitFirstWaitMs = 5000;
@@ -47,16 +49,28 @@ bool IsRateLimited(const UrlSource &source)
 
 std::int64_t RateLimitWaitMs(int retry, const QString &responseHeaders)
 {
+    // Retry-After comes from the server: any number of digits, or a date
+    // of any year, is clamped before it is turned into milliseconds. One
+    // that says nothing usable (a negative number, a date gone by, words)
+    // leaves the back-off below.
     const QString retryAfter = HeaderValue(responseHeaders, u"Retry-After");
+    const auto digits = [](QChar c) { return c >= u'0' && c <= u'9'; };
+    if (!retryAfter.isEmpty() && std::all_of(retryAfter.begin(), retryAfter.end(), digits)) {
+        bool fits = false;
+        const std::int64_t seconds = retryAfter.toLongLong(&fits);
+        if (!fits || seconds >= kRateLimitLongestWaitMs / 1000)
+            return kRateLimitLongestWaitMs;
+        return seconds * 1000;
+    }
     if (!retryAfter.isEmpty()) {
-        bool isNumber = false;
-        std::int64_t seconds = retryAfter.toLongLong(&isNumber);
-        if (!isNumber) {
-            const QDateTime when = QDateTime::fromString(retryAfter, Qt::RFC2822Date);
-            seconds = when.isValid() ? QDateTime::currentDateTimeUtc().secsTo(when) : -1;
-        }
+        // An HTTP date ends in "GMT", which the RFC 2822 reader does not take.
+        QString date = retryAfter;
+        if (date.endsWith(u" GMT"_s, Qt::CaseInsensitive))
+            date = date.chopped(3) + u"+0000"_s;
+        const QDateTime when = QDateTime::fromString(date, Qt::RFC2822Date);
+        const std::int64_t seconds = when.isValid() ? QDateTime::currentDateTimeUtc().secsTo(when) : -1;
         if (seconds >= 0)
-            return std::min(seconds * 1000, kRateLimitLongestWaitMs);
+            return std::min(seconds, kRateLimitLongestWaitMs / 1000) * 1000;
     }
     const std::int64_t doubled = kRateLimitFirstWaitMs << std::clamp(retry, 0, 20);
     const double jitter = 0.8 + 0.4 * QRandomGenerator::global()->generateDouble();

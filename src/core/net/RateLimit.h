@@ -21,7 +21,9 @@ bool IsRateLimited(const UrlSource &source);
 // The wait before retry `retry` (0 for the first) after a rate-limit answer
 // whose headers are `responseHeaders`, in milliseconds before scaling:
 // Retry-After (seconds or an HTTP date) when present, else 5 s doubled per
-// retry with a jitter of up to a fifth either way; never above 5 minutes.
+// retry with a jitter of up to a fifth either way; never above 5 minutes,
+// however far off Retry-After puts it. A Retry-After that is negative, gone
+// by or unreadable is ignored.
 std::int64_t RateLimitWaitMs(int retry, const QString &responseHeaders);
 
 // Every wait of the service manners is multiplied by `scale` (tests shrink

@@ -1,5 +1,7 @@
 #include "net/SafeFile.h"
 
+#include "net/TempFiles.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -228,8 +230,9 @@ bool SafeFile::Open()
 #ifdef Q_OS_WIN
         m_fd = ::open(QFile::encodeName(m_tempPath).constData(), O_WRONLY | O_CREAT | O_EXCL | O_BINARY, mode);
 #else
-        m_fd = ::openat(m_folderFd, m_tempLeaf.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                        mode_t(mode));
+        // Recorded, so that a quick quit removes it.
+        m_fd = OpenTempFile(m_folderFd, m_tempLeaf.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                            mode, m_tempSlot);
 #endif
         if (m_fd >= 0)
             break;
@@ -367,6 +370,9 @@ void SafeFile::Cancel()
 #else
     if (!m_tempPath.isEmpty() && m_folderFd >= 0)
         ::unlinkat(m_folderFd, m_tempLeaf.constData(), 0);
+    // Forgotten while its folder is still open: the record names the file
+    // by that folder.
+    ForgetTempFile(std::exchange(m_tempSlot, -1));
     if (m_folderFd >= 0)
         ::close(std::exchange(m_folderFd, -1));
 #endif

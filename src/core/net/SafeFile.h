@@ -77,6 +77,7 @@ private:
     QByteArray m_leaf;     // the name in that folder
     QByteArray m_tempLeaf; // the temporary name in it
     QString m_linkAt;      // a folder on the way that is a link
+    int m_tempSlot = -1;   // see TempFiles.h (not on Windows)
     qint64 m_written = 0;
     bool m_failed = false;
     bool m_diskFull = false;

@@ -2,6 +2,7 @@
 
 #include "app/TamblinCore.h"
 #include "app/WindowPort.h"
+#include "net/CookieStore.h"
 #include "net/HttpClient.h"
 #include "net/Inflate.h"
 #include "sources/Endpoints.h"
@@ -46,17 +47,7 @@ thread_local bool t_renewing = false;
 thread_local bool t_verifyPassedOver = false;
 
 std::mutex g_visitorMutex;
-QSet<QString> g_visitorSubs; // the SUBs the passport gave this process
-QSet<QString> g_servedSubs;  // those of them that have had an answer
-
-// The passport writes visitor SUBs as "_2Ak..." (a login's are "_2A2...").
-bool IsVisitorSub(const QString &sub)
-{
-    if (sub.startsWith(u"_2Ak"_s))
-        return true;
-    std::lock_guard lock(g_visitorMutex);
-    return g_visitorSubs.contains(sub);
-}
+QSet<QString> g_servedSubs; // visitor SUBs that have had an answer
 
 // The JSON object of a JSONP answer: its outermost braces, whatever wraps
 // them.
@@ -142,10 +133,7 @@ bool VisitorExchange(const TamblinCore &core)
     const QString subp = data.value(u"subp"_s).toString();
     if (retcode != u"20000000"_s || sub.isEmpty() || subp.isEmpty())
         return fail(u"%1 (retcode %2)"_s.arg(answer.value(u"msg"_s).toString(), retcode));
-    {
-        std::lock_guard lock(g_visitorMutex);
-        g_visitorSubs.insert(sub);
-    }
+    NoteVisitorSub(sub);
 
     UrlRequest cross = PageRequest(u"\r\nReferer: "_s + endpoints::WeiboVisitorPageUrl());
     cross.url = endpoints::WeiboVisitorCrossDomainUrl(sub, subp, IdText(data.value(u"tid"_s)),

@@ -213,9 +213,11 @@ QWebEngineProfile *LoginProfile()
     if (cookieFile.isEmpty()) {
         g_profile = new QWebEngineProfile();
     } else {
-        // The profile holds the login as the cookie store does: the owner's alone.
+        // The profile holds the login as the cookie store does: the owner's
+        // alone (the store's folder keeps its mode when the store did not
+        // make it).
         const QString dir = QFileInfo(cookieFile).absolutePath() + u"/browser"_s;
-        MakePrivateFolder(QFileInfo(cookieFile).absolutePath());
+        store.PrepareFolder();
         MakePrivateFolder(dir);
         g_profile = new QWebEngineProfile(u"login"_s);
         g_profile->setPersistentStoragePath(dir);
