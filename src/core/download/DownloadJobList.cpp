@@ -17,9 +17,21 @@ void DownloadJobList::Clear()
     listingError.clear();
     referer.clear();
     ruleStopUrl.clear();
+    unavailable.clear();
+    settledFailures.clear();
     nameIndex.clear();
     nextNumber.clear();
     indexedNames = 0;
+}
+
+void DownloadJobList::Add(const QString &url, const QString &fileName, const PictureExtras &pictureExtras)
+{
+    urls.append(url);
+    fileNames.append(fileName);
+    headers.resize(urls.size() - 1);
+    headers.append(QString());
+    extras.resize(urls.size() - 1);
+    extras.append(pictureExtras);
 }
 
 QString DownloadJobList::FilePath(qsizetype i) const

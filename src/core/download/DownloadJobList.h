@@ -6,6 +6,8 @@
 // album.
 #pragma once
 
+#include "download/ListFiles.h"
+
 #include <QHash>
 #include <QString>
 #include <QStringList>
@@ -27,26 +29,36 @@ struct PictureExtras {
     // when it does not say.
     std::int64_t postTime = 0;
     // The address does not tell the picture's format: once saved, the file
-    // takes the extension its first bytes call for.
+    // takes the extension its first bytes call for (a clip's: ".mov" for a
+    // QuickTime file, ".mp4" for another of that family).
     bool extensionFromBytes = false;
+    // The address this one stands for, when a name taken from an address is
+    // to be taken from it: a clip's stable address names no file of its own
+    // (".../media/play?livephoto=<the clip's address>"). Empty: the address.
+    QString namingAddress = {};
+    // The post to read again for a fresh address should the job fail (a
+    // clip whose address expires): failed.txt records it with the line.
+    QString postId = {};
 };
 
 // What became of a picture of the run, or that an album's pictures are
 // listed; what a front end reports to a script.
 struct PictureReport {
-    enum class Kind : std::uint8_t { Album, Saved, Skipped, Failed };
+    enum class Kind : std::uint8_t { Album, Saved, Skipped, Failed, Unavailable };
     Kind kind = Kind::Album;
     int albumIndex = -1;
     qsizetype pictures = 0; // Album: the pictures listed
     QString url;            // the picture's address
     // Where the file is (Saved), would have been (Skipped by size), or its
-    // name as failed.txt records it (Failed). Skipped by the skip rule: the
+    // name as failed.txt records it (Failed, Unavailable). Skipped by the
+    // skip rule: the
     // album folder, where an earlier run saved the pictures from there on
     // (under names that may differ from today's).
     QString path;
-    // Skipped: "size" or "skip-rule"; Failed: why.
+    // Skipped: "size" or "skip-rule"; Failed, Unavailable: why.
     QString reason;
     std::int64_t bytes = 0; // Saved: the file's size
+    QString postId = {};    // Unavailable: the post that could not be read
 };
 
 struct DownloadJobList {
@@ -80,6 +92,16 @@ struct DownloadJobList {
     // The address of the picture at which the skip rule ended the album's
     // listing (saved by an earlier run); empty when it did not.
     QString ruleStopUrl;
+    // What the listing knows of but cannot get, because the post holding it
+    // cannot be read (followers only, deleted): a clip, a video, or the
+    // pictures of a post (named by the post's id). failed.txt keeps each
+    // with its reason and post, so that a retry asks the post again; they
+    // count as unavailable, not as failed.
+    QList<FailedPicture> unavailable;
+    // failed.txt lines, by file name, that the listing answered for without
+    // a job of that name: a retry that read the post behind a line and
+    // listed its pictures under their own names.
+    QStringList settledFailures;
 
     // Lookup of the file names for the naming rules: case-folded name -> the
     // first job bearing it, and per (folded base, extension) the next number
@@ -91,8 +113,13 @@ struct DownloadJobList {
     qsizetype indexedNames = 0;
 
     // Empties the four arrays, the listing error, the Referer, the skip
-    // rule's stop and the name lookup; keeps the folder and the receivers.
+    // rule's stop, the unavailable pictures and the name lookup; keeps the
+    // folder and the receivers.
     void Clear();
+
+    // Appends a job under a name already settled (a retry's recorded name):
+    // no naming rule applies.
+    void Add(const QString &url, const QString &fileName, const PictureExtras &pictureExtras = {});
 
     // Where job `i` is written: its name when that is an absolute path,
     // otherwise `folder` followed by the name.
