@@ -651,8 +651,9 @@ def post_picture(data, pid, kind, size, clip=None):
 
 def add_wall_posts(data, user, spec):
     """The post of every wall item that is not a plain picture: a Live
-    Photo or gif item gets pic_infos with its clip ("clip" replaces the
-    clip's address); a mid-only item gets the pictures of "pics" (pids or
+    Photo or gif item gets pic_infos of every picture the wall lists under
+    its mid, with their clips ("clip" replaces that item's clip address); a
+    mid-only item gets the pictures of "pics" (pids or
     {"pid", "type"}), written as mix_media_info when "mix" is true, or a
     video when it names none; a "video" item gets page_info with a
     playback list (only the best quality is served). "post" is a literal
@@ -673,7 +674,13 @@ def add_wall_posts(data, user, spec):
             continue
         post = {"ok": 1, "id": int(mid) if mid.isdigit() else mid, "mid": mid, "created_at": POST_TIME,
                 "user": {"idstr": str(user["uid"])}, "pic_ids": [], "pic_num": 0}
-        pics = [(pid, kind)] if pid and kind in ("livephoto", "gif") else []
+        # A Live Photo's or gif's post holds every picture the wall lists
+        # under its mid, in the wall's order.
+        pics = []
+        if pid and kind in ("livephoto", "gif"):
+            pics = [(other["pid"], other.get("type", "pic")) for other in spec.get("pictures", [])
+                    if isinstance(other, dict) and str(other.get("mid")) == mid and isinstance(other.get("pid"), str)
+                    and other.get("type", "pic") in ("pic", "livephoto", "gif")]
         for one in entry.get("pics", []):
             pics.append((one, "pic") if isinstance(one, str) else (one["pid"], one.get("type", "pic")))
         if pics and entry.get("mix"):
@@ -684,7 +691,8 @@ def add_wall_posts(data, user, spec):
             # how many the post holds; the mobile site's answer has them all.
             shown = pics[:int(entry["listed"])] if "listed" in entry else pics
             post["pic_ids"] = [p for p, _ in shown]
-            post["pic_infos"] = {p: post_picture(data, p, k, size, entry.get("clip")) for p, k in shown}
+            post["pic_infos"] = {p: post_picture(data, p, k, size, entry.get("clip") if p == pid else None)
+                                 for p, k in shown}
             post["pic_num"] = len(pics)
             data.post_pictures[mid] = [(p, k) for p, k in pics]
             for p, k in pics[len(shown):]:
