@@ -2,6 +2,7 @@
 
 #include "net/HttpClient.h"
 #include "sources/Endpoints.h"
+#include "sources/SourceSupport.h"
 #include "sources/WeiboSession.h"
 #include "text/TextUtils.h"
 
@@ -86,7 +87,7 @@ void AddMobilePic(Post &post, const QJsonObject &pic)
 // empty when it names none.
 QString HttpAddress(const QString &text)
 {
-    const QString address = text.startsWith(u"//"_s) ? u"https:"_s + text : text;
+    const QString address = WithScheme(text);
     const QUrl url(address);
     const QString scheme = url.scheme().toLower();
     if (!url.isValid() || (scheme != u"http"_s && scheme != u"https"_s) || url.host().isEmpty())
