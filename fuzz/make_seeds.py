@@ -188,6 +188,20 @@ def extractors():
     video = (b'{"ok":1,"page_info":{"media_info":{"playback_list":[{"meta":{"quality_index":3},'
              b'"play_info":{"url":"https://f.video.weibocdn.com/4.mp4"}}]}}}')
     write("extractors", "weibo_wall", seed(5, 0x20, "全部图片", [wall, live, mix, video, b'{"ok":0,"errno":20112}']))
+    # Wall items that carry their clips (a real one, one leading off the
+    # Weibo hosts, a malformed one, one naming no extension), then a post
+    # listing part of its pictures and the mobile answer of the whole post.
+    play = b"https://video.weibo.com/media/play?livephoto="
+    clips = (b'{"ok":1,"data":{"list":[{"pid":"p1","type":"livephoto","mid":"4900000000000001","video":"' + play
+             + b'https%3A%2F%2Fus.sinaimg.cn%2Fp1.mov"},{"pid":"p2","type":"livephoto","mid":"2","video":"' + play
+             + b'https%3A%2F%2Fevil.example%2Fp2.mov"},{"pid":"p3","type":"gif","mid":"3","video":"' + play
+             + b'%zz"},{"pid":"p4","type":"livephoto","mid":"4","video":"//video.weibo.com/media/play?livephoto='
+             + b'https%3A%2F%2Fus.sinaimg.cn%2Fp4"},{"mid":"5"}],"since_id":"6"}}')
+    partial = b'{"ok":1,"pic_num":3,"pic_ids":["q1"],"pic_infos":{"q1":{"largest":{"url":"https://wx1.sinaimg.cn/large/q1.jpg"}}}}'
+    whole = (b'{"ok":1,"data":{"pic_num":3,"pics":[{"pid":"q1"},{"pid":"q2","large":{"url":"https://wx2.sinaimg.cn/large/q2.jpg"}},'
+             b'{"pid":"q3","type":"livephotos","videoSrc":"' + play + b'https%3A%2F%2Flivephoto.us.sinaimg.cn%2Fq3.mov"}]}}')
+    write("extractors", "weibo_wall_clips", seed(5, 0x20, "全部图片",
+                                                 [clips, b'{"ok":1}', b'{"ok":1}', partial, whole]))
 
 
 def main():

@@ -109,8 +109,17 @@ const char kUsage[] =
     "\n"
     "        Pictures that do not download are listed in \"failed.txt\" in their\n"
     "        album's folder: one line each, the address, a tab, the file name and\n"
-    "        a tab and the reason. A later run of the album without failures\n"
-    "        removes the file.\n"
+    "        a tab and the reason, and for a picture of a Weibo post that must be\n"
+    "        read again a tab and the post's id (older versions skip such\n"
+    "        lines). A line is replaced by the next outcome of the same file\n"
+    "        name; a later run of the album without failures removes the file.\n"
+    "\n"
+    "        Weibo: a clip, video or post's pictures whose post cannot be read\n"
+    "        (followers only, deleted) is \"unavailable\": counted apart, listed\n"
+    "        in failed.txt with its post, and no failure of the run (status 0).\n"
+    "        A Live Photo's clip is fetched, listed and recorded by its stable\n"
+    "        address (https://video.weibo.com/media/play?livephoto=...), named\n"
+    "        after the clip it leads to (.mov), or after its first bytes.\n"
     "\n"
     "        Every name fits 255 bytes (UTF-8): a long title is cut before its\n"
     "        extension and its number, title(1).jpg. A name Windows could not\n"
@@ -137,7 +146,8 @@ const char kUsage[] =
     "                for this run only; \"soft.dat\" keeps its own.\n"
     "--retry-failed  Download only the pictures listed in the \"failed.txt\" of\n"
     "                each chosen album, under their recorded names, without\n"
-    "                reading the album's pages again.\n"
+    "                reading the album's pages again; a line naming a Weibo\n"
+    "                post reads that post again and fetches what it now gives.\n"
     "--all-article-pictures\n"
     "                Sina blog: every picture of an article, not only its\n"
     "                first (as [新浪博客] 下载文章全部图片=1 in\n"
@@ -167,10 +177,13 @@ const char kUsage[] =
     "                      picture an earlier run saved: the album's listing\n"
     "                      ends there; path is the album's folder)\n"
     "  {\"event\": \"failed\", \"url\": address, \"name\": file name, \"reason\": text}\n"
+    "  {\"event\": \"unavailable\", \"url\": address, \"name\": file name,\n"
+    "   \"reason\": text, \"post\": id}   its Weibo post cannot be read\n"
     "  {\"event\": \"summary\", \"user\": URL, \"status\": n, \"albums\": n,\n"
-    "   \"saved\": n, \"skipped\": n, \"failed\": n}      one per user\n"
+    "   \"saved\": n, \"skipped\": n, \"failed\": n, \"unavailable\": n}\n"
+    "                      one per user\n"
     "  {\"event\": \"total\", \"users\": n, \"status\": n, \"albums\": n,\n"
-    "   \"saved\": n, \"skipped\": n, \"failed\": n}      last\n"
+    "   \"saved\": n, \"skipped\": n, \"failed\": n, \"unavailable\": n}   last\n"
     "                A path is the file's name on disk once the album's\n"
     "                fix-ups are done; the picture events of an album follow\n"
     "                its download. status is the user's exit status (below).\n"
@@ -214,8 +227,8 @@ const char kUsage[] =
     "\n"
     "Exit status:\n"
     "  0  list: at least one album was found. download: every chosen album\n"
-    "     was walked and every picture saved or skipped by a rule (size\n"
-    "     limits, the skip rule).\n"
+    "     was walked and every picture saved, skipped by a rule (size\n"
+    "     limits, the skip rule) or unavailable.\n"
     "  1  list: no album was found. download: the run could not start (no\n"
     "     albums, no album of LIST, a save folder that cannot be made).\n"
     "  2  usage error.\n"
@@ -568,9 +581,20 @@ void PrintList(const char *heading, const QStringList &items, bool paths = false
 int ReportDownload(const DownloadSummary &summary)
 {
     const PictureCounts &n = summary.pictures;
-    std::fprintf(stderr, "%u saved, %u skipped by the size limits, %u failed\n", n.saved, n.skipped, n.failed);
-    if (n.failed > 0 && !summary.failedLists.isEmpty()) {
-        std::fprintf(stderr, "%u pictures failed; they are listed in:\n", n.failed);
+    std::fprintf(stderr, "%u saved, %u skipped by the size limits, %u failed", n.saved, n.skipped, n.failed);
+    if (summary.unavailable > 0)
+        std::fprintf(stderr, ", %u unavailable", summary.unavailable);
+    std::fputc('\n', stderr);
+    if (summary.unavailable > 0)
+        std::fprintf(stderr, "%u clips, videos or posts' pictures are unavailable: their post cannot be read "
+                             "(followers only, deleted); --retry-failed reads it again, with a login that may "
+                             "read it.\n",
+                     summary.unavailable);
+    if ((n.failed > 0 || summary.unavailable > 0) && !summary.failedLists.isEmpty()) {
+        if (n.failed > 0)
+            std::fprintf(stderr, "%u pictures failed; they are listed in:\n", n.failed);
+        else
+            std::fputs("They are listed in:\n", stderr);
         PrintList("", summary.failedLists, true);
     }
     // Never a pointer to a file that is not there: what could not be listed
@@ -625,6 +649,7 @@ struct UserCounts {
     std::uint32_t saved = 0;
     std::uint32_t skipped = 0; // by the size limits and by the skip rule
     std::uint32_t failed = 0;
+    std::uint32_t unavailable = 0; // their post cannot be read
 
     void Add(const UserCounts &other)
     {
@@ -632,13 +657,14 @@ struct UserCounts {
         saved += other.saved;
         skipped += other.skipped;
         failed += other.failed;
+        unavailable += other.unavailable;
     }
 };
 
 UserCounts CountsOf(const DownloadSummary &summary)
 {
     return {summary.albums, summary.pictures.saved, summary.pictures.skipped + summary.ruleSkips,
-            summary.pictures.failed};
+            summary.pictures.failed, summary.unavailable};
 }
 
 // The summary event of one user's run (`who` the user's address), or the
@@ -653,6 +679,7 @@ void WriteCountsEvent(const char *event, const char *whoKey, const auto &who, co
         .Add("saved", n.saved)
         .Add("skipped", n.skipped)
         .Add("failed", n.failed)
+        .Add("unavailable", n.unavailable)
         .Write();
 }
 
@@ -679,6 +706,14 @@ void WritePictureEvent(const TamblinCore &core, const QString &user, const Pictu
         break;
     case PictureReport::Kind::Failed:
         JsonLine("failed").Add("url", report.url).Add("name", report.path).Add("reason", report.reason).Write();
+        break;
+    case PictureReport::Kind::Unavailable:
+        JsonLine("unavailable")
+            .Add("url", report.url)
+            .Add("name", report.path)
+            .Add("reason", report.reason)
+            .Add("post", report.postId)
+            .Write();
         break;
     }
 }
@@ -756,8 +791,11 @@ int DownloadUser(DownloadRun &run, const QString &url, DownloadSummary &summary)
 // The run's outcome over several users on standard error.
 void ReportTotal(int users, const UserCounts &total, const QStringList &notStarted)
 {
-    std::fprintf(stderr, "Total of %d users: %u saved, %u skipped, %u failed\n", users, total.saved, total.skipped,
+    std::fprintf(stderr, "Total of %d users: %u saved, %u skipped, %u failed", users, total.saved, total.skipped,
                  total.failed);
+    if (total.unavailable > 0)
+        std::fprintf(stderr, ", %u unavailable", total.unavailable);
+    std::fputc('\n', stderr);
     if (!notStarted.isEmpty()) {
         std::fputs("Nothing was downloaded for:\n", stderr);
         for (const QString &url : notStarted)

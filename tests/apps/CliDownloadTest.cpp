@@ -414,6 +414,64 @@ TEST(CliDownload, FailedPicturesExitWithThreeAndARetryFetchesExactlyThem)
                                           u"相册/甲/一.jpg"_s, u"相册/甲/二.jpg"_s}));
 }
 
+TEST(CliDownload, PostsThatCannotBeReadAreUnavailableAndARetryWithALoginFetchesThem)
+{
+    // A guest's wall: a picture, a Live Photo whose clip only its post
+    // gives, and a post named by its id alone; both posts for followers.
+    const QString pic = u"006FaNsOnxly1h00000000pic1"_s;
+    const QString live = u"006FaNsOnxly1h0000000live1"_s;
+    const QString a = u"006FaNsOnxly1h000000000pa1"_s;
+    const QString b = u"006FaNsOnxly1h000000000pb2"_s;
+    FakeService service(uR"j({"login_cookie": "SUB=login", "weibo_users": [{"uid": "6600000001", "nickname": "粉丝",
+      "guest": true, "image_wall": {"pictures": ["%1",
+        {"pid": "%2", "mid": "4900000000000041", "type": "livephoto", "wall_clip": false, "followers_only": true},
+        {"mid": "4900000000000042", "pics": ["%3", "%4"], "followers_only": true}]}}]})j"_s
+                            .arg(pic, live, a, b)
+                            .toUtf8());
+    ASSERT_TRUE(service.IsRunning());
+    TempDir start;
+    const QString user = u"https://weibo.com/u/6600000001"_s;
+    const CliResult first = RunCli({u"download"_s, user, u"--json"_s, u"--save"_s, start.Path() + u"out"_s}, start.Path());
+    // Unavailable, not failed: the run is whole.
+    EXPECT_EQ(first.exitCode, 0) << first.err.toStdString();
+    EXPECT_TRUE(first.err.contains(u"2 saved, 0 skipped by the size limits, 0 failed, 2 unavailable"_s))
+        << first.err.toStdString();
+    QStringList lost;
+    QJsonObject summary;
+    QJsonObject total;
+    for (const QString &line : first.out.split(u'\n', Qt::SkipEmptyParts)) {
+        const QJsonObject event = QJsonDocument::fromJson(line.toUtf8()).object();
+        const QString kind = event.value(u"event"_s).toString();
+        if (kind == u"unavailable"_s)
+            lost.append(event.value(u"name"_s).toString() + u' ' + event.value(u"post"_s).toString());
+        else if (kind == u"summary"_s)
+            summary = event;
+        else if (kind == u"total"_s)
+            total = event;
+    }
+    EXPECT_EQ(lost, (QStringList{live + u".mov 4900000000000041"_s, u"4900000000000042 4900000000000042"_s}));
+    EXPECT_EQ(summary.value(u"unavailable"_s).toInt(), 2);
+    EXPECT_EQ(total.value(u"unavailable"_s).toInt(), 2);
+    EXPECT_EQ(total.value(u"status"_s).toInt(), 0);
+    const QString reason = u"微博返回错误：仅粉丝可见（20112）"_s;
+    EXPECT_EQ(QString::fromUtf8(start.Read(u"out/粉丝/全部图片/failed.txt"_s)),
+              u"https://weibo.com/ajax/statuses/show?id=4900000000000041&isGetLongText=true\t%1.mov\t%2\t4900000000000041\n"
+              u"https://weibo.com/ajax/statuses/show?id=4900000000000042&isGetLongText=true\t4900000000000042\t%2\t"
+              u"4900000000000042\n"_s.arg(live, reason));
+
+    // A retry with a login that may read them reads the posts again.
+    start.Write(u"cookies.txt"_s, ".weibo.com\tTRUE\t/\tTRUE\t2147483647\tSUB\tlogin\n");
+    const qsizetype before = service.RequestedUrls().size();
+    const CliResult retry =
+        RunCli({u"download"_s, user, u"--retry-failed"_s, u"--cookies"_s, start.Path() + u"cookies.txt"_s}, start.Path());
+    EXPECT_EQ(retry.exitCode, 0) << retry.err.toStdString();
+    EXPECT_EQ(FilesIn(start.Path() + u"out/粉丝/全部图片"_s),
+              (QStringList{a + u".jpg"_s, b + u".jpg"_s, pic + u".jpg"_s, live + u".jpg"_s, live + u".mov"_s, u"pic.orv"_s}));
+    const QStringList asked = service.RequestedUrls().mid(before);
+    EXPECT_EQ(asked.filter(u"statuses/show"_s).size(), 2) << asked.join(u' ').toStdString();
+    EXPECT_TRUE(asked.filter(u"getImageWall?"_s).filter(u"sinceid=1"_s).isEmpty());
+}
+
 // Seconds between the requests of `url`.
 QList<double> Gaps(const FakeService &service, const QString &url)
 {

@@ -64,7 +64,7 @@ const QByteArray kData = R"j({
     {"uid": "2000000006", "nickname": "验证", "needs_login": false, "album_service": "empty", "verify": "ok_minus_100",
      "verify_url": "https://security.weibo.com/captcha/verify?r=\u001b[2J", "image_wall": {"pictures": ["006AbCdEfxly1h0000000000alb01"]}},
     {"uid": "2000000007", "nickname": "验证", "needs_login": false, "album_service": "empty", "verify": "redirect", "verify_after": 2,
-     "image_wall": {"pictures": ["006AbCdEfxly1h0000000000alb01"]}}],
+     "image_wall": {"per_page": 1, "generate": 2}}],
   "faults": [{"match": "http://photo.blog.sina.com.cn/u/999", "close": true},
              {"match": "https://weibo.com/ajax/profile/getImageWall?uid=2000000005", "status": 404, "body": "<html>404</html>"}]
 })j";

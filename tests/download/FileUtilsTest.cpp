@@ -231,6 +231,7 @@ TEST(FixImageFormat, ExtensionFollowsTheFirstBytes)
     const struct {
         QByteArray head;
         QString ext;
+        bool clip = false; // named ".mp4" until its bytes say
     } cases[] = {
         {Bytes({0xFF, 0xD8, 0xFF}), u".jpg"_s},
         {Bytes({0x89, 0x50, 0x4E, 0x47}), u".png"_s},
@@ -246,17 +247,24 @@ TEST(FixImageFormat, ExtensionFollowsTheFirstBytes)
         {QByteArray("RIFF\0\0\0\0WAVE", 12), u".jpg"_s}, // nothing matches: keeps ".jpg"
         {Bytes({0xFF}), u".jpg"_s},                      // too short for any rule
         {Bytes({0, 0, 2, 0}), u".tga"_s},                // missing bytes count as 0
+        // ISO media: a clip's brand decides; a picture's name stays.
+        {QByteArray("\0\0\0\x14" "ftypqt  ", 12), u".mov"_s, true},
+        {QByteArray("\0\0\0\x18" "ftypisom", 12), u".mp4"_s, true},
+        {QByteArray("\0\0\0\x18" "ftypmp42", 12), u".mp4"_s, true},
+        {QByteArray("\0\0\0\x14" "ftypqt  ", 12), u".jpg"_s},
+        {Bytes({0xFF, 0xD8, 0xFF}), u".mp4"_s, true},
+        {QByteArray("\0\0\0\x14" "moovqt  ", 12), u".mp4"_s, true},
     };
     int n = 0;
     for (const auto &c : cases) {
-        const QString name = u"p%1.jpg"_s.arg(n++);
+        const QString name = u"p%1%2"_s.arg(n++).arg(c.clip ? u".mp4"_s : u".jpg"_s);
         dir.Write(name, c.head);
         QString path = dir.File(name);
-        EXPECT_TRUE(FixImageFormat(path)) << name.toStdString();
+        EXPECT_TRUE(FixImageFormat(path, c.clip)) << name.toStdString();
         const QString expected = dir.File(name.chopped(4) + c.ext);
         EXPECT_EQ(path, expected);
         EXPECT_TRUE(QFileInfo::exists(expected));
-        if (c.ext != u".jpg"_s) {
+        if (!name.endsWith(c.ext)) {
             EXPECT_FALSE(QFileInfo::exists(dir.File(name)));
         }
         EXPECT_EQ(dir.Read(QFileInfo(expected).fileName()), c.head);
@@ -296,11 +304,20 @@ TEST(FixPictureFormats, RenamesDownloadedJobsAndFollowsTheirNames)
     dir.Write(u"3.gif"_s, Bytes({0xFF, 0xD8, 0xFF}));
     other.Write(u"full.jpg"_s, QByteArray("GIF87a"));
 
+    // Clips: one named by its address keeps that name, one whose address
+    // said nothing follows its bytes.
+    dir.Write(u"4.mov"_s, QByteArray("\0\0\0\x18" "ftypisom", 12));
+    dir.Write(u"5.mp4"_s, QByteArray("\0\0\0\x14" "ftypqt  ", 12));
+
     DownloadJobList jobs;
     jobs.folder = dir.Path();
-    jobs.fileNames = {u"1.jpg"_s, u"2.jpg"_s, u"3.gif"_s, other.File(u"full.jpg"_s)};
+    jobs.fileNames = {u"1.jpg"_s, u"2.jpg"_s, u"3.gif"_s, other.File(u"full.jpg"_s), u"4.mov"_s, u"5.mp4"_s};
+    jobs.extras.resize(4);
+    jobs.extras.append({u".mov"_s, 0, false});
+    jobs.extras.append({u".mp4"_s, 0, true});
     FixPictureFormats(jobs);
-    EXPECT_EQ(jobs.fileNames, (QStringList{u"1.png"_s, u"2.jpg"_s, u"3.jpg"_s, other.File(u"full.gif"_s)}));
+    EXPECT_EQ(jobs.fileNames,
+              (QStringList{u"1.png"_s, u"2.jpg"_s, u"3.jpg"_s, other.File(u"full.gif"_s), u"4.mov"_s, u"5.mov"_s}));
     EXPECT_TRUE(QFileInfo::exists(dir.File(u"1.png"_s)));
     EXPECT_TRUE(QFileInfo::exists(dir.File(u"3.jpg"_s)));
     EXPECT_FALSE(QFileInfo::exists(dir.File(u"2.jpg"_s)));

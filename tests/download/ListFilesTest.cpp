@@ -145,22 +145,32 @@ TEST(ListFilesTest, FailedListRoundTripsAndKeepsNamesInTheFolder)
     const QList<FailedPicture> pictures{
         {u"http://p/1.jpg"_s, u"一.jpg"_s, u"HTTP 404 from p"_s},
         {u"http://p/2\t.jpg"_s, folder + u"sub/2.jpg"_s, u"could not reach p:\nrefused"_s},
+        {u"https://weibo.com/ajax/statuses/show?id=49"_s, u"p3.mov"_s, u"仅粉丝可见"_s, u"49"_s},
     };
     ASSERT_TRUE(WriteFailedList(folder, pictures));
     EXPECT_EQ(dir.Read(u"failed.txt"_s), QByteArray("http://p/1.jpg\t\xE4\xB8\x80.jpg\tHTTP 404 from p\n"
-                                                   "http://p/2 .jpg\tsub/2.jpg\tcould not reach p: refused\n"));
+                                                   "http://p/2 .jpg\tsub/2.jpg\tcould not reach p: refused\n"
+                                                   "https://weibo.com/ajax/statuses/show?id=49\tp3.mov\t"
+                                                   "\xE4\xBB\x85\xE7\xB2\x89\xE4\xB8\x9D\xE5\x8F\xAF\xE8\xA7\x81\t49\n"));
     EXPECT_EQ(ReadFailedList(folder),
-              (QList<FailedPicture>{pictures[0], {u"http://p/2 .jpg"_s, u"sub/2.jpg"_s, u"could not reach p: refused"_s}}));
+              (QList<FailedPicture>{pictures[0], {u"http://p/2 .jpg"_s, u"sub/2.jpg"_s, u"could not reach p: refused"_s},
+                                    pictures[2]}));
 
-    // Lines whose name would leave the folder, or that are no three fields,
-    // are not taken; CR LF line ends are.
+    // Lines whose name would leave the folder, or of fewer than three
+    // fields, are not taken; CR LF line ends are; a fourth field is a post
+    // id or nothing, and fields after it are no matter.
     dir.Write(u"failed.txt"_s, "http://p/a\t../a.jpg\tx\n"
                                "http://p/b\t/etc/b.jpg\tx\n"
                                "http://p/c\tsub//c.jpg\tx\n"
                                "http://p/d\td.jpg\n"
                                "\tnourl.jpg\tx\n"
-                               "http://p/e\te.jpg\tok\r\n");
-    EXPECT_EQ(ReadFailedList(folder), (QList<FailedPicture>{{u"http://p/e"_s, u"e.jpg"_s, u"ok"_s}}));
+                               "http://p/e\te.jpg\tok\r\n"
+                               "http://p/f\tf.mov\tgone\t4900\tlater\n"
+                               "http://p/g\tg.mov\tgone\t../4900\n");
+    EXPECT_EQ(ReadFailedList(folder),
+              (QList<FailedPicture>{{u"http://p/e"_s, u"e.jpg"_s, u"ok"_s},
+                                    {u"http://p/f"_s, u"f.mov"_s, u"gone"_s, u"4900"_s},
+                                    {u"http://p/g"_s, u"g.mov"_s, u"gone"_s}}));
 
     ASSERT_TRUE(WriteFailedList(folder, {}));
     EXPECT_FALSE(QFileInfo::exists(dir.File(u"failed.txt"_s)));

@@ -98,6 +98,8 @@ class Data:
         self.picture_referer = bool(self.raw.get("picture_referer", True))
         self.tls = self.raw.get("tls", {})
         self.posts = {}  # mid -> (user, statuses/show answer)
+        self.post_pictures = {}  # mid -> every (pid, type) of the post
+        self.followers_only = set()  # mids a login alone reads
         self.visitor_subs = set()  # SUBs the passport handed out
         self.visitor_tids = {}  # SUB -> the visitor id (tid) genvisitor2 gave with it
         self.visitor_uses = {}  # SUB -> answers it has read
@@ -446,14 +448,47 @@ def pid_picture_url(pid):
     return "https://%s%d.sinaimg.cn/large/%s.%s" % (host, 1 + (zlib.crc32(pid.encode()) & 3), pid, ext)
 
 
+LIVEPHOTO_CLIP_HOST = "https://us.sinaimg.cn/"
+MEDIA_PLAY_PREFIX = "https://video.weibo.com/media/play?livephoto="
+
+
+def media_play(inner):
+    """A Live Photo clip's stable address, as the real wall and the mobile
+    site write it: video.weibo.com/media/play with the clip's address
+    percent-encoded in "livephoto"."""
+    return MEDIA_PLAY_PREFIX + urllib.parse.quote(inner, safe="")
+
+
+def media_play_inner(address):
+    """The clip address a media/play address names, or None."""
+    if not isinstance(address, str):
+        return None
+    parts = urllib.parse.urlsplit(address)
+    if parts.hostname != "video.weibo.com" or parts.path != "/media/play":
+        return None
+    inner = urllib.parse.parse_qs(parts.query).get("livephoto", [""])[0]
+    return inner if inner.startswith(("http://", "https://")) else None
+
+
 def wall_items(spec, salt):
     """Items of the wall or of one of its albums: "pictures" (pids, or
     objects written as they stand, so fields can be missing or odd), then
-    "generate" N made-up pids (listed, never served)."""
+    "generate" N made-up pids (listed, never served). A Live Photo item
+    carries its clip's stable address in "video", as the real wall's do,
+    unless it names a "video" of its own, the item says "wall_clip": false
+    or the spec "livephoto_video": false."""
     items = []
+    carry = spec.get("livephoto_video", True)
     for entry in spec.get("pictures", []):
-        items.append({k: v for k, v in entry.items() if k not in POST_KEYS} if isinstance(entry, dict)
-                     else {"pid": entry, "mid": "49%014d" % len(items), "type": "pic"})
+        if not isinstance(entry, dict):
+            items.append({"pid": entry, "mid": "49%014d" % len(items), "type": "pic"})
+            continue
+        item = {k: v for k, v in entry.items() if k not in POST_KEYS}
+        pid = item.get("pid")
+        if (carry and entry.get("wall_clip", True) and item.get("type") == "livephoto" and "video" not in item
+                and isinstance(pid, str) and pid.isalnum()):
+            item["video"] = media_play(LIVEPHOTO_CLIP_HOST + pid + ".mov")
+        items.append(item)
     for i in range(int(spec.get("generate", 0))):
         items.append({"pid": wall_pid(salt, i), "mid": "48%014d" % i, "type": "pic"})
     return items
@@ -472,6 +507,13 @@ def add_image_wall_pictures(data):
             album["_items"] = wall_items(album, album.get("containerid", ""))
         for spec in [wall] + wall.get("albums", []):
             add_wall_posts(data, user, spec)
+            # The clips the items' stable addresses lead to ("clip_format":
+            # "mp4" serves one of that brand).
+            for entry, item in zip(spec.get("pictures", []), spec["_items"]):
+                inner = media_play_inner(item.get("video"))
+                if inner:
+                    fmt = entry.get("clip_format", "mov") if isinstance(entry, dict) else "mov"
+                    data.pictures.setdefault(inner, {"format": fmt, "size": size * 2})
             for entry in spec.get("pictures", []):
                 pid = entry.get("pid") if isinstance(entry, dict) else entry
                 if isinstance(pid, str) and pid.isalnum():
@@ -585,8 +627,9 @@ def album_service_fault(user):
 
 # Keys of a wall item that shape its post or picture and are not listed on
 # the wall.
-POST_KEYS = ("pics", "post", "clip", "mix", "format")
+POST_KEYS = ("pics", "post", "clip", "mix", "format", "wall_clip", "clip_format", "listed", "followers_only")
 POST_TIME = "Tue Feb 23 12:28:47 +0800 2021"
+FOLLOWERS_ONLY = {"ok": 0, "errno": "20112", "msg": "仅粉丝可见"}
 VISITOR_PAGE = "https://passport.weibo.com/visitor/visitor?entry=miniblog&a=enter&url="
 
 
@@ -613,8 +656,9 @@ def post_picture(data, pid, kind, size, clip=None):
 
 def add_wall_posts(data, user, spec):
     """The post of every wall item that is not a plain picture: a Live
-    Photo or gif item gets pic_infos with its clip ("clip" replaces the
-    clip's address); a mid-only item gets the pictures of "pics" (pids or
+    Photo or gif item gets pic_infos of every picture the wall lists under
+    its mid, with their clips ("clip" replaces that item's clip address); a
+    mid-only item gets the pictures of "pics" (pids or
     {"pid", "type"}), written as mix_media_info when "mix" is true, or a
     video when it names none; a "video" item gets page_info with a
     playback list (only the best quality is served). "post" is a literal
@@ -626,6 +670,8 @@ def add_wall_posts(data, user, spec):
         mid, kind, pid = str(entry["mid"]), entry.get("type", ""), entry.get("pid")
         if mid in data.posts:  # the first item of a post shapes it
             continue
+        if entry.get("followers_only"):
+            data.followers_only.add(mid)
         if "post" in entry:
             data.posts[mid] = (user, entry["post"])
             continue
@@ -633,16 +679,29 @@ def add_wall_posts(data, user, spec):
             continue
         post = {"ok": 1, "id": int(mid) if mid.isdigit() else mid, "mid": mid, "created_at": POST_TIME,
                 "user": {"idstr": str(user["uid"])}, "pic_ids": [], "pic_num": 0}
-        pics = [(pid, kind)] if pid and kind in ("livephoto", "gif") else []
+        # A Live Photo's or gif's post holds every picture the wall lists
+        # under its mid, in the wall's order.
+        pics = []
+        if pid and kind in ("livephoto", "gif"):
+            pics = [(other["pid"], other.get("type", "pic")) for other in spec.get("pictures", [])
+                    if isinstance(other, dict) and str(other.get("mid")) == mid and isinstance(other.get("pid"), str)
+                    and other.get("type", "pic") in ("pic", "livephoto", "gif")]
         for one in entry.get("pics", []):
             pics.append((one, "pic") if isinstance(one, str) else (one["pid"], one.get("type", "pic")))
         if pics and entry.get("mix"):
             post["mix_media_info"] = {"items": [{"type": k, "id": p, "data": post_picture(data, p, k, size)}
                                                 for p, k in pics]}
         elif pics:
-            post["pic_ids"] = [p for p, _ in pics]
-            post["pic_infos"] = {p: post_picture(data, p, k, size, entry.get("clip")) for p, k in pics}
+            # "listed": N lists only the first N pictures, pic_num saying
+            # how many the post holds; the mobile site's answer has them all.
+            shown = pics[:int(entry["listed"])] if "listed" in entry else pics
+            post["pic_ids"] = [p for p, _ in shown]
+            post["pic_infos"] = {p: post_picture(data, p, k, size, entry.get("clip") if p == pid else None)
+                                 for p, k in shown}
             post["pic_num"] = len(pics)
+            data.post_pictures[mid] = [(p, k) for p, k in pics]
+            for p, k in pics[len(shown):]:
+                post_picture(data, p, k, size)
         else:
             best = "https://f.video.weibocdn.com/o0/%s_720.mp4?label=mp4_720p" % mid
             data.pictures.setdefault(best, {"format": "mp4", "size": size * 3})
@@ -662,7 +721,54 @@ def weibo_status(data, mid, headers):
     user, post = found
     if not may_read(data, user, headers):
         return json_answer({"ok": -100, "url": LOGIN_URL})
-    return pushback(data, user, headers) or json_answer(post)
+    blocked = pushback(data, user, headers)
+    if blocked:
+        return blocked
+    if mid in data.followers_only and not has_login(data, headers.get("Cookie")):
+        return json_answer(FOLLOWERS_ONLY)
+    return json_answer(post)
+
+
+def mobile_status(data, mid):
+    """m.weibo.cn/statuses/show?id=<mid>: the post as the mobile site gives
+    it, {"ok":1,"data":{...}} with every picture in "pics" (a Live Photo's
+    clip as "videoSrc", its stable address); an error post answers as on
+    weibo.com. Public posts only: it asks for no cookie."""
+    found = data.posts.get(mid)
+    if found is None:
+        return json_answer({"ok": 0, "msg": "该微博不存在", "error_code": 20101})
+    _, post = found
+    if post.get("ok") != 1:
+        return json_answer(post)
+    if mid in data.followers_only:
+        return json_answer(FOLLOWERS_ONLY)
+    pics = []
+    for pid, kind in data.post_pictures.get(mid, []):
+        pic = {"pid": pid, "url": "https://wx1.sinaimg.cn/orj360/%s.jpg" % pid, "size": "orj360",
+               "large": {"size": "large", "url": pid_picture_url(pid)}}
+        if kind == "livephoto":
+            inner = LIVEPHOTO_CLIP_HOST + pid + ".mov"
+            data.pictures.setdefault(inner, {"format": "mov", "size": 4096})
+            pic.update({"type": "livephotos", "videoSrc": media_play(inner)})
+        pics.append(pic)
+    return json_answer({"ok": 1, "data": {"id": post["mid"], "mid": post["mid"], "created_at": post["created_at"],
+                                          "pic_num": len(pics), "pic_ids": [p["pid"] for p in pics], "pics": pics}})
+
+
+def media_play_answer(data, q):
+    """video.weibo.com/media/play?livephoto=<clip>: a redirect to the clip's
+    address freshly signed (Expires an hour ahead), for a clip it serves."""
+    inner = q("livephoto")
+    if inner not in data.pictures:
+        return Answer(*NOT_FOUND)
+    signed = "%s?Expires=%d&ssig=fake%%2Bsig&KID=unistore,video" % (inner, int(time.time()) + 3600)
+    return Answer("", status=302, headers={"Location": signed})
+
+
+def unsigned_clip(data, url):
+    """A signed clip address stands for the clip it signs."""
+    base, _, query = url.partition("?")
+    return base if "Expires=" in query and base in data.pictures else url
 
 
 def visitor_sub(data, headers):
@@ -797,6 +903,10 @@ def weibo_today_page(data, host, path, q, headers):
                   if has_login(data, headers.get("Cookie")) else weibo_passport_page(data, WEIBO_HOST, path, {}, headers))
         answer.headers["Set-Cookie"] = "XSRF-TOKEN=%s; path=/; domain=weibo.com; secure" % token
         return answer
+    if host == "m.weibo.cn" and path == "/statuses/show":
+        return mobile_status(data, q("id"))
+    if host == "video.weibo.com" and path == "/media/play":
+        return media_play_answer(data, q)
     if host in ("m.weibo.cn", "weibo.cn", "www.weibo.cn"):
         # A script shell; its first "id" is not the user's.
         return Answer('<!DOCTYPE html><html><head><script>var config = {"id":1,"name":"m"};</script></head>'
@@ -1314,7 +1424,7 @@ class Handler(BaseHTTPRequestHandler):
         data = self.server.data
         logged_url = self.absolute_url()
         self.server.log_request_line(self.command, logged_url, self.headers)
-        url = same_data_url(data, logged_url)
+        url = same_data_url(data, unsigned_clip(data, logged_url))
         fault = self.fault_for(logged_url) or {}
         if fault.get("delay"):
             time.sleep(float(fault["delay"]))

@@ -4,6 +4,8 @@
 #include "WorkerPoolTestSupport.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <QUrl>
 
 #include <chrono>
 #include <functional>
@@ -95,6 +97,25 @@ TEST_F(ConnectionTest, APoolKeepsAFewConnectionsAndSurvivesServersThatClose)
             EXPECT_GT(Hits(key), 50);
         }
     }
+}
+
+TEST_F(ConnectionTest, RedirectedPicturesKeepTheConnectionsOfBothHosts)
+{
+    // Every picture asked at one host that sends it to another, as a clip's
+    // stable address does: both connections serve the next pictures.
+    g_jobs.Clear();
+    g_jobs.folder = dir.Path();
+    QString target = Url(u"/body?size=3000&keep=1&key=to"_s);
+    target.replace(u"127.0.0.1"_s, u"localhost"_s);
+    for (int i = 0; i < 40; ++i) {
+        AddJob(Url(u"/redirect?keep=1&key=via&n=%1&to="_s.arg(i)) + QString::fromLatin1(QUrl::toPercentEncoding(target)),
+               dir.File(u"r%1.jpg"_s.arg(i)));
+    }
+    RunPool();
+    for (int i = 0; i < 40; ++i)
+        ASSERT_EQ(QFileInfo(dir.File(u"r%1.jpg"_s.arg(i))).size(), 3000) << i;
+    EXPECT_LE(Conns(u"via"_s), 10);
+    EXPECT_LE(Conns(u"to"_s), 10);
 }
 
 TEST_F(ConnectionTest, AConnectionLeftMidAnswerIsNeverReused)

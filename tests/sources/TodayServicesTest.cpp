@@ -5,15 +5,19 @@
 #include "DownloadRun.h"
 #include "FakeService.h"
 
+#include "download/DownloadTexts.h"
 #include "download/ListFiles.h"
 #include "download/NamingRules.h"
 #include "net/CookieStore.h"
 #include "sources/ListTexts.h"
 #include "sources/SourceSupport.h"
 #include "sources/WeiboSession.h"
+#include "sources/WeiboPosts.h"
 
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
@@ -218,10 +222,14 @@ TEST_F(TodayServices, AFailingAlbumServiceFallsBackToTheImageWall)
                                     u"墙主/全部图片/%1.gif"_s.arg(kPidGif), u"墙主/全部图片/%1.jpg"_s.arg(kPidLive),
                                     u"墙主/全部图片/%1.mov"_s.arg(kPidLive)})
             EXPECT_TRUE(tree.contains(file)) << file.toStdString() << " in " << tree.join(u' ').toStdString();
-        EXPECT_EQ(RequestsTo(service, u"sinaimg.cn"_s).size(), 5);
+        // The clip by its stable address, then where that leads.
+        EXPECT_EQ(RequestsTo(service, u"sinaimg.cn/"_s).size(), 5);
+        EXPECT_EQ(RequestsTo(service, u"video.weibo.com/media/play"_s).size(), 1);
         for (const QJsonObject &picture : RequestsTo(service, u"sinaimg.cn"_s))
             EXPECT_EQ(HeaderOf(picture, u"Referer"_s), u"https://weibo.com/"_s);
         EXPECT_EQ(RequestsTo(service, u"getAlbumDetail"_s).size(), 2);
+        // The wall's first page as the list run read it.
+        EXPECT_EQ(RequestsTo(service, u"getImageWall?uid=77&has_album=true&sinceid=0"_s).size(), 1);
     }
 }
 
@@ -406,7 +414,8 @@ TEST_F(TodayServices, HostileImageWallAnswersEndCleanly)
     DownloadRun stuck;
     stuck.ListAndDownload(u"https://weibo.com/u/81"_s);
     EXPECT_EQ(stuck.Names(), QStringList{u"全部图片"_s});
-    EXPECT_EQ(RequestsTo(service, u"getImageWall?uid=81"_s).size(), 3);
+    // (The first page is the list run's.)
+    EXPECT_EQ(RequestsTo(service, u"getImageWall?uid=81"_s).size(), 2);
     EXPECT_EQ(stuck.SavedTree().filter(u".jpg"_s).size(), 2);
 
     // 100,000 pictures in one answer, written as lists only.
@@ -455,16 +464,20 @@ QByteArray GuestUser(const QString &extra = QString(), const QString &wallExtra 
 
 TEST_F(TodayServices, AGuestDownloadsTheImageWallWithItsLivePhotosAndVideos)
 {
+    const QString cover = u"006GuEsTxly1h00000cover1.jpg"_s; // the video post's, on the wall
     const struct {
         const char *ini;
         QStringList files;
+        QStringList postsRead; // each once; the Live Photo's clip is on the wall
     } kCases[] = {
         {"", {kGuestPic + u".jpg"_s, kGuestLive + u".jpg"_s, kGuestLive + u".mov"_s, kGuestGif + u".gif"_s,
               kGuestGif + u".mp4"_s, kGuestMixA + u".jpg"_s, kGuestMixB + u".jpg"_s, kGuestMixB + u".mov"_s,
-              u"4900000000000004.mp4"_s, kGuestWebp + u".webp"_s}},
-        // Stills only.
+              u"4900000000000004.mp4"_s, cover, kGuestWebp + u".webp"_s},
+         {u"02"_s, u"03"_s, u"04"_s}},
+        // Stills only: a post is read only for pictures the wall does not name.
         {"[微博]\r\n下载实况视频=0\r\n", {kGuestPic + u".jpg"_s, kGuestLive + u".jpg"_s, kGuestGif + u".gif"_s,
-                                         kGuestMixA + u".jpg"_s, kGuestMixB + u".jpg"_s, kGuestWebp + u".webp"_s}},
+                                         kGuestMixA + u".jpg"_s, kGuestMixB + u".jpg"_s, cover, kGuestWebp + u".webp"_s},
+         {u"03"_s}},
     };
     for (const auto &c : kCases) {
         SCOPED_TRACE(c.ini);
@@ -486,18 +499,25 @@ TEST_F(TodayServices, AGuestDownloadsTheImageWallWithItsLivePhotosAndVideos)
         EXPECT_EQ(saved, expected);
         EXPECT_TRUE(run.summary.brokenListings.isEmpty()) << run.summary.brokenListings.join(u'|').toStdString();
 
-        // A visitor's cookies, no login's; each post read once; the best
-        // video; clips with the pictures' Referer and the post's time.
+        // A visitor's cookies, no login's; each post read once at most; the
+        // best video; clips with the pictures' Referer and the post's time.
         EXPECT_TRUE(GetUrlCookies(u"https://weibo.com/"_s).contains(u"SUB=_2AkM"_s));
-        for (const QString &mid : {u"01"_s, u"02"_s, u"03"_s, u"04"_s})
-            EXPECT_EQ(RequestsTo(service, u"statuses/show?id=49000000000000"_s + mid).size(), 1) << mid.toStdString();
+        for (const QString &mid : {u"01"_s, u"02"_s, u"03"_s, u"04"_s, u"05"_s})
+            EXPECT_EQ(RequestsTo(service, u"statuses/show?id=49000000000000"_s + mid).size(),
+                      c.postsRead.contains(mid) ? 1 : 0)
+                << mid.toStdString();
         EXPECT_TRUE(RequestsTo(service, u"_480.mp4"_s).isEmpty());
         for (const QJsonObject &clip : RequestsTo(service, u".mov?"_s))
             EXPECT_EQ(HeaderOf(clip, u"Referer"_s), u"https://weibo.com/"_s);
-        const qsizetype mov = g_jobs.fileNames.indexOf(kGuestLive + u".mov"_s);
         if (c.files.contains(kGuestLive + u".mov"_s)) {
-            ASSERT_GE(mov, 0) << g_jobs.fileNames.join(u' ').toStdString();
-            EXPECT_EQ(g_jobs.Extras(mov).postTime, 1614054527); // Tue Feb 23 12:28:47 +0800 2021
+            // A wall clip has the time its post id says, a post's clip the
+            // post's own.
+            const qsizetype live = g_jobs.fileNames.indexOf(kGuestLive + u".mov"_s);
+            const qsizetype mix = g_jobs.fileNames.indexOf(kGuestMixB + u".mov"_s);
+            ASSERT_GE(live, 0) << g_jobs.fileNames.join(u' ').toStdString();
+            ASSERT_GE(mix, 0);
+            EXPECT_EQ(g_jobs.Extras(live).postTime, 1683734500); // mid 4900000000000001
+            EXPECT_EQ(g_jobs.Extras(mix).postTime, 1614054527);  // Tue Feb 23 12:28:47 +0800 2021
         }
     }
 }
@@ -548,19 +568,32 @@ TEST_F(TodayServices, BadWeiboAnswersSaySoAndLoseNothing)
         QString said;   // a status text that contains this
         QStringList saved;
         QStringList absent;
+        QString unavailable = {}; // the failed.txt line of the clip its post withholds
     } kCases[] = {
         {"a passport that refuses", GuestUser(u", \"passport\": \"refuse\""_s), false,
          u"微博访客验证未通过：访客系统繁忙 (retcode 50111)"_s, {}, {}},
         {"a passport answer that is not JSON", GuestUser(u", \"passport\": \"not_json\""_s), false,
          u"微博访客验证未通过：the passport's answer is not JSON"_s, {}, {}},
         {"an expired login is not traded for a visitor", GuestUser(), true, QString(), {}, {}},
-        {"a post that is gone", GuestUser({}, {}, u", \"post\": {\"ok\": 0, \"msg\": \"该微博不存在\", \"error_code\": 20101}"_s),
-         false, u"微博 4900000000000001 无法读取（微博返回错误：该微博不存在（20101））"_s, {live + u".jpg"_s}, {live + u".mov"_s}},
-        {"a post for followers only", GuestUser({}, {}, u", \"post\": {\"ok\": 0, \"msg\": \"仅粉丝可见\", \"errno\": 20112}"_s),
+        // A Live Photo item without its clip: the post must give it.
+        {"a post that is gone",
+         GuestUser({}, {}, u", \"wall_clip\": false, \"post\": {\"ok\": 0, \"msg\": \"该微博不存在\", \"error_code\": 20101}"_s),
+         false, u"微博 4900000000000001 无法读取（微博返回错误：该微博不存在（20101））"_s, {live + u".jpg"_s}, {live + u".mov"_s},
+         u"https://weibo.com/ajax/statuses/show?id=4900000000000001&isGetLongText=true\t%1.mov\t"
+         u"微博返回错误：该微博不存在（20101）\t4900000000000001"_s.arg(kGuestLive)},
+        {"a post for followers only",
+         GuestUser({}, {}, u", \"wall_clip\": false, \"post\": {\"ok\": 0, \"msg\": \"仅粉丝可见\", \"errno\": 20112}"_s),
          false, QString::fromUtf16(texts::kWeiboPostFollowersOnly).arg(u"4900000000000001"_s), {live + u".jpg"_s},
+         {live + u".mov"_s},
+         u"https://weibo.com/ajax/statuses/show?id=4900000000000001&isGetLongText=true\t%1.mov\t"
+         u"微博返回错误：仅粉丝可见（20112）\t4900000000000001"_s.arg(kGuestLive)},
+        {"a clip address that is not http", GuestUser({}, {}, u", \"wall_clip\": false, \"clip\": \"file:///etc/passwd\""_s),
+         false, QString::fromUtf16(texts::kWeiboBadClip).arg(u"file:///etc/passwd"_s), {live + u".jpg"_s},
          {live + u".mov"_s}},
-        {"a clip address that is not http", GuestUser({}, {}, u", \"clip\": \"file:///etc/passwd\""_s), false,
-         QString::fromUtf16(texts::kWeiboBadClip).arg(u"file:///etc/passwd"_s), {live + u".jpg"_s}, {live + u".mov"_s}},
+        // A wall clip leading off the Weibo hosts (see ClipOf): the post's.
+        {"a wall clip leading to another host",
+         GuestUser({}, {}, u", \"video\": \"https://video.weibo.com/media/play?livephoto=https%3A%2F%2Fevil.example%2Fx.mov\""_s),
+         false, QString(), {live + u".jpg"_s, live + u".mov"_s}, {}},
         {"a since_id that comes back", GuestUser({}, u", \"since_id_loops\": true"_s), false,
          QString::fromUtf16(texts::kWeiboCursorRepeats).arg(1), {live + u".mov"_s, u"访客可见/全部图片/4900000000000004.mp4"_s},
          {}},
@@ -583,6 +616,14 @@ TEST_F(TodayServices, BadWeiboAnswersSaySoAndLoseNothing)
             EXPECT_TRUE(tree.contains(file)) << file.toStdString();
         for (const QString &file : c.absent)
             EXPECT_FALSE(tree.contains(file)) << file.toStdString();
+        // A loss the post withholds is counted and listed, never failed.
+        EXPECT_EQ(run.summary.unavailable, c.unavailable.isEmpty() ? 0u : 1u);
+        EXPECT_EQ(run.summary.pictures.failed, 0u);
+        if (!c.unavailable.isEmpty()) {
+            EXPECT_EQ(run.dir.Read(u"save/访客可见/全部图片/failed.txt"_s), (c.unavailable + u'\n').toUtf8());
+            EXPECT_TRUE(run.window->Texts(kIdStatusPicture).contains(QString::fromUtf16(texts::kPicturesUnavailable).arg(1)))
+                << run.window->Texts(kIdStatusPicture).join(u'|').toStdString();
+        }
         if (c.saved.isEmpty()) {
             // No guest way in: the login hint, and a login kept as it was.
             EXPECT_EQ(run.window->Messages().value(0), kLoginHint);
@@ -728,9 +769,9 @@ TEST_F(TodayServices, VisitorCookiesThatRunOutAreRenewedAtMostOnceAMinuteAndFive
         qsizetype exchanges;
         QStringList broken;
     } kCases[] = {
-        // The page, the profile and the first wall page while listing, ten
-        // wall pages while downloading: four visitors.
-        {"renewed as often as needed", 4, 4, {}},
+        // The page, the profile and the first wall page while listing, the
+        // nine wall pages after it while downloading: three visitors.
+        {"renewed as often as needed", 4, 3, {}},
         {"five renewals, then a login is needed", 1, 1 + weibo::kMaxRenewals, {u"全部图片: a Weibo login is needed"_s}},
     };
     for (const auto &c : kCases) {
@@ -764,6 +805,188 @@ TEST_F(TodayServices, VisitorCookiesThatRunOutAreRenewedAtMostOnceAMinuteAndFive
     run.Run(u"https://weibo.com/u/77"_s);
     EXPECT_EQ(Asked(service, u"https://passport.weibo.com/visitor/genvisitor2"_s), 1);
     EXPECT_EQ(run.window->Messages(), QStringList{kLoginHint});
+}
+
+TEST(WeiboClips, AClipComesOnlyFromAnHttpAddressOnAWeiboHost)
+{
+    const QString play = u"https://video.weibo.com/media/play?livephoto="_s;
+    const struct {
+        QString video;
+        bool weiboHostsOnly; // a wall item's clip, not a post's
+        QString address;     // empty: no clip
+        QString named;
+        QString extension;
+    } kCases[] = {
+        {play + u"https%3A%2F%2Fus.sinaimg.cn%2Fa.mov"_s, true, play + u"https%3A%2F%2Fus.sinaimg.cn%2Fa.mov"_s,
+         u"https://us.sinaimg.cn/a.mov"_s, u".mov"_s},
+        {u"//video.weibo.com/media/play?livephoto=https%3A%2F%2Flivephoto.us.sinaimg.cn%2Fb.MOV"_s, true,
+         play + u"https%3A%2F%2Flivephoto.us.sinaimg.cn%2Fb.MOV"_s, u"https://livephoto.us.sinaimg.cn/b.MOV"_s, u".mov"_s},
+        {u"https://f.video.weibocdn.com/o0/c.mp4?label=gif_mp4"_s, true, u"https://f.video.weibocdn.com/o0/c.mp4?label=gif_mp4"_s,
+         u"https://f.video.weibocdn.com/o0/c.mp4?label=gif_mp4"_s, u".mp4"_s},
+        // Nothing said: the bytes will.
+        {play + u"https%3A%2F%2Fus.sinaimg.cn%2Fd"_s, true, play + u"https%3A%2F%2Fus.sinaimg.cn%2Fd"_s,
+         u"https://us.sinaimg.cn/d"_s, QString()},
+        {u"https://video.example.org/media/play?livephoto=https%3A%2F%2Fus.sinaimg.cn%2Fa.mov"_s, true, {}, {}, {}},
+        {play + u"https%3A%2F%2Fexample.org%2Fa.mov"_s, true, {}, {}, {}},
+        {u"https://weibo.com.example.org/a.mov"_s, true, {}, {}, {}},
+        {u"https://weibo.com@example.org/a.mov"_s, true, {}, {}, {}},
+        {play + u"file%3A%2F%2F%2Fetc%2Fpasswd"_s, true, {}, {}, {}},
+        {play + u"%zz"_s, true, {}, {}, {}},
+        {play, true, {}, {}, {}},
+        {u"javascript:alert(1)"_s, false, {}, {}, {}},
+        {u"https:///a.mp4"_s, false, {}, {}, {}},
+        // A post's video may be served from elsewhere.
+        {u"https://video.example.org/v.mp4"_s, false, u"https://video.example.org/v.mp4"_s,
+         u"https://video.example.org/v.mp4"_s, u".mp4"_s},
+    };
+    for (const auto &c : kCases) {
+        SCOPED_TRACE(c.video.toStdString());
+        const std::optional<weibo::Clip> clip = weibo::ClipOf(c.video, c.weiboHostsOnly);
+        ASSERT_EQ(clip.has_value(), !c.address.isEmpty());
+        if (!clip)
+            continue;
+        EXPECT_EQ(clip->address, c.address);
+        EXPECT_EQ(clip->named, c.named);
+        EXPECT_EQ(clip->extension, c.extension);
+    }
+}
+
+// A user whose wall holds Live Photos that carry their clips: A as the real
+// wall gives it, B and C leading to addresses that name no extension (B's
+// bytes an MP4's, C's QuickTime's), D whose clip the host refuses.
+const QString kClipA = u"006ClIpAxly1h0000000clipa1"_s;
+const QString kClipB = u"006ClIpAxly1h0000000clipb2"_s;
+const QString kClipC = u"006ClIpAxly1h0000000clipc3"_s;
+const QString kClipD = u"006ClIpAxly1h0000000clipd4"_s;
+
+TEST_F(TodayServices, WallClipsAreFetchedListedAndRecordedByTheirStableAddress)
+{
+    const QString play = u"https://video.weibo.com/media/play?livephoto=https%3A%2F%2Fus.sinaimg.cn%2F"_s;
+    FakeService service(uR"j({"weibo_users": [{"uid": "88", "nickname": "实况", "needs_login": false,
+        "album_service": "empty", "image_wall": {"per_page": 2, "pictures": [
+          {"pid": "%1", "mid": "4900000000000021", "type": "livephoto"},
+          {"pid": "%2", "mid": "4900000000000021", "type": "livephoto", "video": "%5%2", "clip_format": "mp4"},
+          {"pid": "%3", "mid": "4900000000000022", "type": "livephoto", "video": "%5%3"},
+          {"pid": "%4", "mid": "4900000000000022", "type": "livephoto"}]}}],
+      "faults": [{"match": "https://us.sinaimg.cn/%4.mov", "status": 404}]})j"_s
+                            .arg(kClipA, kClipB, kClipC, kClipD, play)
+                            .toUtf8());
+    ASSERT_TRUE(service.IsRunning());
+    const QString album = u"实况/全部图片/"_s;
+    const QString playD = play + kClipD + u".mov"_s;
+
+    // An earlier run's line of A's clip, under an address since expired, and
+    // a line of another picture.
+    DownloadRun run;
+    QDir().mkpath(run.save + album);
+    const QByteArray other = "https://wx1.sinaimg.cn/large/x.jpg\tx.jpg\tHTTP 404\n";
+    run.dir.Write(u"save/"_s + album + u"failed.txt"_s,
+                  u"https://us.sinaimg.cn/%1.mov?Expires=1&ssig=old\t%1.mov\tHTTP 403\n"_s.arg(kClipA).toUtf8() + other);
+    run.ListAndDownload(u"https://weibo.com/u/88"_s);
+    QStringList saved = run.SavedTree().filter(QRegularExpression(u"\\.(jpg|mov|mp4)$"_s));
+    EXPECT_EQ(saved, (QStringList{album + kClipA + u".jpg"_s, album + kClipA + u".mov"_s, album + kClipB + u".jpg"_s,
+                                  album + kClipB + u".mp4"_s, album + kClipC + u".jpg"_s, album + kClipC + u".mov"_s,
+                                  album + kClipD + u".jpg"_s}));
+    EXPECT_TRUE(RequestsTo(service, u"statuses/show"_s).isEmpty());
+    // The clip replaces the old line by its name; D is recorded by its
+    // stable address, the other line stays.
+    EXPECT_EQ(run.dir.Read(u"save/"_s + album + u"failed.txt"_s),
+              other + (playD + u'\t' + kClipD + u".mov\tHTTP 404 from video.weibo.com\n"_s).toUtf8());
+    EXPECT_EQ(run.summary.pictures.failed, 1u);
+
+    // Lists name the stable address, and the clip after the address it
+    // leads to, also when the name comes from the address.
+    DownloadRun listed;
+    listed.Rules().flags = kListOnly;
+    listed.Rules().fileNameMode = 2;
+    listed.ListAndDownload(u"https://weibo.com/u/88"_s);
+    const QByteArray lst = listed.dir.Read(u"save/"_s + album + u"全部图片.lst"_s);
+    EXPECT_TRUE(lst.contains((play + kClipA + u".mov\r\n"_s).toUtf8())) << lst.constData();
+    const QByteArray aria2 = listed.dir.Read(u"save/"_s + album + u"全部图片.aria2.txt"_s);
+    EXPECT_TRUE(aria2.contains((play + kClipA + u".mov\n  out="_s + kClipA + u".mov\n"_s).toUtf8())) << aria2.constData();
+    EXPECT_FALSE(aria2.contains("out=play")) << aria2.constData();
+}
+
+TEST_F(TodayServices, APostOfTwelvePicturesListedWithNineGivesAllTwelve)
+{
+    QStringList pids;
+    for (int i = 1; i <= 13; ++i)
+        pids.append(u"006TwElVxly1h0000000p%1"_s.arg(i, 2, 10, QChar(u'0')));
+    // The post's twelfth picture is also on the wall, after the post.
+    const QString wall = uR"j({"weibo_users": [{"uid": "99", "nickname": "十二", "needs_login": false,
+        "album_service": "empty", "image_wall": {"pictures": [
+          "%1", {"mid": "4900000000000031", "pics": ["%2"], "listed": 9}, "%3"]}}]%4})j"_s;
+    const QString post = pids.mid(1, 12).join(u"\", \""_s);
+    const struct {
+        const char *what;
+        QString faults;
+        qsizetype pictures; // of the post
+        QString unavailable;
+    } kCases[] = {
+        {"the post's whole answer", QString(), 12, QString()},
+        {"a whole answer that fails",
+         u", \"faults\": [{\"match\": \"https://m.weibo.cn/statuses/show\", \"body\": \"{\\\"ok\\\":0,\\\"msg\\\":\\\"busy\\\"}\"}]"_s, 9,
+         u"https://weibo.com/ajax/statuses/show?id=4900000000000031&isGetLongText=true\t4900000000000031\t"
+         u"微博返回错误：busy（）\t4900000000000031\n"_s},
+    };
+    for (const auto &c : kCases) {
+        SCOPED_TRACE(c.what);
+        FakeService service(wall.arg(pids[0], post, pids[12], c.faults).toUtf8());
+        ASSERT_TRUE(service.IsRunning());
+        DownloadRun run;
+        run.ListAndDownload(u"https://weibo.com/u/99"_s);
+        // The nine listed, the rest after them in the post's order, the
+        // wall's own picture not twice.
+        QStringList expected{pids[0] + u".jpg"_s};
+        for (qsizetype i = 1; i <= c.pictures; ++i)
+            expected.append(pids[i] + u".jpg"_s);
+        if (c.pictures < 12)
+            expected.append(pids[12] + u".jpg"_s);
+        EXPECT_EQ(g_jobs.fileNames, expected);
+        EXPECT_EQ(run.summary.pictures.saved, std::uint32_t(expected.size()));
+        EXPECT_EQ(RequestsTo(service, u"weibo.com/ajax/statuses/show"_s).size(), 1);
+        EXPECT_EQ(RequestsTo(service, u"m.weibo.cn/statuses/show?id=4900000000000031"_s).size(), 1);
+        EXPECT_EQ(run.summary.unavailable, c.unavailable.isEmpty() ? 0u : 1u);
+        EXPECT_EQ(QString::fromUtf8(run.dir.Read(u"save/十二/全部图片/failed.txt"_s)), c.unavailable);
+    }
+}
+
+TEST_F(TodayServices, TheRealImageWallGivesEveryLivePhotoClipFromItsItems)
+{
+    // A first page of a real account's wall (2023): 24 items, 17 of them
+    // Live Photos in three posts, each carrying its clip.
+    const QString real = qEnvironmentVariable("TAMBLIN_REAL_ANSWERS", u"/work/shared/real"_s);
+    QFile file(real + u"/weibo/getImageWall_2023-04_yzhans_data_extracted.json"_s);
+    if (!file.open(QIODevice::ReadOnly))
+        GTEST_SKIP() << "no real answers at " << real.toStdString();
+    const QJsonArray items = QJsonDocument::fromJson(file.readAll()).object().value(u"list"_s).toArray();
+    ASSERT_EQ(items.size(), 24);
+    const QJsonObject user{{u"uid"_s, u"5651194119"_s}, {u"nickname"_s, u"real"_s}, {u"needs_login"_s, false},
+                           {u"album_service"_s, u"empty"_s},
+                           {u"image_wall"_s, QJsonObject{{u"per_page"_s, 24}, {u"pictures"_s, items}}}};
+    FakeService service(QJsonDocument(QJsonObject{{u"weibo_users"_s, QJsonArray{user}}}).toJson());
+    ASSERT_TRUE(service.IsRunning());
+    DownloadRun run;
+    run.ListAndDownload(u"https://weibo.com/u/5651194119"_s);
+
+    const QString album = run.save + u"real/全部图片/"_s;
+    const QStringList stills = QDir(album).entryList({u"*.jpg"_s}, QDir::Files);
+    const QStringList clips = QDir(album).entryList({u"*.mov"_s}, QDir::Files);
+    EXPECT_EQ(stills.size(), 24);
+    EXPECT_EQ(clips.size(), 17);
+    EXPECT_TRUE(QDir(album).entryList({u"*.mp4"_s}, QDir::Files).isEmpty());
+    for (const QString &clip : clips) {
+        QFile bytes(album + clip);
+        ASSERT_TRUE(bytes.open(QIODevice::ReadOnly));
+        EXPECT_EQ(bytes.read(12).mid(4), QByteArray("ftypqt  ")) << clip.toStdString();
+    }
+    EXPECT_EQ(run.summary.pictures.saved, 41u);
+    EXPECT_TRUE(RequestsTo(service, u"statuses/show"_s).isEmpty());
+    EXPECT_EQ(RequestsTo(service, u"getImageWall"_s).size(), 1);
+    EXPECT_EQ(RequestsTo(service, u"video.weibo.com/media/play"_s).size(), 17);
+    // Dated by their post ids: 4890762220669451 was posted on 2023-04-15.
+    EXPECT_EQ(QFileInfo(album + u"006arPKfgy1hd09d1sqv2j32c03401kz.mov"_s).lastModified().toSecsSinceEpoch(),
+              1681532042);
 }
 
 TEST(RateLimitWait, RetryAfterWinsAndTheBackOffDoublesUpToFiveMinutes)

@@ -31,6 +31,7 @@ constexpr int kSiteSina = 4;
 constexpr int kLastSiteIndex = 16;
 
 std::array<std::atomic<PictureExtractor>, kSubModeCount> g_extractors{};
+std::atomic<PostLineRetry> g_postLineRetry{nullptr};
 
 void Message(TamblinCore &core, const QString &text)
 {
@@ -106,8 +107,16 @@ void LoadFailedJobs(TamblinCore &core, int albumIndex, const QString &base)
     g_jobs.folder = AlbumFolderFor(core, albumIndex, base, &g_jobs.oldFolderKept);
     // The picture hosts want the Referer the album's listing would have set.
     g_jobs.referer = PictureReferer(core.m_subMode);
-    for (const FailedPicture &picture : ReadFailedList(g_jobs.folder))
-        g_jobs.Append(picture.url, picture.fileName, QString(), PictureExtras());
+    const PostLineRetry postRetry = g_postLineRetry;
+    QList<FailedPicture> postLines;
+    for (const FailedPicture &picture : ReadFailedList(g_jobs.folder)) {
+        if (postRetry && !picture.postId.isEmpty())
+            postLines.append(picture);
+        else
+            g_jobs.Append(picture.url, picture.fileName, QString(), PictureExtras());
+    }
+    if (!postLines.isEmpty())
+        postRetry(core, albumIndex, postLines);
     if (!g_jobs.urls.isEmpty())
         Text(core, kIdStatusPicture, u"已获取到%1张图片信息"_s.arg(g_jobs.urls.size()));
 }
@@ -172,6 +181,57 @@ void ReportPictures(const std::vector<PictureResult> &results)
             break;
         }
         Report(report);
+    }
+}
+
+// Tells the report receiver of the album's pictures that are unavailable.
+void ReportUnavailable()
+{
+    for (const FailedPicture &lost : std::as_const(g_jobs.unavailable)) {
+        PictureReport report;
+        report.kind = PictureReport::Kind::Unavailable;
+        report.url = lost.url;
+        report.path = lost.fileName;
+        report.reason = lost.reason;
+        report.postId = lost.postId;
+        Report(report);
+    }
+}
+
+// Records in the album's failed.txt the pictures of `failed` and those the
+// listing found unavailable, after the lines of earlier runs that this run
+// did not answer for: a line is answered by a job of its file name (`tried`,
+// as FailedListKey gives names), by an unavailable picture of that name, or
+// by the listing settling it. Counts the unavailable pictures.
+void RecordFailures(TamblinCore &core, const QList<FailedPicture> &failed, QSet<QString> tried,
+                    DownloadSummary &summary)
+{
+    const QString &folder = g_jobs.folder;
+    for (const FailedPicture &lost : std::as_const(g_jobs.unavailable))
+        tried.insert(FailedListKey(lost.fileName, folder));
+    for (const QString &name : std::as_const(g_jobs.settledFailures))
+        tried.insert(FailedListKey(name, folder));
+    summary.unavailable += std::uint32_t(g_jobs.unavailable.size());
+    // Failures of earlier runs that this one did not try again stay listed
+    // (the skip rule may have ended the listing before them).
+    QList<FailedPicture> listed;
+    for (const FailedPicture &old : ReadFailedList(folder)) {
+        if (!tried.contains(FailedListKey(old.fileName, folder)))
+            listed.append(old);
+    }
+    listed += failed;
+    listed += g_jobs.unavailable;
+    if (WriteFailedList(folder, listed)) {
+        if (!listed.isEmpty())
+            summary.failedLists.append(FailedListPath(folder));
+        MarkFailuresUnrecorded(core.m_appDir, folder, false);
+    } else {
+        // A full disk: the user learns what failed here and now, and a retry
+        // later that finds no list says it has nothing to go by.
+        summary.failedListsNotWritten.append(FailedListPath(folder));
+        for (const FailedPicture &picture : failed + g_jobs.unavailable)
+            summary.unrecordedFailures.append(picture.url + u'\t' + picture.fileName + u'\t' + picture.reason);
+        MarkFailuresUnrecorded(core.m_appDir, folder, true);
     }
 }
 
@@ -281,7 +341,7 @@ void RecordAlbum(TamblinCore &core, std::uint16_t flags, const DownloadOptions &
     QSet<QString> tried;
     for (qsizetype i = 0; i < g_jobs.urls.size(); ++i) {
         const QString address = PrimaryAddress(g_jobs.urls[i]);
-        tried.insert(address);
+        tried.insert(FailedListKey(g_jobs.fileNames[i], g_jobs.folder));
         const PictureResult result = std::size_t(i) < results.size() ? results[std::size_t(i)] : PictureResult{};
         switch (result.outcome) {
         case PictureOutcome::Saved:
@@ -293,30 +353,12 @@ void RecordAlbum(TamblinCore &core, std::uint16_t flags, const DownloadOptions &
         case PictureOutcome::NotRun:
         case PictureOutcome::Failed:
             ++summary.pictures.failed;
-            failed.append({address, g_jobs.fileNames[i], result.reason.isEmpty() ? u"stopped"_s : result.reason});
+            failed.append({address, g_jobs.fileNames[i], result.reason.isEmpty() ? u"stopped"_s : result.reason,
+                           g_jobs.Extras(i).postId});
             break;
         }
     }
-    // Failures of earlier runs that this one did not try again stay listed
-    // (the skip rule may have ended the listing before them).
-    QList<FailedPicture> listed;
-    for (const FailedPicture &old : ReadFailedList(g_jobs.folder)) {
-        if (!tried.contains(old.url))
-            listed.append(old);
-    }
-    listed += failed;
-    if (WriteFailedList(g_jobs.folder, listed)) {
-        if (!listed.isEmpty())
-            summary.failedLists.append(FailedListPath(g_jobs.folder));
-        MarkFailuresUnrecorded(core.m_appDir, g_jobs.folder, false);
-    } else {
-        // A full disk: the user learns what failed here and now, and a retry
-        // later that finds no list says it has nothing to go by.
-        summary.failedListsNotWritten.append(FailedListPath(g_jobs.folder));
-        for (const FailedPicture &picture : std::as_const(failed))
-            summary.unrecordedFailures.append(picture.url + u'\t' + picture.fileName + u'\t' + picture.reason);
-        MarkFailuresUnrecorded(core.m_appDir, g_jobs.folder, true);
-    }
+    RecordFailures(core, failed, tried, summary);
 
     const bool firstSaved = !results.empty() && results.front().outcome == PictureOutcome::Saved;
     if (core.m_downState != 3 && !options.retryFailed && firstSaved)
@@ -341,6 +383,7 @@ void RecordAlbum(TamblinCore &core, std::uint16_t flags, const DownloadOptions &
             NoteSavedPicture(PrimaryAddress(g_jobs.urls[qsizetype(i)]), g_jobs.FilePath(qsizetype(i)));
     }
     ReportPictures(results);
+    ReportUnavailable();
 }
 
 } // namespace
@@ -349,6 +392,11 @@ void FeedListedPictures()
 {
     if (AlbumFeed *feed = AlbumFeed::OnThisThread())
         feed->Feed();
+}
+
+void SetPostLineRetry(PostLineRetry retry)
+{
+    g_postLineRetry = retry;
 }
 
 void SetPictureExtractor(int subMode, PictureExtractor extractor)
@@ -470,6 +518,15 @@ DownloadSummary RunDownload(TamblinCore &core, const DownloadOptions &options)
             ++summary.ruleSkips;
             Report({PictureReport::Kind::Skipped, albumIndex, 0, g_jobs.ruleStopUrl, g_jobs.folder, u"skip-rule"_s, 0});
         }
+        if (m == 0 && (!g_jobs.unavailable.isEmpty() || !g_jobs.settledFailures.isEmpty())) {
+            // Nothing to fetch, but what cannot be had is still recorded (in
+            // the album's folder, made here as its first picture would).
+            g_jobs.folder = AlbumFolderFor(core, albumIndex, base, &g_jobs.oldFolderKept);
+            MakeFolders(g_jobs.folder);
+            RecordFailures(core, {}, {}, summary);
+            ReportUnavailable();
+            continue;
+        }
         if (m == 0) {
             // An album said to hold pictures (or not saying) whose walk ended
             // as an album's does, yet gave none, is a loss to report; the
@@ -513,6 +570,11 @@ DownloadSummary RunDownload(TamblinCore &core, const DownloadOptions &options)
             const QString aria2 = AlbumFilePath(g_jobs.folder, albumName, u".aria2.txt");
             if (!WriteAria2List(aria2, g_jobs))
                 ListNotWritten(core, aria2, summary);
+            // What no list can fetch is recorded as a download would.
+            if (!g_jobs.unavailable.isEmpty()) {
+                RecordFailures(core, {}, {}, summary);
+                ReportUnavailable();
+            }
             continue;
         }
         // Not without a pool (its thread could not be made: said).
@@ -535,6 +597,8 @@ DownloadSummary RunDownload(TamblinCore &core, const DownloadOptions &options)
         losses.append(QString::fromUtf16(unlisted ? texts::kPicturesFailedUnlisted : texts::kPicturesFailed)
                           .arg(summary.pictures.failed));
     }
+    if (summary.unavailable > 0)
+        losses.append(QString::fromUtf16(texts::kPicturesUnavailable).arg(summary.unavailable));
     if (!summary.emptyAlbums.isEmpty())
         losses.append(QString::fromUtf16(texts::kAlbumsEmpty).arg(summary.emptyAlbums.size()));
     if (!summary.brokenListings.isEmpty())

@@ -10,6 +10,7 @@
 #pragma once
 
 #include "app/SoftSettings.h"
+#include "download/ListFiles.h"
 #include "download/WorkerPool.h"
 
 #include <QStringList>
@@ -40,6 +41,15 @@ inline constexpr int kSubModeCount = 3;
 // sub-mode without an extractor yields no pictures.
 void SetPictureExtractor(int subMode, PictureExtractor extractor);
 PictureExtractor GetPictureExtractor(int subMode);
+
+// Serves a retry's failed.txt lines of album `albumIndex` that name a post
+// (their fourth field) by reading the post again, on the download thread:
+// adds the jobs of what it now gives (g_jobs.Add, under the recorded names),
+// records what it still cannot give in g_jobs.unavailable, and names in
+// g_jobs.settledFailures the lines it answered under other names. Without
+// one, such a line is retried as any other.
+using PostLineRetry = void (*)(TamblinCore &core, int albumIndex, const QList<FailedPicture> &lines);
+void SetPostLineRetry(PostLineRetry retry);
 
 struct DownloadOptions {
     // Stands for the site's download parameters for this run only (the
@@ -90,6 +100,10 @@ struct DownloadSummary {
     // Albums whose listing the skip rule ended at a picture an earlier run
     // saved (their pictures from there on were not listed).
     std::uint32_t ruleSkips = 0;
+    // Clips, videos and posts' pictures that could not be had because their
+    // post cannot be read (followers only, deleted): listed in failed.txt
+    // with their post for a later retry, but no failure of the run.
+    std::uint32_t unavailable = 0;
 };
 
 // The whole run, on its own thread: save path checks, album folders, the

@@ -22,6 +22,8 @@ void DownloadJobList::Clear()
     ruleStopUrl.clear();
     titles.clear();
     oldFolderKept = false;
+    unavailable.clear();
+    settledFailures.clear();
     nameIndex.clear();
     nextNumber.clear();
     indexedNames = 0;

@@ -11,6 +11,8 @@
 // `mutex`; the listing's thread, the only writer, reads without it.
 #pragma once
 
+#include "download/ListFiles.h"
+
 #include <QHash>
 #include <QString>
 #include <QStringList>
@@ -34,26 +36,36 @@ struct PictureExtras {
     // when it does not say.
     std::int64_t postTime = 0;
     // The address does not tell the picture's format: once saved, the file
-    // takes the extension its first bytes call for.
+    // takes the extension its first bytes call for (a clip's: ".mov" for a
+    // QuickTime file, ".mp4" for another of that family).
     bool extensionFromBytes = false;
+    // The address this one stands for, when a name taken from an address is
+    // to be taken from it: a clip's stable address names no file of its own
+    // (".../media/play?livephoto=<the clip's address>"). Empty: the address.
+    QString namingAddress = {};
+    // The post to read again for a fresh address should the job fail (a
+    // clip whose address expires): failed.txt records it with the line.
+    QString postId = {};
 };
 
 // What became of a picture of the run, or that an album's pictures are
 // listed; what a front end reports to a script.
 struct PictureReport {
-    enum class Kind : std::uint8_t { Album, Saved, Skipped, Failed };
+    enum class Kind : std::uint8_t { Album, Saved, Skipped, Failed, Unavailable };
     Kind kind = Kind::Album;
     int albumIndex = -1;
     qsizetype pictures = 0; // Album: the pictures listed
     QString url;            // the picture's address
     // Where the file is (Saved), would have been (Skipped by size), or its
-    // name as failed.txt records it (Failed). Skipped by the skip rule: the
+    // name as failed.txt records it (Failed, Unavailable). Skipped by the
+    // skip rule: the
     // album folder, where an earlier run saved the pictures from there on
     // (under names that may differ from today's).
     QString path;
-    // Skipped: "size" or "skip-rule"; Failed: why.
+    // Skipped: "size" or "skip-rule"; Failed, Unavailable: why.
     QString reason;
     std::int64_t bytes = 0; // Saved: the file's size
+    QString postId = {};    // Unavailable: the post that could not be read
 };
 
 struct DownloadJobList {
@@ -93,6 +105,16 @@ struct DownloadJobList {
     // The album kept the folder an earlier version named it, as today's
     // name has none (AlbumFolderFor).
     bool oldFolderKept = false;
+    // What the listing knows of but cannot get, because the post holding it
+    // cannot be read (followers only, deleted): a clip, a video, or the
+    // pictures of a post (named by the post's id). failed.txt keeps each
+    // with its reason and post, so that a retry asks the post again; they
+    // count as unavailable, not as failed.
+    QList<FailedPicture> unavailable;
+    // failed.txt lines, by file name, that the listing answered for without
+    // a job of that name: a retry that read the post behind a line and
+    // listed its pictures under their own names.
+    QStringList settledFailures;
 
     // Lookup of the file names for the naming rules: case-folded name -> the
     // first job bearing it, and per (folded base, extension) the next number
@@ -114,8 +136,9 @@ struct DownloadJobList {
     qsizetype published = 0;
 
     // Empties the four arrays, the listing error, the Referer, the skip
-    // rule's stop, the title lines, the old-folder mark and the name lookup,
-    // and closes the listing; keeps the folder and the receivers.
+    // rule's stop, the title lines, the old-folder mark, the unavailable
+    // pictures and the name lookup, and closes the listing; keeps the folder
+    // and the receivers.
     void Clear();
 
     // Appends one job, under the lock.

@@ -12,6 +12,8 @@ inline constexpr char16_t kDownloadFinished[] = u"下载完毕";
 inline constexpr char16_t kPicturesFailed[] = u"%1张图片下载失败，见 failed.txt";
 // The same when a failed.txt could not be written (a full disk).
 inline constexpr char16_t kPicturesFailedUnlisted[] = u"%1张图片下载失败（failed.txt 无法写入）";
+// After 下载完毕: clips, videos and pictures whose post could not be read.
+inline constexpr char16_t kPicturesUnavailable[] = u"%1个视频或图片所在的微博无法读取，见 failed.txt";
 // After 下载完毕: chosen albums that gave no picture, or whose pages could
 // not all be read.
 inline constexpr char16_t kAlbumsEmpty[] = u"%1个相册没有获取到图片";

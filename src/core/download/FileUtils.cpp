@@ -300,9 +300,16 @@ bool HasImageExtension(QStringView name)
 
 namespace {
 
-// The extension the first bytes of a picture call for; empty when none does.
-QString ExtensionForHeader(const unsigned char (&b)[12])
+// The extension the first bytes of a picture (or of a clip: an ISO media
+// file, its "ftyp" box first) call for; empty when none does.
+QString ExtensionForHeader(const unsigned char (&b)[12], bool clip)
 {
+    if (clip) {
+        if (b[4] != 'f' || b[5] != 't' || b[6] != 'y' || b[7] != 'p')
+            return {};
+        // The major brand: QuickTime's "qt  ", or one of the MP4 family.
+        return b[8] == 'q' && b[9] == 't' && b[10] == ' ' && b[11] == ' ' ? u".mov"_s : u".mp4"_s;
+    }
     if (b[0] == 'R' && b[1] == 'I' && b[2] == 'F' && b[3] == 'F' && b[8] == 'W' && b[9] == 'E' && b[10] == 'B'
         && b[11] == 'P')
         return u".webp"_s;
@@ -329,7 +336,7 @@ QString ExtensionForHeader(const unsigned char (&b)[12])
 
 } // namespace
 
-bool FixImageFormat(QString &path)
+bool FixImageFormat(QString &path, bool clip)
 {
     if (!QFileInfo(path).isFile())
         return false;
@@ -346,7 +353,7 @@ bool FixImageFormat(QString &path)
         file.read(reinterpret_cast<char *>(head), sizeof head);
     file.close();
 
-    const QString ext = ExtensionForHeader(head);
+    const QString ext = ExtensionForHeader(head, clip);
     if (ext.isEmpty())
         return true; // the file keeps its name
     path = oldPath.left(dot) + ext;
@@ -361,10 +368,13 @@ void FixPictureFormats(DownloadJobList &jobs, bool flaggedOnly)
 {
     const QChar sep = QDir::separator();
     for (qsizetype i = 0; i < jobs.fileNames.size(); ++i) {
-        if (flaggedOnly && !jobs.Extras(i).extensionFromBytes)
+        const PictureExtras extras = jobs.Extras(i);
+        // A clip keeps the extension its address gave it.
+        const bool clip = !extras.clipExtension.isEmpty();
+        if ((flaggedOnly || clip) && !extras.extensionFromBytes)
             continue;
         QString path = jobs.FilePath(i);
-        if (!FixImageFormat(path))
+        if (!FixImageFormat(path, clip))
             continue;
         QString &entry = jobs.fileNames[i];
         entry = entry.left(entry.lastIndexOf(sep) + 1) + path.mid(path.lastIndexOf(sep) + 1);

@@ -74,14 +74,16 @@ bool CreateDirectoryPath(QString &path, WindowPort *window);
 bool HasImageExtension(QStringView name);
 
 // Gives the file at `path` the extension its first bytes call for and renames
-// it. `path` becomes the new name whenever the file exists, even when the
-// rename fails; returns true when the file now bears that name. An existing
-// file of the new name is never replaced.
-bool FixImageFormat(QString &path);
+// it: a picture's (".png", ".gif", ...), or with `clip` a clip's (".mov" for
+// a QuickTime file, ".mp4" for another ISO media file). `path` becomes the
+// new name whenever the file exists, even when the rename fails; returns true
+// when the file now bears that name. An existing file of the new name is
+// never replaced.
+bool FixImageFormat(QString &path, bool clip = false);
 
 // FixImageFormat over every downloaded file of `jobs` (only over those whose
-// extras ask for it when `flaggedOnly`); the job's file name follows a
-// successful rename. Missing files are left alone.
+// extras ask for it when `flaggedOnly`; a clip only when they do); the job's
+// file name follows a successful rename. Missing files are left alone.
 void FixPictureFormats(DownloadJobList &jobs, bool flaggedOnly = false);
 
 // Dates the files of `jobs` so that a listing by time shows the album's

@@ -205,6 +205,11 @@ bool TakesReservedName(const QString &albumName)
     return false;
 }
 
+QString FailedListKey(const QString &fileName, const QString &folder)
+{
+    return RelativeName(fileName, folder);
+}
+
 QString FailedListPath(const QString &folder)
 {
     return folder + QString::fromUtf16(kFailedListName);
@@ -218,12 +223,15 @@ QList<FailedPicture> ReadFailedList(const QString &folder)
         return pictures;
     for (const QByteArray &line : file.readAll().split('\n')) {
         const QStringList fields = QString::fromUtf8(line).remove(u'\r').split(u'\t');
-        if (fields.size() != 3 || fields[0].trimmed().isEmpty())
+        if (fields.size() < 3 || fields[0].trimmed().isEmpty())
             continue;
         const std::optional<QString> name = JobName(fields[1]);
         if (!name)
             continue;
-        pictures.append({fields[0].trimmed(), *name, fields[2]});
+        QString post = fields.value(3).trimmed();
+        if (post.size() > 24 || std::any_of(post.begin(), post.end(), [](QChar c) { return c < u'0' || c > u'9'; }))
+            post.clear();
+        pictures.append({fields[0].trimmed(), *name, fields[2], post});
     }
     return pictures;
 }
@@ -236,7 +244,8 @@ bool WriteFailedList(const QString &folder, const QList<FailedPicture> &pictures
     QByteArray text;
     for (const FailedPicture &picture : pictures)
         text += (Field(picture.url) + u'\t' + Field(RelativeName(picture.fileName, folder)) + u'\t'
-                 + Field(picture.reason) + u'\n').toUtf8();
+                 + Field(picture.reason) + (picture.postId.isEmpty() ? QString() : u'\t' + Field(picture.postId))
+                 + u'\n').toUtf8();
     return WriteWhole(path, text);
 }
 

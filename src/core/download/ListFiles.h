@@ -57,7 +57,9 @@ void ReadLastFirstUrl(QString &out, const QString &folder);
 
 // "failed.txt" in an album folder lists the pictures that did not download:
 // one UTF-8 line each, the address, a tab, the file name (below the folder,
-// '/' between folders), a tab and the reason.
+// '/' between folders), a tab and the reason, and, for a picture of a post
+// that a retry must read again (one that could not be read, a clip whose
+// address expires), a tab and the post's id.
 inline constexpr char16_t kFailedListName[] = u"failed.txt";
 
 // True when `albumName` names its folder, title file or list files with a
@@ -70,14 +72,22 @@ struct FailedPicture {
     QString url;
     QString fileName; // as a job names it: plain, or a full path in the folder
     QString reason;
+    QString postId = {}; // digits, or empty
     bool operator==(const FailedPicture &) const = default;
 };
 
 QString FailedListPath(const QString &folder);
 
-// The lines of the folder's list; lines that are not three fields, and names
-// that would leave the folder, are skipped. Empty when there is no list.
+// The lines of the folder's list; lines of fewer than three fields, and
+// names that would leave the folder, are skipped (fields past the fourth are
+// ignored, a fourth that is not a post id is dropped). Empty when there is
+// no list.
 QList<FailedPicture> ReadFailedList(const QString &folder);
+
+// The file name of a line or a job as failed.txt compares them: below
+// `folder`, '/' between folders. A line is replaced by the outcome of the
+// job (or the line) of the same name.
+QString FailedListKey(const QString &fileName, const QString &folder);
 
 // Replaces the folder's list as a whole (never a half-written one), or
 // removes it when `pictures` is empty. False when that failed.

@@ -278,7 +278,8 @@ void AddPictureJob(TamblinCore &core, const QString &address, const QString &des
     } else {
         // A clip's address carries its signature as a query, which is no
         // part of its name.
-        const QString named = extras.clipExtension.isEmpty() ? address : address.section(u'?', 0, 0);
+        const QString &from = extras.namingAddress.isEmpty() ? address : extras.namingAddress;
+        const QString named = extras.clipExtension.isEmpty() ? from : from.section(u'?', 0, 0);
         name = rules.filePrefix.Get()
             + NameFromMode(rules, named, description, album->name, values.sequence)
             + rules.fileSuffix.Get();

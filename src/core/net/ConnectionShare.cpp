@@ -42,6 +42,7 @@ void UnlockShare(CURL *, curl_lock_data data, void *)
 struct IdleHandle {
     CURLM *multi;
     QByteArray origin;
+    QByteArray via; // where a redirected exchange started, or empty
     Clock::time_point since;
 };
 
@@ -57,8 +58,9 @@ public:
             // The most recently used handle for the host has the warmest
             // connection; one that keeps nothing will do for any host.
             auto last = [&](const QByteArray &want) {
-                return std::find_if(m_idle.rbegin(), m_idle.rend(),
-                                    [&](const IdleHandle &h) { return h.origin == want; });
+                return std::find_if(m_idle.rbegin(), m_idle.rend(), [&](const IdleHandle &h) {
+                    return h.origin == want || (!want.isEmpty() && h.via == want);
+                });
             };
             auto it = last(origin);
             if (it == m_idle.rend() && !origin.isEmpty())
@@ -72,12 +74,12 @@ public:
         return found ? found : NewHandle();
     }
 
-    void Give(CURLM *multi, const QByteArray &origin)
+    void Give(CURLM *multi, const QByteArray &origin, const QByteArray &via)
     {
         std::vector<CURLM *> stale;
         {
             std::lock_guard lock(m_mutex);
-            m_idle.push_back({multi, origin, Clock::now()});
+            m_idle.push_back({multi, origin, via, Clock::now()});
             DropStale(stale);
             while (m_idle.size() > kIdleHandles) {
                 stale.push_back(m_idle.front().multi);
@@ -145,7 +147,7 @@ ConnectionLease::ConnectionLease(const QByteArray &origin) : m_multi(Idle().Take
 ConnectionLease::~ConnectionLease()
 {
     if (m_multi)
-        Idle().Give(m_multi, m_origin);
+        Idle().Give(m_multi, m_origin, m_via);
 }
 
 QByteArray OriginOf(const QByteArray &url)

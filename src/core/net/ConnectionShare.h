@@ -34,12 +34,19 @@ public:
     // Null when libcurl could not make one.
     CURLM *Multi() const { return m_multi; }
     // Where the connection the handle keeps now leads (after redirects);
-    // empty when it keeps none worth looking for.
-    void KeepsConnectionTo(const QByteArray &origin) { m_origin = origin; }
+    // empty when it keeps none worth looking for. A redirected exchange
+    // keeps the connection it started on too (`via`): the next exchange
+    // that starts there finds both.
+    void KeepsConnectionTo(const QByteArray &origin, const QByteArray &via = {})
+    {
+        m_origin = origin;
+        m_via = via == origin ? QByteArray() : via;
+    }
 
 private:
     CURLM *m_multi = nullptr;
     QByteArray m_origin;
+    QByteArray m_via;
 };
 
 // "scheme://host:port" of an absolute address, lower case; empty when it has

@@ -473,7 +473,7 @@ bool RunTransfer(Exchange &ex, const QByteArray &url)
     if (whole) {
         const char *last = nullptr;
         curl_easy_getinfo(ex.easy, CURLINFO_EFFECTIVE_URL, &last);
-        lease.KeepsConnectionTo(OriginOf(last ? QByteArray(last) : url));
+        lease.KeepsConnectionTo(OriginOf(last ? QByteArray(last) : url), OriginOf(url));
     }
     if (ex.failed)
         return false;

@@ -93,6 +93,11 @@ QString WeiboStatusUrl(const QString &mid)
     return HttpsUrl(kWeiboHost, u"/ajax/statuses/show?id="_s + QueryValue(mid) + u"&isGetLongText=true"_s);
 }
 
+QString WeiboMobileStatusUrl(const QString &mid)
+{
+    return HttpsUrl(u"m.weibo.cn", u"/statuses/show?id="_s + QueryValue(mid));
+}
+
 QString WeiboVisitorPageUrl()
 {
     return u"https://passport.weibo.com/visitor/visitor?entry=miniblog&a=enter&url=https%3A%2F%2Fweibo.com%2F"
@@ -149,6 +154,20 @@ bool IsWeiboHost(const QString &url)
 {
     const QString host = HostOf(url);
     return host == kWeiboHost || host.endsWith(u'.' + kWeiboHost.toString());
+}
+
+bool IsWeiboMediaUrl(const QString &url)
+{
+    const QUrl parsed(url.trimmed());
+    const QString scheme = parsed.scheme().toLower();
+    if (scheme != u"http"_s && scheme != u"https"_s)
+        return false;
+    const QString host = parsed.host().toLower();
+    for (const QString &domain : {kWeiboHost.toString(), u"weibo.cn"_s, u"sinaimg.cn"_s, u"weibocdn.com"_s}) {
+        if (host == domain || host.endsWith(u'.' + domain))
+            return true;
+    }
+    return false;
 }
 
 bool IsWeiboPageHost(const QString &host)

@@ -49,6 +49,14 @@ QString WeiboScreenNamePageUrl(const QString &screenName);
 QString WeiboProfileByScreenNameUrl(const QString &screenName);
 // One post with its pictures, Live Photo clips and video.
 QString WeiboStatusUrl(const QString &mid);
+// The same post as the mobile site reads it ({"ok":1,"data":{post}}, its
+// pictures as "pics"): every picture of a post that another answer lists
+// only in part.
+QString WeiboMobileStatusUrl(const QString &mid);
+// The query item of a Live Photo's stable clip address,
+// https://video.weibo.com/media/play?livephoto=<percent-encoded .mov
+// address>, which redirects to a freshly signed address of that clip.
+inline constexpr QStringView kWeiboLivePhotoParam = u"livephoto";
 // The visitor exchange of a guest: the passport hands out a visitor id
 // (POST with kWeiboVisitorForm), which the crossdomain step turns into the
 // SUB and SUBP cookies of weibo.com.
@@ -80,6 +88,10 @@ QString WeiboPictureUrl(QStringView pid);
 
 // An address on weibo.com or one of its sub-domains.
 bool IsWeiboHost(const QString &url);
+// An http or https address on a host that serves Weibo's media: weibo.com,
+// weibo.cn, sinaimg.cn, weibocdn.com or one of their sub-domains. A clip
+// named by an image-wall item is fetched only from these.
+bool IsWeiboMediaUrl(const QString &url);
 // A host a user's Weibo page is pasted from: weibo.com, weibo.cn and their
 // sub-domains (www., m.).
 bool IsWeiboPageHost(const QString &host);

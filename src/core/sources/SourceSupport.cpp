@@ -10,6 +10,7 @@
 #include "sources/SinaPhoto.h"
 #include "sources/Weibo.h"
 #include "sources/WeiboSession.h"
+#include "sources/WeiboWall.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -87,7 +88,8 @@ bool WaitScaled(const TamblinCore &core, std::int64_t ms, const std::function<vo
 bool PaceWeiboRequest(const TamblinCore &core, const QString &url)
 {
     const std::int32_t paceMs = core.m_weiboPaceMs;
-    if (paceMs <= 0 || !endpoints::IsWeiboHost(url))
+    // weibo.com and the mobile site alike.
+    if (paceMs <= 0 || !endpoints::IsWeiboPageHost(QUrl(url.trimmed()).host()))
         return true;
     Clock::time_point start;
     {
@@ -364,6 +366,7 @@ void RegisterPictureExtractors()
     SetPictureExtractor(kSubModeSinaPhoto, ListSinaPhotoPictures);
     SetPictureExtractor(kSubModeSinaBlog, ListSinaBlogPictures);
     SetPictureExtractor(kSubModeWeibo, ListWeiboPictures);
+    SetPostLineRetry(weibo::RetryPostLines);
 }
 
 } // namespace tamblin

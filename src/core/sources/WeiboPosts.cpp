@@ -2,15 +2,20 @@
 
 #include "net/HttpClient.h"
 #include "sources/Endpoints.h"
+#include "sources/SourceSupport.h"
 #include "sources/WeiboSession.h"
 #include "text/TextUtils.h"
 
 #include <QDateTime>
 #include <QHash>
 #include <QJsonArray>
+#include <QSet>
 #include <QStringList>
 #include <QTimeZone>
+#include <QUrl>
+#include <QUrlQuery>
 
+#include <algorithm>
 #include <atomic>
 
 namespace tamblin::weibo {
@@ -64,7 +69,72 @@ void AddPicInfo(Post &post, const QString &pid, const QJsonObject &info)
     post.media.append(media);
 }
 
+// A picture of the mobile site's "pics": its large still and, for a Live
+// Photo or a gif, its clip ("videoSrc").
+void AddMobilePic(Post &post, const QJsonObject &pic)
+{
+    const QString pid = pic.value(u"pid"_s).toString();
+    if (!IsPictureId(pid))
+        return;
+    PostMedia media{pid, pic.value(u"large"_s).toObject().value(u"url"_s).toString(), {}};
+    if (media.still.isEmpty())
+        media.still = endpoints::WeiboPictureUrl(pid);
+    media.clip = pic.value(u"videoSrc"_s).toString();
+    post.media.append(media);
+}
+
+// The http(s) address `text` names, a protocol-relative one over https;
+// empty when it names none.
+QString HttpAddress(const QString &text)
+{
+    const QString address = WithScheme(text);
+    const QUrl url(address);
+    const QString scheme = url.scheme().toLower();
+    if (!url.isValid() || (scheme != u"http"_s && scheme != u"https"_s) || url.host().isEmpty())
+        return {};
+    return address;
+}
+
 } // namespace
+
+int Post::Pictures() const
+{
+    return int(std::count_if(media.begin(), media.end(), [](const PostMedia &m) { return !m.pid.isEmpty(); }));
+}
+
+std::optional<Clip> ClipOf(const QString &video, bool weiboHostsOnly)
+{
+    Clip clip;
+    clip.address = HttpAddress(video.trimmed());
+    if (clip.address.isEmpty() || (weiboHostsOnly && !endpoints::IsWeiboMediaUrl(clip.address)))
+        return std::nullopt;
+    clip.named = clip.address;
+    const QUrlQuery query(QUrl(clip.address).query());
+    if (query.hasQueryItem(endpoints::kWeiboLivePhotoParam.toString())) {
+        // The stable address of a Live Photo: what it leads to is the clip.
+        clip.named = HttpAddress(query.queryItemValue(endpoints::kWeiboLivePhotoParam.toString(), QUrl::FullyDecoded));
+        if (clip.named.isEmpty() || (weiboHostsOnly && !endpoints::IsWeiboMediaUrl(clip.named)))
+            return std::nullopt;
+    }
+    const QString path = QUrl(clip.named).path();
+    for (const QString &ext : {u".mov"_s, u".mp4"_s}) {
+        if (path.endsWith(ext, Qt::CaseInsensitive))
+            clip.extension = ext;
+    }
+    return clip;
+}
+
+std::int64_t MidTime(const QString &mid)
+{
+    if (!IsPostId(mid))
+        return 0;
+    bool ok = false;
+    const qulonglong id = mid.toULongLong(&ok);
+    // Weibo opened in August 2009; an id saying earlier is no post's.
+    constexpr std::int64_t kWeiboBegan = 1249084800;
+    const std::int64_t time = ok ? std::int64_t(id >> 22) + 515483463 : 0;
+    return time >= kWeiboBegan && time <= QDateTime::currentSecsSinceEpoch() + 86400 ? time : 0;
+}
 
 std::int64_t PostTime(const QString &createdAt)
 {
@@ -102,6 +172,7 @@ Post ReadPost(const QJsonObject &status)
     Post post;
     post.readable = true;
     post.time = PostTime(status.value(u"created_at"_s).toString());
+    post.pictureCount = std::clamp(IdText(status.value(u"pic_num"_s)).toInt(), 0, 1000);
     const QJsonObject infos = status.value(u"pic_infos"_s).toObject();
     QStringList order;
     for (const QJsonValue &pid : status.value(u"pic_ids"_s).toArray())
@@ -112,7 +183,10 @@ Post ReadPost(const QJsonObject &status)
         if (infos.contains(pid))
             AddPicInfo(post, pid, infos.value(pid).toObject());
     }
-    if (infos.isEmpty()) {
+    if (infos.isEmpty() && status.value(u"mix_media_info"_s).isObject()) {
+        // Whether pic_num counts the videos of a mix is not known: it says
+        // nothing here.
+        post.pictureCount = 0;
         for (const QJsonValue &entry : status.value(u"mix_media_info"_s).toObject().value(u"items"_s).toArray()) {
             const QJsonObject item = entry.toObject();
             const QJsonObject data = item.value(u"data"_s).toObject();
@@ -126,6 +200,11 @@ Post ReadPost(const QJsonObject &status)
             }
         }
     }
+    // The mobile site's form.
+    if (post.media.isEmpty()) {
+        for (const QJsonValue &pic : status.value(u"pics"_s).toArray())
+            AddMobilePic(post, pic.toObject());
+    }
     if (post.media.isEmpty()) {
         const QString video = VideoOf(status.value(u"page_info"_s).toObject());
         if (!video.isEmpty())
@@ -134,7 +213,46 @@ Post ReadPost(const QJsonObject &status)
     return post;
 }
 
-const Post &PostOf(const TamblinCore &core, const QString &mid, const QString &referer)
+namespace {
+
+// The answer of `url` as a post: `answer` is the post itself (weibo.com) or
+// holds it as "data" (the mobile site).
+Post ReadPostAt(const TamblinCore &core, const QString &url, const QString &referer, bool inData)
+{
+    Post post;
+    UrlSource source;
+    QJsonObject answer;
+    const Answer got = FetchJson(core, source, url, referer, answer, &post.why);
+    if (got == Answer::Ok)
+        return ReadPost(inData ? answer.value(u"data"_s).toObject() : answer);
+    const QString code = IdText(answer.value(u"errno"_s)) + IdText(answer.value(u"error_code"_s));
+    post.followersOnly = code == u"20112"_s;
+    post.verifyNeeded = got == Answer::VerifyNeeded;
+    if (got == Answer::LoginNeeded)
+        post.why = u"a Weibo login is needed"_s;
+    else if (post.why.isEmpty())
+        post.why = source.errorText;
+    return post;
+}
+
+// Adds to `post` the pictures of its whole answer `whole` that it lacks, in
+// the whole answer's order, after its own.
+void AddRest(Post &post, const Post &whole)
+{
+    QSet<QString> listed;
+    for (const PostMedia &media : std::as_const(post.media))
+        listed.insert(media.pid);
+    for (const PostMedia &media : whole.media) {
+        if (!media.pid.isEmpty() && !listed.contains(media.pid)) {
+            listed.insert(media.pid);
+            post.media.append(media);
+        }
+    }
+}
+
+} // namespace
+
+const Post &PostOf(const TamblinCore &core, const QString &mid, const QString &referer, bool whole)
 {
     // Kept for one run (a list run starts the next one), and bounded: an
     // account of many posts must not hold them all.
@@ -144,25 +262,22 @@ const Post &PostOf(const TamblinCore &core, const QString &mid, const QString &r
         posts.clear();
         generation = g_postsGeneration;
     }
-    auto found = posts.constFind(mid);
-    if (found != posts.constEnd())
-        return *found;
-    Post post;
-    UrlSource source;
-    QJsonObject status;
-    const Answer answer = FetchJson(core, source, endpoints::WeiboStatusUrl(mid), referer, status, &post.why);
-    if (answer == Answer::Ok) {
-        post = ReadPost(status);
-    } else {
-        const QString code = IdText(status.value(u"errno"_s)) + IdText(status.value(u"error_code"_s));
-        post.followersOnly = code == u"20112"_s;
-        post.verifyNeeded = answer == Answer::VerifyNeeded;
-        if (answer == Answer::LoginNeeded)
-            post.why = u"a Weibo login is needed"_s;
-        else if (post.why.isEmpty())
-            post.why = source.errorText;
+    auto found = posts.find(mid);
+    if (found == posts.end())
+        found = posts.insert(mid, ReadPostAt(core, endpoints::WeiboStatusUrl(mid), referer, false));
+    Post &post = *found;
+    if (whole && post.readable && post.Partial() && post.restWhy.isEmpty()) {
+        const Post rest = ReadPostAt(core, endpoints::WeiboMobileStatusUrl(mid), referer, true);
+        if (rest.readable)
+            AddRest(post, rest);
+        if (post.Partial()) {
+            post.restWhy = rest.readable ? u"the post's whole answer lists %1 of its %2 pictures"_s.arg(post.Pictures())
+                                               .arg(post.pictureCount)
+                                         : rest.why.isEmpty() ? u"the post's whole answer could not be read"_s
+                                                              : rest.why;
+        }
     }
-    return *posts.insert(mid, post);
+    return post;
 }
 
 void ForgetPosts()

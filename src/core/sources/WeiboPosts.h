@@ -1,6 +1,7 @@
 // Weibo posts: what a post holds (its pictures, their clips, its video) and
 // when it was posted, read from statuses/show or a list answer; each post is
-// asked at most once per run.
+// asked at most once per run. And the clips the posts and the image wall
+// name: which addresses are fetched, and what they are called.
 #pragma once
 
 #include <QJsonObject>
@@ -9,6 +10,7 @@
 #include <QStringView>
 
 #include <cstdint>
+#include <optional>
 
 namespace tamblin {
 
@@ -29,8 +31,40 @@ struct Post {
     bool followersOnly = false;
     bool verifyNeeded = false; // Weibo wants the person to verify first
     std::int64_t time = 0;
+    // The pictures the post says it holds ("pic_num"); 0 when it does not say.
+    int pictureCount = 0;
     QList<PostMedia> media;
+    // Why the pictures a partial answer left out could not be read (the
+    // post's whole answer failed); empty while that was not tried.
+    QString restWhy;
+
+    // The pictures (media with a pid) the answer lists.
+    int Pictures() const;
+    // The answer lists fewer pictures than the post holds.
+    bool Partial() const { return pictureCount > Pictures(); }
 };
+
+// A clip as it is fetched: `address` is fetched, listed and recorded;
+// `named` is the address whose path tells what the clip is (the inner
+// livephoto= address of a Live Photo's stable address, else the address
+// itself); `extension` is ".mov" or ".mp4" as that path says, empty when it
+// says neither (the clip's first bytes then decide).
+struct Clip {
+    QString address;
+    QString named;
+    QString extension;
+};
+
+// The clip a post or a wall item names by `video`: an http or https
+// address (a protocol-relative one over https), and, with `weiboHostsOnly`,
+// one on a Weibo or Sina media host whose inner livephoto= address, when it
+// has one, is one too. None when it is not such an address.
+std::optional<Clip> ClipOf(const QString &video, bool weiboHostsOnly);
+
+// When a post id says its post was written (the id carries its time:
+// (mid >> 22) + 515483463 seconds since 1970); 0 for an id that is no post
+// id or says a time before Weibo began.
+std::int64_t MidTime(const QString &mid);
 
 // "Tue Feb 23 12:28:47 +0800 2021" in seconds since 1970; 0 when it is not
 // that form.
@@ -45,8 +79,11 @@ std::int64_t PhotoTime(QStringView piece);
 Post ReadPost(const QJsonObject &status);
 
 // Post `mid`, read through statuses/show (from the user's page `referer`)
-// the first time this run asks for it.
-const Post &PostOf(const TamblinCore &core, const QString &mid, const QString &referer);
+// the first time this run asks for it. With `whole`, an answer that lists
+// only part of the post's pictures is followed, once per run, by the post's
+// whole answer (the mobile site's): the pictures it adds come after the
+// listed ones, in the post's order, no pid twice.
+const Post &PostOf(const TamblinCore &core, const QString &mid, const QString &referer, bool whole = false);
 
 // Forgets the posts read so far: a new run begins.
 void ForgetPosts();

@@ -11,6 +11,9 @@
 #include "sources/WeiboPosts.h"
 #include "sources/WeiboSession.h"
 
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -19,12 +22,48 @@
 #include <QUrlQuery>
 
 #include <algorithm>
+#include <mutex>
+#include <optional>
+#include <utility>
 
 namespace tamblin::weibo {
 
 using namespace Qt::StringLiterals;
 
 namespace {
+
+const QString kUnreadable = u"the post cannot be read"_s;
+
+// The first page of a user's image wall as the list run read it, kept so
+// that the download of "全部图片" that follows does not ask for it again:
+// taken once, and only while it is fresh. A page of more items than a wall
+// page holds is not worth the memory.
+struct KeptPage {
+    QString url;
+    QJsonObject answer;
+    qint64 when = 0;
+};
+constexpr qint64 kKeptPageSeconds = 300;
+constexpr qsizetype kKeptPageItems = 1000;
+std::mutex g_keptMutex;
+KeptPage g_keptPage;
+
+void KeepFirstPage(const QString &url, const QJsonObject &answer, qsizetype items)
+{
+    std::lock_guard lock(g_keptMutex);
+    g_keptPage = items <= kKeptPageItems ? KeptPage{url, answer, QDateTime::currentSecsSinceEpoch()} : KeptPage{};
+}
+
+std::optional<QJsonObject> TakeFirstPage(const QString &url)
+{
+    std::lock_guard lock(g_keptMutex);
+    if (g_keptPage.url != url)
+        return std::nullopt;
+    const KeptPage kept = std::exchange(g_keptPage, KeptPage{});
+    if (QDateTime::currentSecsSinceEpoch() - kept.when > kKeptPageSeconds)
+        return std::nullopt;
+    return kept.answer;
+}
 
 QString CoverOf(const QString &pic)
 {
@@ -66,13 +105,15 @@ Answer ListWallOnce(TamblinCore &core, const WeiboOwner &owner)
         return Answer::Failed;
     core.m_ownerUid = uid;
 
-    const Answer wall = FetchJson(core, source, endpoints::WeiboImageWallPrefix(uid) + u'0',
-                                  endpoints::WeiboUserPageUrl(uid, QString()), answer, &why, &kind);
+    const QString firstPage = endpoints::WeiboImageWallPrefix(uid) + u'0';
+    const Answer wall =
+        FetchJson(core, source, firstPage, endpoints::WeiboUserPageUrl(uid, QString()), answer, &why, &kind);
     if (wall != Answer::Ok && wall != Answer::LoginNeeded && !why.isEmpty())
         NoteSourceFailure(why, kind);
     if (wall != Answer::Ok)
         return wall;
     const QJsonObject data = answer.value(u"data"_s).toObject();
+    KeepFirstPage(firstPage, answer, data.value(u"list"_s).toArray().size());
 
     ST_PERLISTRECORD album;
     album.count = -1; // the web client does not say
@@ -101,8 +142,44 @@ Answer ListWallOnce(TamblinCore &core, const WeiboOwner &owner)
     return Answer::Ok;
 }
 
-// The image wall of one album turned into picture jobs: plain pictures at
-// once, everything else through its post, each post read once per run.
+// The file name of the still of `pid` at `address`: the id, with the
+// extension the address names when it is one the bytes may confirm.
+QString StillName(const QString &pid, const QString &address)
+{
+    const QString path = QUrl(address).path();
+    QString ext = path.sliced(path.lastIndexOf(u'.') + 1).toLower();
+    if (ext != u"gif"_s && ext != u"png"_s && ext != u"jpeg"_s)
+        ext = u"jpg"_s;
+    return pid + u'.' + ext;
+}
+
+// The extension a clip of a wall item of `type` is saved under while its
+// address does not say: the bytes then have the last word.
+QString ClipGuess(const QString &type)
+{
+    return type == u"livephoto"_s ? u".mov"_s : u".mp4"_s;
+}
+
+// The extras of a clip job of post `mid`. An address that leads to the clip
+// stays good; any other may be signed to expire, so a failure records the
+// post, to be read again for a fresh one.
+PictureExtras ClipExtras(const Clip &clip, const QString &guess, std::int64_t time, const QString &mid)
+{
+    PictureExtras extras;
+    extras.clipExtension = clip.extension.isEmpty() ? guess : clip.extension;
+    extras.extensionFromBytes = clip.extension.isEmpty();
+    extras.postTime = time;
+    if (clip.named != clip.address)
+        extras.namingAddress = clip.named;
+    else if (IsPostId(mid))
+        extras.postId = mid;
+    return extras;
+}
+
+// The image wall of one album turned into picture jobs: pictures, and Live
+// Photos and gifs whose item carries its clip, at once; everything else
+// through its post, each post read once per run. What a post that cannot be
+// read withholds is recorded as unavailable.
 class WallJobs {
 public:
     WallJobs(TamblinCore &core, int albumIndex, const QString &referer)
@@ -122,11 +199,22 @@ public:
         // An id that could steer an address or a name is not followed.
         if (hasPid && !IsPictureId(pid))
             return true;
-        if (hasPid && (type.isEmpty() || type == u"pic"_s))
-            return AddStill(pid, endpoints::WeiboPictureUrl(pid), 0);
+        const std::int64_t time = MidTime(mid);
+        const QString still = hasPid ? endpoints::WeiboPictureUrl(pid) : QString();
+        if (hasPid && (type.isEmpty() || type == u"pic"_s || !m_core.m_weiboClips))
+            return AddStill(pid, still, time);
+        // A Live Photo or a gif whose item carries its clip, a video whose
+        // item carries its address: the post has nothing more to give.
+        const bool video = type == u"video"_s && IsPostId(mid);
+        if (hasPid && (type == u"livephoto"_s || type == u"gif"_s || video)) {
+            if (const std::optional<Clip> clip = ClipOf(item.value(u"video"_s).toString(), true))
+                return AddStill(pid, still, time) && AddClip(video ? mid : pid, ClipExtras(*clip, ClipGuess(type), time, mid), clip->address);
+        }
         if (!IsPostId(mid))
-            return !hasPid || AddStill(pid, endpoints::WeiboPictureUrl(pid), 0);
-        const Post &post = PostOf(m_core, mid, m_referer);
+            return !hasPid || AddStill(pid, still, time);
+
+        // A post named by its id alone gives every picture it holds.
+        const Post &post = PostOf(m_core, mid, m_referer, !hasPid);
         if (!post.readable) {
             if (RunStopAsked(m_core))
                 return false;
@@ -139,20 +227,35 @@ public:
             }
             StatusText(m_core, post.followersOnly ? QString::fromUtf16(texts::kWeiboPostFollowersOnly).arg(mid)
                                                   : QString::fromUtf16(texts::kWeiboPostUnreadable).arg(mid, post.why));
-            // The still the wall names is not lost with its post.
-            return !hasPid || AddStill(pid, endpoints::WeiboPictureUrl(pid), 0);
+            // The still the wall names is not lost with its post; what only
+            // the post gives is counted.
+            if (hasPid && !AddStill(pid, still, time))
+                return false;
+            if (!hasPid)
+                Unavailable(mid, mid, post.why);
+            else if (type == u"livephoto"_s || type == u"gif"_s)
+                Unavailable(pid + ClipGuess(type), mid, post.why);
+            else if (type == u"video"_s)
+                Unavailable(mid + ClipGuess(type), mid, post.why);
+            return true;
         }
+        const std::int64_t posted = post.time > 0 ? post.time : time;
         const bool onePicture =
             hasPid && std::any_of(post.media.begin(), post.media.end(), [&pid](const PostMedia &m) { return m.pid == pid; });
+        // The still of an item its post does not list: a video's cover.
+        if (hasPid && !onePicture && !AddStill(pid, still, posted))
+            return false;
         for (const PostMedia &media : post.media) {
             if (onePicture && media.pid != pid)
                 continue;
             const bool going = media.pid.isEmpty()
-                ? AddClip(mid, media.clip, post.time)
-                : AddStill(media.pid, media.still, post.time) && AddClip(media.pid, media.clip, post.time);
+                ? AddPostClip(mid, media.clip, posted, mid)
+                : AddStill(media.pid, media.still, posted) && AddPostClip(media.pid, media.clip, posted, mid);
             if (!going)
                 return false;
         }
+        if (!hasPid && post.Partial())
+            Unavailable(mid, mid, post.restWhy);
         return true;
     }
 
@@ -161,40 +264,45 @@ private:
     {
         if (!m_done.contains(pid)) {
             m_done.insert(pid);
-            const QString path = QUrl(address).path();
-            QString ext = path.sliced(path.lastIndexOf(u'.') + 1).toLower();
-            if (ext != u"gif"_s && ext != u"png"_s && ext != u"jpeg"_s)
-                ext = u"jpg"_s;
             PictureExtras extras;
             extras.postTime = time;
             // The address no longer tells the format: the bytes do.
             extras.extensionFromBytes = true;
-            AddPictureJob(m_core, address, pid + u'.' + ext, QString(), m_albumIndex, extras);
+            AddPictureJob(m_core, address, StillName(pid, address), QString(), m_albumIndex, extras);
         }
         return !ListingEnds(m_core);
     }
 
     // A clip beside the still `base` names (or the video of post `base`).
-    bool AddClip(const QString &base, QString address, std::int64_t time)
+    bool AddClip(const QString &base, const PictureExtras &extras, const QString &address)
+    {
+        if (m_done.contains(base + extras.clipExtension))
+            return true;
+        m_done.insert(base + extras.clipExtension);
+        AddPictureJob(m_core, address, base, QString(), m_albumIndex, extras);
+        return !ListingEnds(m_core);
+    }
+
+    // A clip post `mid` names.
+    bool AddPostClip(const QString &base, const QString &address, std::int64_t time, const QString &mid)
     {
         if (address.isEmpty() || !m_core.m_weiboClips)
             return true;
-        address = WithScheme(address);
-        const QUrl url(address);
-        const QString scheme = url.scheme().toLower();
-        if ((scheme != u"http"_s && scheme != u"https"_s) || url.host().isEmpty()) {
-            StatusText(m_core, QString::fromUtf16(texts::kWeiboBadClip).arg(address.left(200)));
+        const std::optional<Clip> clip = ClipOf(address, false);
+        if (!clip) {
+            StatusText(m_core, QString::fromUtf16(texts::kWeiboBadClip).arg(WithScheme(address).left(200)));
             return true;
         }
-        const QString ext = url.path().endsWith(u".mov"_s, Qt::CaseInsensitive) ? u".mov"_s : u".mp4"_s;
-        if (m_done.contains(base + ext))
-            return true;
-        m_done.insert(base + ext);
-        PictureExtras extras;
-        extras.clipExtension = ext;
-        extras.postTime = time;
-        AddPictureJob(m_core, address, base, QString(), m_albumIndex, extras);
-        return !ListingEnds(m_core);
+        return AddClip(base, ClipExtras(*clip, u".mp4"_s, time, mid), clip->address);
+    }
+
+    // What a post that cannot be read withholds: file `name` of post `mid`.
+    void Unavailable(const QString &name, const QString &mid, const QString &why)
+    {
+        if (m_done.contains(name))
+            return;
+        m_done.insert(name);
+        g_jobs.unavailable.append({endpoints::WeiboStatusUrl(mid), name, why.isEmpty() ? kUnreadable : why, mid});
     }
 
     TamblinCore &m_core;
@@ -246,10 +354,14 @@ void ListWeiboWallPictures(TamblinCore &core, int albumIndex, const QString &alb
     WallJobs jobs(core, albumIndex, referer);
     int emptyInARow = 0;
     for (;;) {
+        const QString url = albumUrl + QString::fromLatin1(QUrl::toPercentEncoding(cursor));
         QJsonObject answer;
         QString why;
-        const Answer got = FetchJson(core, source, albumUrl + QString::fromLatin1(QUrl::toPercentEncoding(cursor)),
-                                     referer, answer, &why);
+        // The wall's first page, when the list run just read it.
+        std::optional<QJsonObject> kept = cursor == u"0"_s ? TakeFirstPage(url) : std::nullopt;
+        const Answer got = kept ? Answer::Ok : FetchJson(core, source, url, referer, answer, &why);
+        if (kept)
+            answer = std::move(*kept);
         if (got != Answer::Ok) {
             NoteSourceFailure(got == Answer::LoginNeeded ? u"a Weibo login is needed"_s : why);
             ListingBrokeOff(core, source);
@@ -278,6 +390,82 @@ void ListWeiboWallPictures(TamblinCore &core, int albumIndex, const QString &alb
         if (seenCursors.contains(cursor))
             return WallWalkEnded(core, QString::fromUtf16(texts::kWeiboCursorRepeats).arg(cursor.left(40)));
         seenCursors.insert(cursor);
+    }
+}
+
+// A retry's failed.txt lines that name a post: the post is read again (with
+// the login the run has now) and gives what it holds under the recorded
+// names; a line named by the post's id alone gives every picture and clip of
+// the post not in the folder yet. What it still withholds stays recorded.
+void RetryPostLines(TamblinCore &core, int albumIndex, const QList<FailedPicture> &lines)
+{
+    const ST_PERLISTRECORD *album = core.m_albums.At(albumIndex);
+    QString uid = album ? QUrlQuery(QUrl(album->albumUrl)).queryItemValue(u"uid"_s) : QString();
+    if (!AllDigits(uid))
+        uid = core.m_ownerUid;
+    const QString referer = endpoints::WeiboUserPageUrl(uid, QString());
+    const bool clips = core.m_weiboClips;
+    auto addAbsent = [](const QString &url, const QString &name, const PictureExtras &extras) {
+        if (!QFileInfo::exists(g_jobs.folder + name))
+            g_jobs.Append(url, name, QString(), extras);
+    };
+    for (const FailedPicture &line : lines) {
+        if (RunStopAsked(core))
+            return;
+        const QString name = QFileInfo(QDir::fromNativeSeparators(line.fileName)).fileName();
+        const qsizetype dot = name.lastIndexOf(u'.');
+        const QString base = dot < 0 ? name : name.first(dot);
+        const QString ext = dot < 0 ? QString() : name.sliced(dot).toLower();
+        const bool clipLine = ext == u".mov"_s || ext == u".mp4"_s;
+        const bool wholeLine = dot < 0 && base == line.postId;
+        if (clipLine && !clips)
+            continue; // kept for a run that wants clips
+        const Post &post = PostOf(core, line.postId, referer, wholeLine);
+        FailedPicture again = line;
+        if (!post.readable) {
+            again.reason = post.why.isEmpty() ? kUnreadable : post.why;
+            g_jobs.unavailable.append(again);
+            continue;
+        }
+        const std::int64_t time = post.time > 0 ? post.time : MidTime(line.postId);
+        bool found = false;
+        for (const PostMedia &media : post.media) {
+            const std::optional<Clip> clip = clips ? ClipOf(media.clip, false) : std::nullopt;
+            PictureExtras extras;
+            extras.postTime = time;
+            if (wholeLine) {
+                found = true;
+                if (!media.pid.isEmpty()) {
+                    extras.extensionFromBytes = true;
+                    addAbsent(media.still, StillName(media.pid, media.still), extras);
+                }
+                if (clip) {
+                    const PictureExtras clipExtras = ClipExtras(*clip, u".mp4"_s, time, line.postId);
+                    const QString clipBase = media.pid.isEmpty() ? line.postId : media.pid;
+                    addAbsent(clip->address, clipBase + clipExtras.clipExtension, clipExtras);
+                }
+            } else if (media.pid.isEmpty() ? clipLine && base == line.postId : media.pid == base) {
+                if (!clipLine) {
+                    g_jobs.Append(media.still, line.fileName, QString(), extras);
+                    found = true;
+                } else if (clip) {
+                    PictureExtras clipExtras = ClipExtras(*clip, ext, time, line.postId);
+                    clipExtras.clipExtension = ext; // the recorded name stands
+                    g_jobs.Append(clip->address, line.fileName, QString(), clipExtras);
+                    found = true;
+                }
+            }
+        }
+        if (wholeLine) {
+            g_jobs.settledFailures.append(line.fileName);
+            if (post.Partial()) {
+                again.reason = post.restWhy;
+                g_jobs.unavailable.append(again);
+            }
+        } else if (!found) {
+            again.reason = u"the post no longer holds it"_s;
+            g_jobs.unavailable.append(again);
+        }
     }
 }
 

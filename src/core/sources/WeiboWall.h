@@ -4,8 +4,10 @@
 // and the videos of their posts.
 #pragma once
 
+#include "download/ListFiles.h"
 #include "sources/Endpoints.h"
 
+#include <QList>
 #include <QString>
 
 namespace tamblin {
@@ -50,6 +52,10 @@ void ListWeiboWall(TamblinCore &core, WeiboOwner owner, const QString &uid);
 // The pictures of album `albumIndex`, listed through the image wall at
 // `albumUrl`.
 void ListWeiboWallPictures(TamblinCore &core, int albumIndex, const QString &albumUrl);
+
+// A retry's failed.txt lines of album `albumIndex` that name a post: each
+// post is read again and gives what it now holds (PostLineRetry).
+void RetryPostLines(TamblinCore &core, int albumIndex, const QList<FailedPicture> &lines);
 
 } // namespace weibo
 } // namespace tamblin
