@@ -769,7 +769,11 @@ int DownloadUser(DownloadRun &run, const QString &url, DownloadSummary &summary)
         ticker.emplace(window);
         std::thread thread([&core, &summary, params = run.params, retry = run.options.retryFailed,
                             allPictures = run.options.allArticlePictures] {
-            summary = RunDownload(core, DownloadOptions{params, retry, allPictures});
+            DownloadOptions options;
+            options.params = params;
+            options.retryFailed = retry;
+            options.allArticlePictures = allPictures;
+            summary = RunDownload(core, options);
         });
         // When RunDownload returns, every worker it started has ended.
         thread.join();

@@ -10,6 +10,7 @@
 #pragma once
 
 #include "app/SoftSettings.h"
+#include "download/DateRange.h"
 #include "download/ListFiles.h"
 #include "download/WorkerPool.h"
 
@@ -62,6 +63,14 @@ struct DownloadOptions {
     // Every picture of a Sina blog article rather than its first, for this
     // run, whatever the extension settings say.
     bool allArticlePictures = false;
+    // The post days to download, for this run, in place of the extension
+    // settings' range; none: theirs.
+    std::optional<DateRange> range{};
+    // A Weibo user's posts kept in posts.jsonl, and the pictures of the
+    // posts it reposted downloaded too, for this run, whatever the extension
+    // settings say.
+    bool savePosts = false;
+    bool withReposts = false;
 };
 
 // What became of a run.
@@ -104,6 +113,11 @@ struct DownloadSummary {
     // post cannot be read (followers only, deleted): listed in failed.txt
     // with their post for a later retry, but no failure of the run.
     std::uint32_t unavailable = 0;
+    // Pictures left out by the run's date range: neither saved nor failed.
+    std::uint32_t outOfRange = 0;
+    // Albums whose pages give no picture times, downloaded whole though a
+    // range was asked.
+    QStringList rangeNotApplied;
 };
 
 // The whole run, on its own thread: save path checks, album folders, the

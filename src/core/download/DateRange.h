@@ -1,0 +1,33 @@
+// A range of post days, as the services show their posts: days of China
+// Standard Time (UTC+8), whatever the machine's zone, both ends included.
+#pragma once
+
+#include <QDate>
+#include <QDateTime>
+#include <QTimeZone>
+
+#include <cstdint>
+
+namespace tamblin {
+
+struct DateRange {
+    QDate since; // null: open
+    QDate until; // null: open
+
+    bool IsSet() const { return since.isValid() || until.isValid(); }
+
+    // The China Standard Time day of `postTime` (seconds since 1970).
+    static QDate DayOf(std::int64_t postTime)
+    {
+        return QDateTime::fromSecsSinceEpoch(postTime, QTimeZone(8 * 3600)).date();
+    }
+
+    // Whether a picture posted at `postTime` (known, above 0) is in range.
+    bool Contains(std::int64_t postTime) const
+    {
+        const QDate day = DayOf(postTime);
+        return (!since.isValid() || day >= since) && (!until.isValid() || day <= until);
+    }
+};
+
+} // namespace tamblin
