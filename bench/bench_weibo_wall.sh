@@ -36,7 +36,8 @@ for i in range(count):
     # 7 in 10 are Live Photos; five pictures a post, newest first.
     kind = "livephoto" if i % 10 < 7 else "pic"
     items.append({"pid": pid, "mid": str(4900000000000000 - (i // 5) * 4194304 * 3600), "type": kind})
-json.dump({"weibo_users": [{"uid": "7000000001", "nickname": "bench", "needs_login": False,
+# Today's user page names no owner: the list goes to the profile and the wall.
+json.dump({"weibo_users": [{"uid": "7000000001", "nickname": "bench", "needs_login": False, "oid_form": "none",
                             "album_service": "empty",
                             "image_wall": {"per_page": per_page, "pictures": items}}]}, open(path, "w"))
 PY

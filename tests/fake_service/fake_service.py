@@ -282,6 +282,9 @@ def weibo_user_page(user):
     elif form == "json":
         config = ('var FM = {"data":{"user":{"id":%s,"idstr":"%s","name":"%s","gender":"f"}}};\n'
                   % (uid, uid, nick.replace('"', '\\"')))
+    elif form == "none":
+        # Today's pages: a shell of the web client that names no owner.
+        config = ""
     else:
         config = "$CONFIG['oid'] = '%s';\n$CONFIG['onick'] = '%s';\n" % (uid, nick)
     return ('<!DOCTYPE html><html><head><meta charset="utf-8"><title>%s的微博_微博</title>\n'
