@@ -14,6 +14,7 @@
 #include <QBuffer>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMessageBox>
@@ -255,6 +256,10 @@ TEST_F(PreviewTest, CoversThatFailShowTheCaptionOnlyAndAreTriedAgain)
         EXPECT_EQ(m_grid.GetItemText(i / 6, i % 6), u"%1.相册%1"_s.arg(i + 1));
     }
     EXPECT_EQ(m_thumbs.size(), 1);
+    // A page or an empty answer standing in for a cover leaves no file in
+    // the cover cache.
+    for (int i : {1, 2})
+        EXPECT_FALSE(QFileInfo::exists(CoverFilePath(m_core.m_appDir, i))) << covers[i].toStdString();
 
     // The next switch asks again for every cover that failed, and only those.
     const QStringList before = m_service->RequestedUrls();

@@ -268,17 +268,6 @@ bool IsPage(QByteArrayView head, const QString &contentType)
     return !head.isEmpty() && (head.front() == '<' || head.front() == '{' || head.front() == '[');
 }
 
-// The last check of a picture before it replaces a file of its name: an
-// empty answer or a page never does.
-QString RefuseNonPicture(const UrlSource &source, QByteArrayView head)
-{
-    const QString host = QUrl(source.finalUrl).host();
-    if (source.bodyBytes == 0)
-        return u"empty answer from "_s + host;
-    if (IsPage(head, HeaderValue(source.responseHeaders, u"Content-Type")))
-        return u"not a picture: a page from "_s + host;
-    return {};
-}
 
 // What the last fetch of a job did to its picture.
 PictureResult Judge(const PictureJob &job, const PictureFetch &got)
@@ -392,6 +381,16 @@ PictureJob MakePictureJob(const DownloadJobList &jobs, qsizetype index)
     job.timeoutSec = g_timeoutSec;
     job.postTime = extras.postTime;
     return job;
+}
+
+QString RefuseNonPicture(const UrlSource &source, QByteArrayView head)
+{
+    const QString host = QUrl(source.finalUrl).host();
+    if (source.bodyBytes == 0)
+        return u"empty answer from "_s + host;
+    if (IsPage(head, HeaderValue(source.responseHeaders, u"Content-Type")))
+        return u"not a picture: a page from "_s + host;
+    return {};
 }
 
 PictureFetch FetchPicture(const UrlRequest &request)

@@ -117,6 +117,11 @@ struct PictureJob {
 // Job `index` of `jobs` with the pool's current parameters.
 PictureJob MakePictureJob(const DownloadJobList &jobs, qsizetype index);
 
+// The last check of a picture (or a cover) before it replaces a file of its
+// name (UrlRequest::checkFile): an empty answer or a page never does; why
+// not, naming the host, or empty.
+QString RefuseNonPicture(const UrlSource &source, QByteArrayView head);
+
 // One fetch of a picture into request.filePath.
 using PictureFetcher = std::function<PictureFetch(const UrlRequest &request)>;
 // Starts the thread of job `jobIndex` running `body`; throws

@@ -1,5 +1,6 @@
 #include "preview/CoverThumbnail.h"
 
+#include "download/WorkerPool.h"
 #include "net/HttpClient.h"
 
 #include <QDir>
@@ -69,6 +70,8 @@ QImage FetchThumbnail(const QString &url, const QString &path, QSize size, const
     if (!referer.isEmpty())
         request.headers = u"Referer: "_s + referer;
     request.maxFileBytes = kMaxCoverBytes;
+    // A page standing in for a cover never enters the cache.
+    request.checkFile = RefuseNonPicture;
     request.totalTimeoutMs = kCoverTimeoutMs;
     request.cancel = cancel;
     // Covers are small; the pause that paces picture downloads would only
