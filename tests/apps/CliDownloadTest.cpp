@@ -472,6 +472,65 @@ TEST(CliDownload, PostsThatCannotBeReadAreUnavailableAndARetryWithALoginFetchesT
     EXPECT_TRUE(asked.filter(u"getImageWall?"_s).filter(u"sinceid=1"_s).isEmpty());
 }
 
+TEST(CliDownload, AClipIsRetriedByItsAddressWhileItHoldsElseByItsPostReadAgain)
+{
+    // Four Live Photos whose clips fail the first run: E's post signs its
+    // clip to have expired already (the retry's answer signs it for an
+    // hour), F's clip is refused once, H's and G's (the wall's stable
+    // address) answer a 404 once.
+    const QString e = u"006SiGnEdxly1h0000000000e1"_s;
+    const QString f = u"006SiGnEdxly1h0000000000f2"_s;
+    const QString g = u"006SiGnEdxly1h0000000000g3"_s;
+    const QString h = u"006SiGnEdxly1h0000000000h4"_s;
+    FakeService service(uR"j({"weibo_users": [{"uid": "6600000002", "nickname": "签名", "needs_login": false,
+      "album_service": "empty", "image_wall": {"pictures": [
+        {"pid": "%1", "mid": "4900000000000051", "type": "livephoto", "wall_clip": false, "clip_lifetime": [0, 3600]},
+        {"pid": "%2", "mid": "4900000000000052", "type": "livephoto", "wall_clip": false},
+        {"pid": "%4", "mid": "4900000000000054", "type": "livephoto", "wall_clip": false},
+        {"pid": "%3", "mid": "4900000000000053", "type": "livephoto"}]}}],
+      "faults": [{"match": "https://livephoto.us.sinaimg.cn/%2.mov", "status": 403, "times": 1},
+                 {"match": "https://livephoto.us.sinaimg.cn/%4.mov", "status": 404, "times": 1},
+                 {"match": "https://us.sinaimg.cn/%3.mov", "status": 404, "times": 1}]})j"_s
+                            .arg(e, f, g, h)
+                            .toUtf8());
+    ASSERT_TRUE(service.IsRunning());
+    TempDir start;
+    const QString user = u"https://weibo.com/u/6600000002"_s;
+    const QString album = start.Path() + u"out/签名/全部图片/"_s;
+    // Stills are 2 KiB, clips 4 KiB: the size limits are for pictures.
+    const CliResult first =
+        RunCli({u"download"_s, user, u"--max-kb"_s, u"3"_s, u"--save"_s, start.Path() + u"out"_s}, start.Path());
+    EXPECT_EQ(first.exitCode, 3) << first.err.toStdString();
+    const QString failed = QString::fromUtf8(start.Read(u"out/签名/全部图片/failed.txt"_s));
+    QStringList lines;
+    for (const QString &line : failed.split(u'\n', Qt::SkipEmptyParts))
+        lines.append(line.section(u'\t', 1));
+    EXPECT_EQ(lines, (QStringList{e + u".mov\tHTTP 403 from livephoto.us.sinaimg.cn\t4900000000000051"_s,
+                                  f + u".mov\tHTTP 403 from livephoto.us.sinaimg.cn\t4900000000000052"_s,
+                                  h + u".mov\tHTTP 404 from livephoto.us.sinaimg.cn\t4900000000000054"_s,
+                                  g + u".mov\tHTTP 404 from video.weibo.com\t4900000000000053"_s}));
+    // E's address expired whatever ended its try (here a time-out).
+    const QString expired = u".mov\tHTTP 403 from livephoto.us.sinaimg.cn\t4900000000000051"_s;
+    start.Write(u"out/签名/全部图片/failed.txt"_s,
+                QString(failed).replace(expired, u".mov\ttimed out\t4900000000000051"_s).toUtf8());
+
+    // Expired or refused addresses are fetched afresh from their post, the
+    // others as recorded; each clip with its post's time, whatever its size.
+    const qsizetype before = service.RequestedUrls().size();
+    const CliResult retry = RunCli({u"download"_s, user, u"--retry-failed"_s, u"--max-kb"_s, u"3"_s}, start.Path());
+    EXPECT_EQ(retry.exitCode, 0) << retry.err.toStdString();
+    EXPECT_EQ(FilesIn(album), (QStringList{e + u".jpg"_s, e + u".mov"_s, f + u".jpg"_s, f + u".mov"_s, g + u".jpg"_s,
+                                           g + u".mov"_s, h + u".jpg"_s, h + u".mov"_s, u"pic.orv"_s}));
+    const QStringList asked = service.RequestedUrls().mid(before).filter(u"statuses/show"_s);
+    EXPECT_EQ(asked, (QStringList{u"https://weibo.com/ajax/statuses/show?id=4900000000000051&isGetLongText=true"_s,
+                                  u"https://weibo.com/ajax/statuses/show?id=4900000000000052&isGetLongText=true"_s}));
+    // The post's created_at, or the time its id says.
+    for (const QString &clip : {e, f})
+        EXPECT_EQ(QFileInfo(album + clip + u".mov"_s).lastModified().toSecsSinceEpoch(), 1614054527) << clip.toStdString();
+    for (const QString &clip : {g, h})
+        EXPECT_EQ(QFileInfo(album + clip + u".mov"_s).lastModified().toSecsSinceEpoch(), 1683734500) << clip.toStdString();
+}
+
 // Seconds between the requests of `url`.
 QList<double> Gaps(const FakeService &service, const QString &url)
 {

@@ -432,22 +432,25 @@ TEST_F(DriverTest, ARetryFetchesExactlyTheListedPicturesUnderTheirNames)
     const int a = AddAlbum(u"A"_s, {Picture(10, 0, u"walk"_s)});
     window.SetChosen({a});
     ASSERT_TRUE(QDir().mkpath(Folder(u"A"_s)));
+    // A clip's line, as older versions wrote it (no post): outside the
+    // size limits, as its first run had it.
     ASSERT_TRUE(WriteFailedList(Folder(u"A"_s), {{Picture(300, 0, u"r1"_s), u"one.png"_s, u"x"_s},
                                                  {FailingFirst(u"r2"_s, 5), u"two.jpg"_s, u"x"_s},
-                                                 {Picture(500, 0, u"r3"_s), u"three.gif"_s, u"x"_s}}));
+                                                 {Picture(500, 0, u"r3"_s), u"three.gif"_s, u"x"_s},
+                                                 {Picture(3000, 0, u"r4"_s), u"four.mov"_s, u"x"_s}}));
 
-    const DownloadSummary summary = Run({std::nullopt, true});
+    const DownloadSummary summary = Run({DownParams{0, 1, 2, 10}, true});
 
     // No page was walked, nothing else fetched; what failed again stays listed.
     EXPECT_TRUE(g_listed.isEmpty());
     // The failing one three times: its second and third tries.
-    EXPECT_EQ(fetches->Started().size(), 5);
-    EXPECT_EQ(Entries(Folder(u"A"_s)), (QStringList{u"failed.txt"_s, u"one.png"_s, u"three.gif"_s}));
+    EXPECT_EQ(fetches->Started().size(), 6);
+    EXPECT_EQ(Entries(Folder(u"A"_s)), (QStringList{u"failed.txt"_s, u"four.mov"_s, u"one.png"_s, u"three.gif"_s}));
     EXPECT_EQ(QFileInfo(Folder(u"A"_s) + u"one.png"_s).size(), 300);
     const QList<FailedPicture> left = ReadFailedList(Folder(u"A"_s));
     ASSERT_EQ(left.size(), 1);
     EXPECT_EQ(left[0].fileName, u"two.jpg"_s);
-    EXPECT_EQ(summary.pictures.saved, 2u);
+    EXPECT_EQ(summary.pictures.saved, 3u);
     EXPECT_EQ(summary.pictures.failed, 1u);
 }
 

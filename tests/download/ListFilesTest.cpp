@@ -35,6 +35,30 @@ TEST(ListFilesTest, ThunderListIsGbkWithCrLfAndFallbackLines)
 
     EXPECT_FALSE(WriteThunderList(dir.File(u"missing/a.lst"_s), urls));
     EXPECT_FALSE(QFileInfo::exists(dir.File(u"missing"_s)));
+
+    // Signed addresses that expire come last, in job order, in both lists;
+    // the aria2 list says first when the earliest of them expires, in local
+    // time. An "Expires" that is no time is no signature.
+    const QByteArray tz = qgetenv("TZ");
+    qputenv("TZ", "CST-8");
+    DownloadJobList jobs;
+    jobs.urls = QStringList{u"https://v.example/a.mov?Expires=1700000600&ssig=x"_s, u"http://p.example/1.jpg"_s,
+                            u"https://v.example/b.mp4?label=hd&expires=1700000000\r\nhttps://w.example/b.mp4"_s,
+                            u"http://p.example/2.jpg?Expires=soon"_s};
+    jobs.fileNames = QStringList{u"a.mov"_s, u"1.jpg"_s, u"b.mp4"_s, u"2.jpg"_s};
+    ASSERT_TRUE(WriteThunderList(dir.File(u"b.lst"_s), jobs.urls));
+    ASSERT_TRUE(WriteAria2List(dir.File(u"b.aria2.txt"_s), jobs));
+    tz.isNull() ? qunsetenv("TZ") : qputenv("TZ", tz);
+    EXPECT_EQ(dir.Read(u"b.lst"_s), QByteArray("http://p.example/1.jpg\r\nhttp://p.example/2.jpg?Expires=soon\r\n"
+                                               "https://v.example/a.mov?Expires=1700000600&ssig=x\r\n"
+                                               "https://v.example/b.mp4?label=hd&expires=1700000000\r\n"
+                                               "https://w.example/b.mp4\r\n"));
+    EXPECT_EQ(QString::fromUtf8(dir.Read(u"b.aria2.txt"_s)),
+              u"http://p.example/1.jpg\n  out=1.jpg\n"
+              u"http://p.example/2.jpg?Expires=soon\n  out=2.jpg\n"
+              u"# 以下2个地址带有签名，2023-11-15 06:13:20 (UTC+08:00) 起失效：请在此之前下载，失效后请重新生成列表\n"
+              u"https://v.example/a.mov?Expires=1700000600&ssig=x\n  out=a.mov\n"
+              u"https://v.example/b.mp4?label=hd&expires=1700000000\thttps://w.example/b.mp4\n  out=b.mp4\n"_s);
 }
 
 TEST(ListFilesTest, TitleLinesAreUtf16WithOneByteOrderMark)

@@ -106,6 +106,12 @@ class Data:
         # "visitor_requests" N: a visitor's SUB reads N answers, then has run out.
         self.visitor_requests = int(self.raw.get("visitor_requests", 0))
         self.verified_cookie = self.raw.get("verified_cookie", "VF=passed")
+        # How long the clip addresses of a post's answer live ("clip_lifetime":
+        # seconds, or a list of them, one per answer; a wall item's own wins
+        # for its post).
+        self.clip_lifetime = self.raw.get("clip_lifetime", 3600)
+        self.clip_lifetimes = {}  # mid -> the item's "clip_lifetime"
+        self.post_reads = {}  # mid -> answers of statuses/show given
         add_image_wall_pictures(self)
         add_generated_pictures(self)
         # Logins the service gave by renewal (weibo_passport_page).
@@ -630,30 +636,81 @@ def album_service_fault(user):
 
 # Keys of a wall item that shape its post or picture and are not listed on
 # the wall.
-POST_KEYS = ("pics", "post", "clip", "mix", "format", "wall_clip", "clip_format", "listed", "followers_only")
+POST_KEYS = ("pics", "post", "clip", "mix", "format", "wall_clip", "clip_format", "listed", "followers_only",
+             "clip_lifetime")
 POST_TIME = "Tue Feb 23 12:28:47 +0800 2021"
 FOLLOWERS_ONLY = {"ok": 0, "errno": "20112", "msg": "仅粉丝可见"}
 VISITOR_PAGE = "https://passport.weibo.com/visitor/visitor?entry=miniblog&a=enter&url="
 
 
 def clip_url(pid, kind):
+    """The address a clip is served at; a post names it signed."""
     if kind == "livephoto":
-        return ("https://livephoto.us.sinaimg.cn/%s.mov?Expires=1999999999&ssig=fake%%2Bsig&KID=unistore,video"
-                % pid)
+        return "https://livephoto.us.sinaimg.cn/%s.mov" % pid
     return "https://f.video.weibocdn.com/o0/%s.mp4?label=gif_mp4" % pid
 
 
+# Where a post's clip addresses name their expiry: statuses/show fills in
+# the time when it answers (stamp_expiry).
+EXPIRES_TOKEN = "@EXPIRES@"
+
+
+def signed(url, expires=EXPIRES_TOKEN):
+    """`url` signed as Weibo's clip hosts sign theirs, to expire at
+    `expires` (seconds since 1970)."""
+    return "%s%sExpires=%s&ssig=fake%%2Bsig&KID=unistore,video" % (url, "&" if "?" in url else "?", expires)
+
+
+def unsigned_clip(data, url):
+    """A signed clip address stands for the clip it signs: (the address
+    without its Expires, ssig and KID fields, its Expires) for one the data
+    serves, else (url, None)."""
+    base, _, query = url.partition("?")
+    fields = query.split("&") if query else []
+    expires = [f[len("Expires="):] for f in fields if f.startswith("Expires=")]
+    if not expires:
+        return url, None
+    kept = [f for f in fields if f.split("=", 1)[0] not in ("Expires", "ssig", "KID")]
+    plain = base + ("?" + "&".join(kept) if kept else "")
+    if same_data_url(data, plain) not in data.pictures:
+        return url, None
+    return plain, int(expires[0]) if expires[0].lstrip("-").isdigit() else 0
+
+
+def stamp_expiry(data, mid, value):
+    """The answer `value` of post `mid` with its clip addresses signed to
+    live the post's clip lifetime from now: the n-th answer of the post
+    takes the n-th lifetime of a list, the last one repeating."""
+    lifetimes = data.clip_lifetimes.get(mid, data.clip_lifetime)
+    lifetimes = lifetimes if isinstance(lifetimes, list) and lifetimes else [lifetimes]
+    with data.lock:
+        reads = data.post_reads.get(mid, 0)
+        data.post_reads[mid] = reads + 1
+    expires = str(int(time.time()) + int(lifetimes[min(reads, len(lifetimes) - 1)]))
+
+    def stamp(v):
+        if isinstance(v, str):
+            return v.replace(EXPIRES_TOKEN, expires)
+        if isinstance(v, list):
+            return [stamp(x) for x in v]
+        if isinstance(v, dict):
+            return {k: stamp(x) for k, x in v.items()}
+        return v
+    return stamp(value)
+
+
 def post_picture(data, pid, kind, size, clip=None):
-    """One entry of pic_infos; its still and clip are served."""
+    """One entry of pic_infos; its still and clip are served, the clip
+    named by its signed address unless `clip` gives another."""
     still = pid_picture_url(pid)
     data.pictures.setdefault(still, {"format": "gif" if still.endswith(".gif") else "jpeg", "size": size})
     info = {"pic_id": pid, "type": kind, "largest": {"url": still, "width": 1080, "height": 1440},
             "original": {"url": still}}
     if kind in ("livephoto", "gif"):
-        info["video"] = clip if clip is not None else clip_url(pid, kind)
-        if info["video"].startswith("http"):
-            data.pictures.setdefault(info["video"], {"format": "mov" if kind == "livephoto" else "mp4",
-                                                     "size": size * 2})
+        served = clip if clip is not None else clip_url(pid, kind)
+        info["video"] = clip if clip is not None else signed(served)
+        if served.startswith("http"):
+            data.pictures.setdefault(served, {"format": "mov" if kind == "livephoto" else "mp4", "size": size * 2})
     return info
 
 
@@ -673,6 +730,8 @@ def add_wall_posts(data, user, spec):
         mid, kind, pid = str(entry["mid"]), entry.get("type", ""), entry.get("pid")
         if mid in data.posts:  # the first item of a post shapes it
             continue
+        if "clip_lifetime" in entry:
+            data.clip_lifetimes[mid] = entry["clip_lifetime"]
         if entry.get("followers_only"):
             data.followers_only.add(mid)
         if "post" in entry:
@@ -709,11 +768,11 @@ def add_wall_posts(data, user, spec):
             best = "https://f.video.weibocdn.com/o0/%s_720.mp4?label=mp4_720p" % mid
             data.pictures.setdefault(best, {"format": "mp4", "size": size * 3})
             post["page_info"] = {"object_type": "video", "media_info": {
-                "stream_url": "https://f.video.weibocdn.com/o0/%s_sd.mp4" % mid,
+                "stream_url": signed("https://f.video.weibocdn.com/o0/%s_sd.mp4" % mid),
                 "playback_list": [
                     {"meta": {"label": "mp4_480p", "quality_index": 1},
-                     "play_info": {"url": "https://f.video.weibocdn.com/o0/%s_480.mp4?label=mp4_480p" % mid}},
-                    {"meta": {"label": "mp4_720p", "quality_index": 3}, "play_info": {"url": best}}]}}
+                     "play_info": {"url": signed("https://f.video.weibocdn.com/o0/%s_480.mp4?label=mp4_480p" % mid)}},
+                    {"meta": {"label": "mp4_720p", "quality_index": 3}, "play_info": {"url": signed(best)}}]}}
         data.posts[mid] = (user, post)
 
 
@@ -729,7 +788,7 @@ def weibo_status(data, mid, headers):
         return blocked
     if mid in data.followers_only and not has_login(data, headers.get("Cookie")):
         return json_answer(FOLLOWERS_ONLY)
-    return json_answer(post)
+    return json_answer(stamp_expiry(data, mid, post))
 
 
 def mobile_status(data, mid):
@@ -764,14 +823,7 @@ def media_play_answer(data, q):
     inner = q("livephoto")
     if inner not in data.pictures:
         return Answer(*NOT_FOUND)
-    signed = "%s?Expires=%d&ssig=fake%%2Bsig&KID=unistore,video" % (inner, int(time.time()) + 3600)
-    return Answer("", status=302, headers={"Location": signed})
-
-
-def unsigned_clip(data, url):
-    """A signed clip address stands for the clip it signs."""
-    base, _, query = url.partition("?")
-    return base if "Expires=" in query and base in data.pictures else url
+    return Answer("", status=302, headers={"Location": signed(inner, int(time.time()) + 3600)})
 
 
 def visitor_sub(data, headers):
@@ -1427,7 +1479,8 @@ class Handler(BaseHTTPRequestHandler):
         data = self.server.data
         logged_url = self.absolute_url()
         self.server.log_request_line(self.command, logged_url, self.headers)
-        url = same_data_url(data, unsigned_clip(data, logged_url))
+        unsigned, expires = unsigned_clip(data, logged_url)
+        url = same_data_url(data, unsigned)
         fault = self.fault_for(logged_url) or {}
         if fault.get("delay"):
             time.sleep(float(fault["delay"]))
@@ -1441,6 +1494,9 @@ class Handler(BaseHTTPRequestHandler):
             self.close_connection = True
             return
         if url in data.pictures and data.picture_referer and not from_sina_page(self.headers.get("Referer")):
+            answer = Answer("<html><body>403 Forbidden</body></html>", status=403)
+        elif expires is not None and time.time() > expires:
+            # The signature no longer holds: ask the post for a fresh one.
             answer = Answer("<html><body>403 Forbidden</body></html>", status=403)
         elif url in data.pictures and data.pictures[url].get("hostile"):
             self.hostile_picture(data.pictures[url])

@@ -889,9 +889,9 @@ TEST_F(TodayServices, WallClipsAreFetchedListedAndRecordedByTheirStableAddress)
                                   album + kClipD + u".jpg"_s}));
     EXPECT_TRUE(RequestsTo(service, u"statuses/show"_s).isEmpty());
     // The clip replaces the old line by its name; D is recorded by its
-    // stable address, the other line stays.
+    // stable address and its post, the other line stays.
     EXPECT_EQ(run.dir.Read(u"save/"_s + album + u"failed.txt"_s),
-              other + (playD + u'\t' + kClipD + u".mov\tHTTP 404 from video.weibo.com\n"_s).toUtf8());
+              other + (playD + u'\t' + kClipD + u".mov\tHTTP 404 from video.weibo.com\t4900000000000022\n"_s).toUtf8());
     EXPECT_EQ(run.summary.pictures.failed, 1u);
 
     // Lists name the stable address, and the clip after the address it

@@ -110,10 +110,17 @@ void LoadFailedJobs(TamblinCore &core, int albumIndex, const QString &base)
     const PostLineRetry postRetry = g_postLineRetry;
     QList<FailedPicture> postLines;
     for (const FailedPicture &picture : ReadFailedList(g_jobs.folder)) {
-        if (postRetry && !picture.postId.isEmpty())
+        if (postRetry && !picture.postId.isEmpty()) {
             postLines.append(picture);
-        else
-            g_jobs.Append(picture.url, picture.fileName, QString(), PictureExtras());
+            continue;
+        }
+        // A line named as a clip (one an older version recorded without its
+        // post) is wanted whatever its size, as in the run that listed it.
+        PictureExtras extras;
+        const QString ext = QFileInfo(picture.fileName).suffix().toLower();
+        if (ext == u"mov"_s || ext == u"mp4"_s)
+            extras.clipExtension = u'.' + ext;
+        g_jobs.Append(picture.url, picture.fileName, QString(), extras);
     }
     if (!postLines.isEmpty())
         postRetry(core, albumIndex, postLines);

@@ -32,6 +32,10 @@ inline constexpr char16_t kOldFolderKept[] = u"沿用旧版的相册文件夹：
 inline constexpr char16_t kOldFoldersKept[] = u"%1个相册沿用旧版的文件夹";
 // A retry of albums whose last failures could not be recorded.
 inline constexpr char16_t kNothingToRetry[] = u"%1个相册没有记录可重试的图片";
+// The comment of an aria2 list before its addresses that expire: how many,
+// and when the first does.
+inline constexpr char16_t kExpiringAddresses[] =
+    u"以下%1个地址带有签名，%2 起失效：请在此之前下载，失效后请重新生成列表";
 inline constexpr char16_t kEllipsis[] = u"......";
 inline constexpr char16_t kBadListType[] = u"Error ListType Code.";
 inline constexpr char16_t kPoolThreadFailed[] = u"Create thread:DownPicFunc failed.";

@@ -1,15 +1,18 @@
 #include "download/ListFiles.h"
 
 #include "download/DownloadJobList.h"
+#include "download/DownloadTexts.h"
 #include "download/FileUtils.h"
 #include "net/SafeFile.h"
 #include "text/TextUtils.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
 #include <algorithm>
+#include <cstdlib>
 #include <optional>
 
 #ifdef Q_OS_WIN
@@ -45,11 +48,66 @@ bool WriteWhole(const QString &path, const QByteArray &bytes)
 
 } // namespace
 
+std::optional<std::int64_t> AddressExpiry(const QString &address)
+{
+    const qsizetype split = address.indexOf(u"\r\n");
+    const QStringView first = QStringView(address).first(split < 0 ? address.size() : split);
+    const qsizetype query = first.indexOf(u'?');
+    if (query < 0)
+        return std::nullopt;
+    QStringView rest = first.sliced(query + 1);
+    rest = rest.first(rest.indexOf(u'#') < 0 ? rest.size() : rest.indexOf(u'#'));
+    for (QStringView field : rest.split(u'&')) {
+        const qsizetype eq = field.indexOf(u'=');
+        if (eq < 0 || field.first(eq).compare(u"Expires", Qt::CaseInsensitive) != 0)
+            continue;
+        const QStringView value = field.sliced(eq + 1);
+        // Seconds since 1970; anything longer is no time of this era.
+        if (value.isEmpty() || value.size() > 12
+            || std::any_of(value.begin(), value.end(), [](QChar c) { return c < u'0' || c > u'9'; }))
+            continue;
+        return value.toLongLong();
+    }
+    return std::nullopt;
+}
+
+namespace {
+
+// The order in which the lists write `urls`: the addresses that expire
+// after the others, and the first time one of them does.
+struct ListOrder {
+    QList<qsizetype> order;
+    qsizetype firstExpiring = -1; // place in `order`; -1: none expires
+    std::int64_t earliest = 0;
+};
+
+ListOrder ExpiringLast(const QStringList &urls)
+{
+    ListOrder list;
+    QList<qsizetype> expiring;
+    for (qsizetype i = 0; i < urls.size(); ++i) {
+        const std::optional<std::int64_t> expires = AddressExpiry(urls[i]);
+        if (!expires) {
+            list.order.append(i);
+            continue;
+        }
+        list.earliest = expiring.isEmpty() ? *expires : std::min(list.earliest, *expires);
+        expiring.append(i);
+    }
+    if (!expiring.isEmpty())
+        list.firstExpiring = list.order.size();
+    list.order += expiring;
+    return list;
+}
+
+} // namespace
+
 bool WriteThunderList(const QString &path, const QStringList &urls)
 {
+    // The format has no comments: the addresses that expire only come last.
     QByteArray bytes;
-    for (const QString &url : urls) {
-        bytes += WideToGbk(url);
+    for (const qsizetype i : ExpiringLast(urls).order) {
+        bytes += WideToGbk(urls[i]);
         bytes += "\r\n";
     }
     return WriteWhole(path, bytes);
@@ -67,12 +125,31 @@ QByteArray Aria2Value(QString text)
     return text.toUtf8();
 }
 
+// What the comment before the `count` addresses that expire says: when the
+// first of them does, in local time with its offset from UTC (a list may be
+// read on another machine).
+QString ExpiryNote(qsizetype count, std::int64_t earliest)
+{
+    const QDateTime when = QDateTime::fromSecsSinceEpoch(earliest);
+    const int offset = when.offsetFromUtc();
+    const QString zone = u"UTC%1%2:%3"_s.arg(QChar(offset < 0 ? u'-' : u'+'))
+                             .arg(std::abs(offset) / 3600, 2, 10, QChar(u'0'))
+                             .arg(std::abs(offset) % 3600 / 60, 2, 10, QChar(u'0'));
+    return QString::fromUtf16(texts::kExpiringAddresses)
+        .arg(count)
+        .arg(when.toString(u"yyyy-MM-dd HH:mm:ss"_s) + u" ("_s + zone + u')');
+}
+
 } // namespace
 
 bool WriteAria2List(const QString &path, const DownloadJobList &jobs)
 {
     QByteArray bytes;
-    for (qsizetype i = 0; i < jobs.urls.size(); ++i) {
+    const ListOrder list = ExpiringLast(jobs.urls);
+    for (qsizetype k = 0; k < list.order.size(); ++k) {
+        const qsizetype i = list.order[k];
+        if (k == list.firstExpiring)
+            bytes += "# " + ExpiryNote(list.order.size() - k, list.earliest).toUtf8() + '\n';
         const QString &address = jobs.urls[i];
         const qsizetype split = address.indexOf(u"\r\n");
         bytes += Aria2Value(address.left(split));

@@ -9,9 +9,22 @@
 #include <QList>
 #include <QStringList>
 
+#include <cstdint>
+#include <optional>
+
 namespace tamblin {
 
 struct DownloadJobList;
+
+// When a signed address stops working: the time, in seconds since 1970,
+// that the "Expires=" field of its query names (of its first address, when
+// a fallback follows after CR LF). None for an address that names none.
+std::optional<std::int64_t> AddressExpiry(const QString &address);
+
+// Both lists below write the addresses that expire (AddressExpiry) after
+// all others, each group in job order, so that a download manager working
+// down the list is not still busy with pictures that keep while the signed
+// addresses run out.
 
 // Writes one GBK line, ended by CR LF, per address of `urls` to `path`,
 // replacing the file; an address holding a fallback after CR LF gives two
@@ -23,9 +36,10 @@ bool WriteThunderList(const QString &path, const QStringList &urls);
 // (UTF-8): per job its address (and its fallback, tab-separated), then
 // indented "out=" with the file name the pool would have used ("dir=" too
 // when that name is a full path), "referer=" with the Referer the pool would
-// have sent and "header=" per other header line. So an external manager
-// fetches what the program would, where it would. Returns false when the
-// file cannot be written whole.
+// have sent and "header=" per other header line; before the addresses that
+// expire, a comment line saying when the first of them does (local time).
+// So an external manager fetches what the program would, where it would.
+// Returns false when the file cannot be written whole.
 bool WriteAria2List(const QString &path, const DownloadJobList &jobs);
 
 // The file of an album named after it in `folder`: the album's name and

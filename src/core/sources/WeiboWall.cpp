@@ -160,9 +160,9 @@ QString ClipGuess(const QString &type)
     return type == u"livephoto"_s ? u".mov"_s : u".mp4"_s;
 }
 
-// The extras of a clip job of post `mid`. An address that leads to the clip
-// stays good; any other may be signed to expire, so a failure records the
-// post, to be read again for a fresh one.
+// The extras of a clip job of post `mid`. A failure records the post: a
+// retry gives the clip its post time and, where the address has expired, a
+// fresh one from the post read again.
 PictureExtras ClipExtras(const Clip &clip, const QString &guess, std::int64_t time, const QString &mid)
 {
     PictureExtras extras;
@@ -171,9 +171,27 @@ PictureExtras ClipExtras(const Clip &clip, const QString &guess, std::int64_t ti
     extras.postTime = time;
     if (clip.named != clip.address)
         extras.namingAddress = clip.named;
-    else if (IsPostId(mid))
+    if (IsPostId(mid))
         extras.postId = mid;
     return extras;
+}
+
+// A retry fetches a recorded clip address only while it has this long to
+// live: the pool may reach it minutes later.
+constexpr std::int64_t kClipLifeLeftSeconds = 300;
+
+// The clip a failed.txt line records, when a retry may fetch it as it
+// stands: an address of no expiry (a Live Photo's stable one) or one that
+// holds a while yet, which did not fail by being refused (a 403 is what a
+// signature that no longer holds gets). None: the post is to be read again.
+std::optional<Clip> RecordedClip(const FailedPicture &line)
+{
+    if (line.url == endpoints::WeiboStatusUrl(line.postId) || line.reason.startsWith(u"HTTP 403 "_s))
+        return std::nullopt;
+    const std::optional<std::int64_t> expires = AddressExpiry(line.url);
+    if (expires && *expires < QDateTime::currentSecsSinceEpoch() + kClipLifeLeftSeconds)
+        return std::nullopt;
+    return ClipOf(line.url, false);
 }
 
 // The image wall of one album turned into picture jobs: pictures, and Live
@@ -393,10 +411,12 @@ void ListWeiboWallPictures(TamblinCore &core, int albumIndex, const QString &alb
     }
 }
 
-// A retry's failed.txt lines that name a post: the post is read again (with
-// the login the run has now) and gives what it holds under the recorded
-// names; a line named by the post's id alone gives every picture and clip of
-// the post not in the folder yet. What it still withholds stays recorded.
+// A retry's failed.txt lines that name a post: a clip whose recorded address
+// still holds is fetched as it stands; otherwise the post is read again
+// (with the login the run has now) and gives what it holds under the
+// recorded names; a line named by the post's id alone gives every picture
+// and clip of the post not in the folder yet. What it still withholds stays
+// recorded.
 void RetryPostLines(TamblinCore &core, int albumIndex, const QList<FailedPicture> &lines)
 {
     const ST_PERLISTRECORD *album = core.m_albums.At(albumIndex);
@@ -420,6 +440,13 @@ void RetryPostLines(TamblinCore &core, int albumIndex, const QList<FailedPicture
         const bool wholeLine = dot < 0 && base == line.postId;
         if (clipLine && !clips)
             continue; // kept for a run that wants clips
+        if (const std::optional<Clip> clip = clipLine ? RecordedClip(line) : std::nullopt) {
+            // As the first run had it: the post's time, no size limits.
+            PictureExtras extras = ClipExtras(*clip, ext, MidTime(line.postId), line.postId);
+            extras.clipExtension = ext; // the recorded name stands
+            g_jobs.Append(clip->address, line.fileName, QString(), extras);
+            continue;
+        }
         const Post &post = PostOf(core, line.postId, referer, wholeLine);
         FailedPicture again = line;
         if (!post.readable) {

@@ -53,8 +53,11 @@ void ListWeiboWall(TamblinCore &core, WeiboOwner owner, const QString &uid);
 // `albumUrl`.
 void ListWeiboWallPictures(TamblinCore &core, int albumIndex, const QString &albumUrl);
 
-// A retry's failed.txt lines of album `albumIndex` that name a post: each
-// post is read again and gives what it now holds (PostLineRetry).
+// A retry's failed.txt lines of album `albumIndex` that name a post: a clip
+// whose recorded address has not expired (no "Expires=" in the past, no 403
+// recorded) is fetched as it stands; for the others the post is read again
+// and gives what it now holds, a fresh clip address among it
+// (PostLineRetry). Clips keep their post's time and the size limits' pass.
 void RetryPostLines(TamblinCore &core, int albumIndex, const QList<FailedPicture> &lines);
 
 } // namespace weibo
