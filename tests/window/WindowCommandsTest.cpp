@@ -6,6 +6,8 @@
 
 #include "app/ComboBox2.h"
 #include "app/StoredTexts.h"
+#include "app/WindowSettings.h"
+#include "dialogs/DlgDownSet.h"
 #include "dialogs/DlgFind.h"
 #include "grid/MyGridCtrl.h"
 #include "login/DlgWebOpen.h"
@@ -14,6 +16,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDateEdit>
 #include <QDesktopServices>
 #include <QDir>
 #include <QDropEvent>
@@ -119,6 +122,20 @@ TEST_F(WindowCommands, OptionTogglesAreSavedAtOnceAndShowTheirCheckMarks)
             ASSERT_TRUE(QTest::qWaitFor([settings] { return settings->isVisible(); }, 5000));
             EXPECT_EQ(action->isChecked(), on) << id;
             settings->hide();
+        }
+    }
+    EXPECT_EQ(SavedSettings().siteRules[4].flags, 0);
+
+    // The window's own options go to its own file.
+    const std::pair<int, bool WindowSettings::*> own[] = {{32816, &WindowSettings::savePosts},
+                                                          {32817, &WindowSettings::withReposts}};
+    for (const auto &[id, option] : own) {
+        QAction *action = settings->findChild<QAction *>(QString::number(id));
+        for (bool on : {true, false}) {
+            ChooseFromMenu(window.get(), settings, id);
+            EXPECT_EQ(WindowSettings::Load(start.Path()).*option, on) << id;
+            emit settings->aboutToShow();
+            EXPECT_EQ(action->isChecked(), on) << id;
         }
     }
     EXPECT_EQ(SavedSettings().siteRules[4].flags, 0);
@@ -328,6 +345,26 @@ TEST_F(WindowCommands, LinksSelectAllAndStoredAddresses)
     EXPECT_EQ(opened.urls, (QStringList{StoredText(kTextHomeAddress), StoredText(kTextHelpAddress),
                                         StoredText(kTextContactAddress), StoredText(kTextFeedbackAddress),
                                         StoredText(kTextToolsAddress), QUrl::fromLocalFile(save).toString()}));
+}
+
+TEST_F(WindowCommands, TheDateRangeOfTheDownloadSettingsIsShownAndKept)
+{
+    start.Write(u"窗口设置.ini"_s, "[下载]\r\n起始日期=2023-01-01\r\n");
+    OpenWindow();
+    EXPECT_EQ(LabelText(CTamblinDlg::kIdRangeLine), u"日期范围：2023-01-01 起"_s);
+    WhenModalOpens<CDlgDownSet>([](CDlgDownSet *dialog) {
+        test::Click(dialog->findChild<QAbstractButton *>(QString::number(CDlgDownSet::kIdUntilOn)));
+        dialog->findChild<QDateEdit *>(QString::number(CDlgDownSet::kIdUntil))->setDate(QDate(2023, 1, 31));
+        test::Click(dialog->findChild<QAbstractButton *>(QString::number(CDlgDownSet::kIdOk)));
+    });
+    window->OnCommand(CTamblinDlg::kCmdDownSettings);
+    EXPECT_EQ(LabelText(CTamblinDlg::kIdRangeLine), u"日期范围：2023-01-01 至 2023-01-31"_s);
+    EXPECT_TRUE(window->grab().save(QDir(TestOutputDir()).filePath(u"window-date-range.png"_s), "PNG"));
+    const WindowSettings kept = WindowSettings::Load(start.Path());
+    EXPECT_EQ(kept.range.until, QDate(2023, 1, 31));
+    EXPECT_EQ(window->Settings().Options().range->until, QDate(2023, 1, 31));
+    // soft.dat keeps its layout: the range is not in it.
+    EXPECT_EQ(start.Read(u"soft.dat"_s).size(), kSoftSettingsSize);
 }
 
 } // namespace
