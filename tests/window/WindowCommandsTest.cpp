@@ -126,20 +126,6 @@ TEST_F(WindowCommands, OptionTogglesAreSavedAtOnceAndShowTheirCheckMarks)
     }
     EXPECT_EQ(SavedSettings().siteRules[4].flags, 0);
 
-    // The window's own options go to its own file.
-    const std::pair<int, bool WindowSettings::*> own[] = {{32816, &WindowSettings::savePosts},
-                                                          {32817, &WindowSettings::withReposts}};
-    for (const auto &[id, option] : own) {
-        QAction *action = settings->findChild<QAction *>(QString::number(id));
-        for (bool on : {true, false}) {
-            ChooseFromMenu(window.get(), settings, id);
-            EXPECT_EQ(WindowSettings::Load(start.Path()).*option, on) << id;
-            emit settings->aboutToShow();
-            EXPECT_EQ(action->isChecked(), on) << id;
-        }
-    }
-    EXPECT_EQ(SavedSettings().siteRules[4].flags, 0);
-
     // Only sites the program does not serve use these: always greyed, and a
     // click on them changes nothing.
     for (int id : {32776, 32808, 32814}) {
@@ -347,7 +333,7 @@ TEST_F(WindowCommands, LinksSelectAllAndStoredAddresses)
                                         StoredText(kTextToolsAddress), QUrl::fromLocalFile(save).toString()}));
 }
 
-TEST_F(WindowCommands, TheDateRangeOfTheDownloadSettingsIsShownAndKept)
+TEST_F(WindowCommands, TheDateRangeAndWeiboOptionsAreKeptInTheWindowsFileAndPassedToTheRun)
 {
     start.Write(u"窗口设置.ini"_s, "[下载]\r\n起始日期=2023-01-01\r\n");
     OpenWindow();
@@ -360,9 +346,13 @@ TEST_F(WindowCommands, TheDateRangeOfTheDownloadSettingsIsShownAndKept)
     window->OnCommand(CTamblinDlg::kCmdDownSettings);
     EXPECT_EQ(LabelText(CTamblinDlg::kIdRangeLine), u"日期范围：2023-01-01 至 2023-01-31"_s);
     EXPECT_TRUE(window->grab().save(QDir(TestOutputDir()).filePath(u"window-date-range.png"_s), "PNG"));
+    ChooseFromMenu(window.get(), MenuNamed(window.get(), u"<设置>"_s), CTamblinDlg::kCmdWithReposts);
     const WindowSettings kept = WindowSettings::Load(start.Path());
     EXPECT_EQ(kept.range.until, QDate(2023, 1, 31));
-    EXPECT_EQ(window->Settings().Options().range->until, QDate(2023, 1, 31));
+    EXPECT_TRUE(kept.withReposts && !kept.savePosts);
+    const DownloadOptions options = window->Settings().Options();
+    EXPECT_EQ(options.range->until, QDate(2023, 1, 31));
+    EXPECT_TRUE(options.withReposts && !options.savePosts);
     // soft.dat keeps its layout: the range is not in it.
     EXPECT_EQ(start.Read(u"soft.dat"_s).size(), kSoftSettingsSize);
 }
