@@ -1,10 +1,15 @@
 #include "WidgetTestHelpers.h"
 
+#include "TestSupport.h"
+
 #include "app/SoftSettings.h"
+#include "app/WindowSettings.h"
 #include "dialogs/DlgDownSet.h"
 
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
+#include <QDateEdit>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -16,14 +21,16 @@ namespace {
 
 class DlgDownSetTest : public ::testing::Test {
 protected:
-    void Open()
+    void Open(DateRange *range = nullptr)
     {
-        m_dialog = std::make_unique<CDlgDownSet>(nullptr, &m_params);
+        m_dialog = std::make_unique<CDlgDownSet>(nullptr, &m_params, range);
         m_dialog->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(m_dialog.get()));
     }
     QLineEdit *Edit(int id) { return m_dialog->findChild<QLineEdit *>(QString::number(id)); }
     QPushButton *Ok() { return m_dialog->findChild<QPushButton *>(u"1023"_s); }
+    QCheckBox *Box(int id) { return m_dialog->findChild<QCheckBox *>(QString::number(id)); }
+    QDateEdit *Date(int id) { return m_dialog->findChild<QDateEdit *>(QString::number(id)); }
     // Types the four values and presses OK; returns the message boxes shown.
     QStringList Enter(const QString &threads, const QString &timeout, const QString &minKb, const QString &maxKb)
     {
@@ -144,6 +151,62 @@ TEST_F(DlgDownSetTest, EnterChecksTheValuesAsOkDoes)
     QTest::keyClick(Edit(CDlgDownSet::kIdThreads), Qt::Key_Return);
     EXPECT_EQ(m_dialog->result(), QDialog::Accepted);
     EXPECT_EQ(m_params.threads, 8);
+}
+
+TEST_F(DlgDownSetTest, DateRangeEndsAreOnOrOffAndKeptInTheWindowsFile)
+{
+    const QDate jan1(2023, 1, 1);
+    const QDate jan31(2023, 1, 31);
+    DateRange range{QDate(2023, 3, 1), QDate()};
+    Open(&range);
+    EXPECT_TRUE(Box(CDlgDownSet::kIdSinceOn)->isChecked());
+    EXPECT_EQ(Date(CDlgDownSet::kIdSince)->date(), QDate(2023, 3, 1));
+    EXPECT_FALSE(Box(CDlgDownSet::kIdUntilOn)->isChecked());
+    EXPECT_FALSE(Date(CDlgDownSet::kIdUntil)->isEnabled());
+
+    struct Case {
+        const char *what;
+        bool sinceOn, untilOn;
+        QDate since, until;
+        QStringList messages;
+        DateRange stored;
+    };
+    const Case cases[] = {
+        {"both off", false, false, jan1, jan31, {}, {}},
+        {"until only", false, true, jan31, jan1, {}, {QDate(), jan1}},
+        {"one day", true, true, jan31, jan31, {}, {jan31, jan31}},
+        // Refused: the range stays as it was.
+        {"since after until", true, true, jan31, jan1, {u"起始日期不能晚于结束日期"_s}, {jan31, jan31}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        Open(&range);
+        if (Box(CDlgDownSet::kIdSinceOn)->isChecked() != c.sinceOn)
+            test::Click(Box(CDlgDownSet::kIdSinceOn));
+        if (Box(CDlgDownSet::kIdUntilOn)->isChecked() != c.untilOn)
+            test::Click(Box(CDlgDownSet::kIdUntilOn));
+        EXPECT_EQ(Date(CDlgDownSet::kIdSince)->isEnabled(), c.sinceOn);
+        Date(CDlgDownSet::kIdSince)->setDate(c.since);
+        Date(CDlgDownSet::kIdUntil)->setDate(c.until);
+        test::MessageBoxAnswerer answerer;
+        test::Click(Ok());
+        EXPECT_EQ(answerer.Texts(), c.messages);
+        EXPECT_EQ(m_dialog->result() == QDialog::Accepted, c.messages.isEmpty());
+        EXPECT_EQ(range.since, c.stored.since);
+        EXPECT_EQ(range.until, c.stored.until);
+    }
+
+    // The window's file: what it was given comes back; a date that is no
+    // date is an open end.
+    test::TempDir start;
+    ASSERT_TRUE((WindowSettings{{jan1, jan31}, true, false}.Save(start.Path())));
+    const WindowSettings read = WindowSettings::Load(start.Path());
+    EXPECT_EQ(read.RangeText(), u"2023-01-01 至 2023-01-31"_s);
+    EXPECT_TRUE(read.savePosts && !read.withReposts);
+    start.Write(u"窗口设置.ini"_s, "[下载]\r\n起始日期=2023-13-45\r\n结束日期= 2023-02-01 \r\n[微博]\r\n下载转发图片=1\r\n");
+    const WindowSettings edited = WindowSettings::Load(start.Path());
+    EXPECT_EQ(edited.RangeText(), u"至 2023-02-01"_s);
+    EXPECT_TRUE(!edited.savePosts && edited.withReposts);
 }
 
 } // namespace

@@ -87,7 +87,8 @@ void ExpectTextsShown(QWidget *dialog, const char *name)
 TEST(DialogScreenshots, EveryDialogIsDrawnWithItsWholeChineseText)
 {
     DownParams params{0, 4096, 5, 30};
-    CDlgDownSet downSet(nullptr, &params);
+    DateRange range{QDate(2023, 1, 1), QDate()};
+    CDlgDownSet downSet(nullptr, &params, &range);
     ExpectTextsShown(&downSet, "download settings");
     Save(&downSet, u"dialog-download-settings.png"_s);
 

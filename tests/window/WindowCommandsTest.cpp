@@ -6,6 +6,8 @@
 
 #include "app/ComboBox2.h"
 #include "app/StoredTexts.h"
+#include "app/WindowSettings.h"
+#include "dialogs/DlgDownSet.h"
 #include "dialogs/DlgFind.h"
 #include "grid/MyGridCtrl.h"
 #include "login/DlgWebOpen.h"
@@ -14,6 +16,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDateEdit>
 #include <QDesktopServices>
 #include <QDir>
 #include <QDropEvent>
@@ -328,6 +331,30 @@ TEST_F(WindowCommands, LinksSelectAllAndStoredAddresses)
     EXPECT_EQ(opened.urls, (QStringList{StoredText(kTextHomeAddress), StoredText(kTextHelpAddress),
                                         StoredText(kTextContactAddress), StoredText(kTextFeedbackAddress),
                                         StoredText(kTextToolsAddress), QUrl::fromLocalFile(save).toString()}));
+}
+
+TEST_F(WindowCommands, TheDateRangeAndWeiboOptionsAreKeptInTheWindowsFileAndPassedToTheRun)
+{
+    start.Write(u"窗口设置.ini"_s, "[下载]\r\n起始日期=2023-01-01\r\n");
+    OpenWindow();
+    EXPECT_EQ(LabelText(CTamblinDlg::kIdRangeLine), u"日期范围：2023-01-01 起"_s);
+    WhenModalOpens<CDlgDownSet>([](CDlgDownSet *dialog) {
+        test::Click(dialog->findChild<QAbstractButton *>(QString::number(CDlgDownSet::kIdUntilOn)));
+        dialog->findChild<QDateEdit *>(QString::number(CDlgDownSet::kIdUntil))->setDate(QDate(2023, 1, 31));
+        test::Click(dialog->findChild<QAbstractButton *>(QString::number(CDlgDownSet::kIdOk)));
+    });
+    window->OnCommand(CTamblinDlg::kCmdDownSettings);
+    EXPECT_EQ(LabelText(CTamblinDlg::kIdRangeLine), u"日期范围：2023-01-01 至 2023-01-31"_s);
+    EXPECT_TRUE(window->grab().save(QDir(TestOutputDir()).filePath(u"window-date-range.png"_s), "PNG"));
+    ChooseFromMenu(window.get(), MenuNamed(window.get(), u"<设置>"_s), CTamblinDlg::kCmdWithReposts);
+    const WindowSettings kept = WindowSettings::Load(start.Path());
+    EXPECT_EQ(kept.range.until, QDate(2023, 1, 31));
+    EXPECT_TRUE(kept.withReposts && !kept.savePosts);
+    const DownloadOptions options = window->Settings().Options();
+    EXPECT_EQ(options.range->until, QDate(2023, 1, 31));
+    EXPECT_TRUE(options.withReposts && !options.savePosts);
+    // soft.dat keeps its layout: the range is not in it.
+    EXPECT_EQ(start.Read(u"soft.dat"_s).size(), kSoftSettingsSize);
 }
 
 } // namespace

@@ -419,6 +419,30 @@ PictureExtractor GetPictureExtractor(int subMode)
     return g_extractors[subMode];
 }
 
+QString DownloadLossesText(const DownloadSummary &summary)
+{
+    QStringList losses;
+    if (summary.pictures.failed > 0) {
+        const bool unlisted = !summary.failedListsNotWritten.isEmpty() || !summary.foldersNotMade.isEmpty()
+            || !summary.folderLinks.isEmpty();
+        losses.append(QString::fromUtf16(unlisted ? texts::kPicturesFailedUnlisted : texts::kPicturesFailed)
+                          .arg(summary.pictures.failed));
+    }
+    if (summary.unavailable > 0)
+        losses.append(QString::fromUtf16(texts::kPicturesUnavailable).arg(summary.unavailable));
+    if (!summary.emptyAlbums.isEmpty())
+        losses.append(QString::fromUtf16(texts::kAlbumsEmpty).arg(summary.emptyAlbums.size()));
+    if (!summary.brokenListings.isEmpty())
+        losses.append(QString::fromUtf16(texts::kAlbumsBroken).arg(summary.brokenListings.size()));
+    if (!summary.nothingToRetry.isEmpty())
+        losses.append(QString::fromUtf16(texts::kNothingToRetry).arg(summary.nothingToRetry.size()));
+    if (!summary.listsNotWritten.isEmpty())
+        losses.append(QString::fromUtf16(texts::kListsNotWritten).arg(summary.listsNotWritten.size()));
+    if (!summary.oldFolders.isEmpty())
+        losses.append(QString::fromUtf16(texts::kOldFoldersKept).arg(summary.oldFolders.size()));
+    return losses.join(u"；"_s);
+}
+
 DownloadSummary RunDownload(TamblinCore &core, const DownloadOptions &options)
 {
     DownloadSummary summary;
@@ -456,6 +480,9 @@ DownloadSummary RunDownload(TamblinCore &core, const DownloadOptions &options)
     // Running, unless a stop was asked since the button was pressed.
     std::uint8_t idle = 0;
     core.m_downState.compare_exchange_strong(idle, 1);
+    // The run's count starts before the window shows it busy (and reads it).
+    g_runJobsDone = 0;
+    g_runJobsTotal = 0;
     if (window)
         window->SetDownBusyUi();
     g_jobs.folder = base;
@@ -597,26 +624,7 @@ DownloadSummary RunDownload(TamblinCore &core, const DownloadOptions &options)
     const bool openFolder = runTotal > 0 && (FlagsNow(core) & kOpenFolderWhenDone);
     Text(core, kIdStatusMain, QString::fromUtf16(texts::kDownloadFinished));
     // The picture line says what did not download, and where it is listed.
-    QStringList losses;
-    if (summary.pictures.failed > 0) {
-        const bool unlisted = !summary.failedListsNotWritten.isEmpty() || !summary.foldersNotMade.isEmpty()
-            || !summary.folderLinks.isEmpty();
-        losses.append(QString::fromUtf16(unlisted ? texts::kPicturesFailedUnlisted : texts::kPicturesFailed)
-                          .arg(summary.pictures.failed));
-    }
-    if (summary.unavailable > 0)
-        losses.append(QString::fromUtf16(texts::kPicturesUnavailable).arg(summary.unavailable));
-    if (!summary.emptyAlbums.isEmpty())
-        losses.append(QString::fromUtf16(texts::kAlbumsEmpty).arg(summary.emptyAlbums.size()));
-    if (!summary.brokenListings.isEmpty())
-        losses.append(QString::fromUtf16(texts::kAlbumsBroken).arg(summary.brokenListings.size()));
-    if (!summary.nothingToRetry.isEmpty())
-        losses.append(QString::fromUtf16(texts::kNothingToRetry).arg(summary.nothingToRetry.size()));
-    if (!summary.listsNotWritten.isEmpty())
-        losses.append(QString::fromUtf16(texts::kListsNotWritten).arg(summary.listsNotWritten.size()));
-    if (!summary.oldFolders.isEmpty())
-        losses.append(QString::fromUtf16(texts::kOldFoldersKept).arg(summary.oldFolders.size()));
-    Text(core, kIdStatusPicture, losses.join(u"；"_s));
+    Text(core, kIdStatusPicture, DownloadLossesText(summary));
     core.m_downState = 0;
     if (window)
         window->SetDownIdleUi();
@@ -626,7 +634,8 @@ DownloadSummary RunDownload(TamblinCore &core, const DownloadOptions &options)
     return summary;
 }
 
-std::optional<std::thread> PressDownloadButton(TamblinCore &core)
+std::optional<std::thread> PressDownloadButton(TamblinCore &core, const DownloadOptions &options,
+                                               std::function<void(const DownloadSummary &)> ended)
 {
     std::uint8_t idle = 0;
     if (!core.m_downState.compare_exchange_strong(idle, 1)) {
@@ -634,7 +643,11 @@ std::optional<std::thread> PressDownloadButton(TamblinCore &core)
         return std::nullopt;
     }
     try {
-        return std::thread([&core] { RunDownload(core); });
+        return std::thread([&core, options, ended = std::move(ended)] {
+            const DownloadSummary summary = RunDownload(core, options);
+            if (ended)
+                ended(summary);
+        });
     } catch (const std::system_error &) {
         Message(core, QString::fromUtf16(texts::kThreadFailed));
         core.m_downState = 0;

@@ -16,6 +16,7 @@
 
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 #include <thread>
 
@@ -124,11 +125,18 @@ struct DownloadSummary {
 // per-album loop, the idle state at the end. Call with m_downState 1.
 DownloadSummary RunDownload(TamblinCore &core, const DownloadOptions &options = {});
 
+// What did not download, as the picture line says it after 下载完毕 ("N张图片
+// 下载失败，见 failed.txt；..."); empty when nothing was lost.
+QString DownloadLossesText(const DownloadSummary &summary);
+
 // The download button: with no run busy, sets m_downState to 1 and starts
-// RunDownload on a new thread, which the caller owns and joins; with a run
-// busy, asks it to stop and returns no thread. A thread that cannot be
-// created is reported through the window and leaves the state idle.
-std::optional<std::thread> PressDownloadButton(TamblinCore &core);
+// RunDownload with `options` on a new thread, which the caller owns and
+// joins; with a run busy, asks it to stop and returns no thread. A thread
+// that cannot be created is reported through the window and leaves the
+// state idle. `ended`, when given, gets the run's summary on that thread
+// once the run has ended.
+std::optional<std::thread> PressDownloadButton(TamblinCore &core, const DownloadOptions &options = {},
+                                               std::function<void(const DownloadSummary &)> ended = {});
 
 // Asks a busy run to stop: the listing ends at the next picture, the pool
 // after its next worker, the album loop before the next album.

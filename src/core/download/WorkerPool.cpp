@@ -29,6 +29,8 @@ using namespace Qt::StringLiterals;
 std::atomic<bool> g_stopDownload{false};
 std::atomic<std::uint32_t> g_jobsDone{0};
 std::atomic<std::uint32_t> g_jobsTotal{0};
+std::atomic<std::uint32_t> g_runJobsDone{0};
+std::atomic<std::uint32_t> g_runJobsTotal{0};
 std::atomic<bool> g_poolRunning{false};
 std::atomic<std::uint32_t> g_minKb{0};
 std::atomic<std::uint32_t> g_maxKb{0};
@@ -573,6 +575,7 @@ void DownPicFunc()
     WindowPort *const window = g_jobs.progressWindow;
     std::uint32_t next = 0;  // the next job to hand out
     std::uint32_t total = 0; // the jobs the pool may take so far
+    std::uint32_t runCounted = 0; // of them, added to g_runJobsTotal
     std::uint32_t done = 0;
     bool listing = true; // until seen closed
     bool reshow = true;  // the count is to be shown at the next change
@@ -619,6 +622,10 @@ void DownPicFunc()
             }
         }
         g_jobsTotal = total;
+        if (total > runCounted) {
+            g_runJobsTotal += total - runCounted;
+            runCounted = total;
+        }
         for (Start &job : toStart)
             handOut(job.slot, job.index, std::move(job.job));
         toStart.clear();
@@ -627,6 +634,7 @@ void DownPicFunc()
         while (const std::optional<std::uint32_t> slot = shared->TakeEnded()) {
             ended = true;
             g_jobsDone = ++done;
+            ++g_runJobsDone;
             if (workers[*slot].joinable())
                 workers[*slot].join();
             freeSlots.push_back(*slot);

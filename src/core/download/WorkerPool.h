@@ -41,6 +41,13 @@ extern std::atomic<std::uint32_t> g_jobsDone;
 // listed); with g_jobsDone what a progress display reads from another
 // thread. Both are cleared by StartDownloadPool.
 extern std::atomic<std::uint32_t> g_jobsTotal;
+// The same over every pool of a download run: the jobs ended and the jobs
+// handed to a pool so far (it grows while the albums are listed), summed over
+// the run's albums. The driver clears them as a run starts; a window reads
+// them from its own thread (the ended before the handed, so that the first
+// never passes the second).
+extern std::atomic<std::uint32_t> g_runJobsDone;
+extern std::atomic<std::uint32_t> g_runJobsTotal;
 // True while a supervisor has workers.
 extern std::atomic<bool> g_poolRunning;
 // Download parameters of the run: smallest and largest picture in KiB (0 =

@@ -154,6 +154,13 @@ void CTamblinDlg::BuildMenu()
         action->setCheckable(true);
         connect(action, &QAction::triggered, this, [this, id = option.id] { OnCommand(id); });
     }
+    // The window's own options, kept in its settings file.
+    m_settingsMenu->addSeparator();
+    for (int id : {kCmdSavePosts, kCmdWithReposts}) {
+        QAction *action = AddCommand(m_settingsMenu, id, id == kCmdSavePosts ? u"保存微博"_s : u"下载转发图片"_s);
+        action->setCheckable(true);
+        connect(action, &QAction::triggered, this, [this, id] { OnCommand(id); });
+    }
     connect(m_settingsMenu, &QMenu::aboutToShow, this, &CTamblinDlg::UpdateSettingsMenu);
 
     // Import and export are not part of the program: shown greyed.
@@ -164,7 +171,11 @@ void CTamblinDlg::BuildMenu()
     transfer->menuAction()->setEnabled(false);
 
     QMenu *tools = bar->addMenu(u"<辅助功能>"_s);
+    m_retryAction = AddCommand(tools, kCmdRetryFailed, u"重试失败的图片"_s);
+    connect(m_retryAction, &QAction::triggered, this, [this] { OnCommand(kCmdRetryFailed); });
     connect(AddCommand(tools, kCmdTools, u"文件处理"_s), &QAction::triggered, this, [this] { OnCommand(kCmdTools); });
+    connect(tools, &QMenu::aboutToShow, this, &CTamblinDlg::UpdateToolsMenu);
+    UpdateToolsMenu();
 
     bar->addAction(QString(24, u' '))->setEnabled(false);
 
@@ -215,6 +226,25 @@ void CTamblinDlg::UpdateSettingsMenu()
         action->setChecked(rules && (rules->flags & option.bit));
         action->setEnabled(option.onlySite < 0 || m_core.m_listType == option.onlySite);
     }
+    for (auto [id, on] : {std::pair{kCmdSavePosts, m_windowSettings.savePosts},
+                          std::pair{kCmdWithReposts, m_windowSettings.withReposts}}) {
+        if (QAction *action = m_settingsMenu->findChild<QAction *>(QString::number(id)))
+            action->setChecked(on);
+    }
+}
+
+void CTamblinDlg::UpdateToolsMenu()
+{
+    // The failures of the albums the last run downloaded, while no run is busy.
+    m_retryAction->setEnabled(m_lastRun.retryable && m_core.m_listState == 0 && m_core.m_downState == 0);
+}
+
+void CTamblinDlg::ToggleWindowOption(int id)
+{
+    bool &option = id == kCmdSavePosts ? m_windowSettings.savePosts : m_windowSettings.withReposts;
+    option = !option;
+    m_windowSettings.Save(m_core.m_appDir);
+    UpdateSettingsMenu();
 }
 
 void CTamblinDlg::ToggleOption(int id)
@@ -244,6 +274,10 @@ void CTamblinDlg::OnCommand(int id)
         OpenLoginWindow(id);
         return;
     }
+    if (id == kCmdSavePosts || id == kCmdWithReposts) {
+        ToggleWindowOption(id);
+        return;
+    }
     const int site = m_core.m_listType;
     switch (id) {
     // The dialogs edit copies, stored when they close (what they stored
@@ -253,14 +287,20 @@ void CTamblinDlg::OnCommand(int id)
         if (site >= 0 && site < kSiteSlots) {
             DownParams &stored = m_core.m_settings.downParams[std::size_t(site)];
             DownParams params = stored;
-            CDlgDownSet dialog(this, &params);
+            DateRange range = m_windowSettings.range;
+            CDlgDownSet dialog(this, &params, &range);
             const bool accepted = dialog.exec() == QDialog::Accepted;
             {
                 std::lock_guard lock(m_core.m_settingsMutex);
                 stored = params;
             }
-            if (accepted)
+            if (accepted) {
                 m_core.SaveSettings();
+                // The range is the window's, in its own file.
+                m_windowSettings.range = range;
+                m_windowSettings.Save(m_core.m_appDir);
+                ShowRangeLine();
+            }
         }
         break;
     case kCmdNameSettings:
@@ -275,6 +315,9 @@ void CTamblinDlg::OnCommand(int id)
             if (accepted)
                 m_core.SaveSettings();
         }
+        break;
+    case kCmdRetryFailed:
+        OnRetryFailed();
         break;
     case kCmdTools:
         OpenAddress(StoredText(kTextToolsAddress));

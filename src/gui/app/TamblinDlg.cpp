@@ -4,6 +4,7 @@
 #include "app/ClipboardText.h"
 #include "app/ComboBox2.h"
 #include "app/GuiThread.h"
+#include "app/RunSummary.h"
 #include "app/StoredTexts.h"
 #include "dialogs/DialogUnits.h"
 #include "dialogs/DlgFind.h"
@@ -35,6 +36,7 @@
 #include <QLayout>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QThread>
 #include <QUrl>
@@ -61,6 +63,8 @@ constexpr int kSubSourceGap = 3;
 constexpr qsizetype kMaxClipboardAddress = 199;
 // Time the GUI thread spends on album rows before it lets other events in.
 constexpr qint64 kRowSliceNs = 5'000'000;
+// How often the run's progress bar reads the count while a download runs.
+constexpr int kProgressTickMs = 200;
 
 QString Text(const char16_t *text)
 {
@@ -172,6 +176,11 @@ CTamblinDlg::CTamblinDlg(const StartFolders &folders, QWidget *parent)
     const QString lastSavePath = m_core.m_settings.savePathHistory[0].Get();
     if (!lastSavePath.isEmpty())
         m_savePathBox->setEditText(lastSavePath);
+    m_windowSettings = WindowSettings::Load(m_core.m_appDir);
+    ShowRangeLine();
+
+    m_progressTimer.setInterval(kProgressTickMs);
+    connect(&m_progressTimer, &QTimer::timeout, this, &CTamblinDlg::UpdateRunProgress);
 
     m_closeTimer.setInterval(10);
     connect(&m_closeTimer, &QTimer::timeout, this, &CTamblinDlg::CheckClose);
@@ -197,6 +206,13 @@ void CTamblinDlg::BuildControls()
     // The banner covers the status lines until the first list run.
     m_banner = dlg.Place(NewStatic(StoredText(kTextBanner), p), kIdBanner, 7, 1, 381, 16);
     m_banner->setAutoFillBackground(true);
+    // In the gap between the status lines and the address row; shown from
+    // the first download on, when the banner has gone.
+    m_runProgress = dlg.Place(new QProgressBar(p), kIdRunProgress, 12, 13, 376, 5);
+    m_runProgress->setTextVisible(false);
+    m_runProgress->hide();
+    // The status texts: the picture line holds the retry link after a run.
+    m_statusPicture->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
 
     m_sourceBox = dlg.Place(new QComboBox(p), kIdSourceBox, 7, 20, 70, kRowHeight);
     m_subSourceBox = dlg.Place(new QComboBox(p), kIdSubSourceBox, 79, 20, 53, kRowHeight);
@@ -221,6 +237,8 @@ void CTamblinDlg::BuildControls()
     m_grid = dlg.Place(new CMyGridCtrl(p), kIdGrid, 6, 64, 459, 231);
     m_homeLink = dlg.Place(NewLink(StoredText(kTextHomeLink), p), kIdHomeLink, 315, 300, 152, 9);
     m_homeLink->setEnabled(false);
+    // In the free space left of the link, as a status line of the window.
+    m_rangeLine = dlg.Place(NewStatic(QString(), p), kIdRangeLine, 7, 300, 300, 9);
     dlg.FitTexts();
 
     m_addressLeftAlone = m_subSourceBox->geometry().left();
@@ -251,6 +269,7 @@ void CTamblinDlg::BuildControls()
     connect(m_filterLink, &QLabel::linkActivated, this, &CTamblinDlg::OnFilterLink);
     connect(m_findLink, &QLabel::linkActivated, this, &CTamblinDlg::OnFindLink);
     connect(m_homeLink, &QLabel::linkActivated, this, [] { OpenAddress(StoredText(kTextHomeAddress)); });
+    connect(m_statusPicture, &QLabel::linkActivated, this, &CTamblinDlg::OnRetryFailed);
 }
 
 void CTamblinDlg::Start()
@@ -335,12 +354,15 @@ void CTamblinDlg::Call(std::function<void(const std::shared_ptr<PendingCall> &)>
 void CTamblinDlg::SetItemText(int controlId, const QString &text)
 {
     Post([this, controlId, text] {
-        if (controlId == kIdStatusMain)
+        if (controlId == kIdStatusMain) {
             m_statusMain->setText(text);
-        else if (controlId == kIdStatusPicture)
+        } else if (controlId == kIdStatusPicture) {
+            m_statusPicture->setTextFormat(Qt::PlainText);
+            m_statusPicture->setToolTip(QString());
             m_statusPicture->setText(text);
-        else if (controlId == kIdAlbumFrame)
+        } else if (controlId == kIdAlbumFrame) {
             m_albumFrame->setTitle(text);
+        }
     });
 }
 
@@ -433,7 +455,8 @@ QList<int> CTamblinDlg::ChosenAlbums()
 {
     auto chosen = std::make_shared<QList<int>>();
     Call([this, chosen](const std::shared_ptr<PendingCall> &call) {
-        *chosen = GetChosenAlbums();
+        *chosen = m_retryAlbums ? *m_retryAlbums : GetChosenAlbums();
+        m_runAlbums = *chosen;
         call->Done();
     });
     return *chosen;
@@ -519,6 +542,10 @@ void CTamblinDlg::SetDownBusyUi()
     Post([this] {
         m_downloadButton->setText(Text(texts::kStopDownloadButton));
         SetEnabled({m_sourceBox, m_getAlbumsButton, m_chooseFolderButton, m_addressBox, m_savePathBox}, false);
+        // The run has cleared its count by now.
+        UpdateRunProgress();
+        m_runProgress->show();
+        m_progressTimer.start();
     });
 }
 
@@ -529,6 +556,11 @@ void CTamblinDlg::SetDownIdleUi()
         m_statusMain->setText(Text(texts::kDownloadFinished));
         m_statusPicture->clear();
         SetEnabled({m_sourceBox, m_getAlbumsButton, m_chooseFolderButton, m_addressBox, m_savePathBox}, true);
+        m_progressTimer.stop();
+        UpdateRunProgress();
+        // A run that never knew of a picture has no bar to show.
+        if (m_runProgress->maximum() == 0)
+            m_runProgress->hide();
     });
 }
 
@@ -550,15 +582,76 @@ void CTamblinDlg::OnDownload()
 {
     if (m_closing || m_core.m_listState != 0)
         return;
-    if (m_core.m_downState == 0)
+    StartDownload(m_windowSettings.Options(), std::nullopt);
+}
+
+void CTamblinDlg::StartDownload(const DownloadOptions &options, const std::optional<QList<int>> &albums)
+{
+    const bool starting = m_core.m_downState == 0;
+    if (starting) {
         m_core.m_sessionRenewals.Reset();
-    std::optional<std::thread> run = PressDownloadButton(m_core);
-    if (!run)
+        m_retryAlbums = albums;
+        m_runSavePath = m_savePathBox->currentText();
+    }
+    std::optional<std::thread> run = PressDownloadButton(m_core, options, [this](const DownloadSummary &summary) {
+        Post([this, summary] { ShowRunEnd(summary); });
+    });
+    if (!run) {
+        if (starting)
+            m_retryAlbums.reset();
         return;
+    }
     // The run before has ended: a new one starts only from the idle state.
     if (m_downWorker.joinable())
         m_downWorker.join();
     m_downWorker = std::move(*run);
+}
+
+void CTamblinDlg::OnRetryFailed()
+{
+    if (m_closing || !m_lastRun.retryable || m_core.m_listState != 0 || m_core.m_downState != 0)
+        return;
+    // The failed.txt files are where the run put them.
+    m_savePathBox->setEditText(m_lastRun.savePath);
+    DownloadOptions options;
+    options.retryFailed = true;
+    StartDownload(options, m_lastRun.albums);
+}
+
+void CTamblinDlg::ShowRunEnd(const DownloadSummary &summary)
+{
+    m_retryAlbums.reset();
+    if (!summary.started)
+        return;
+    m_lastRun = {m_runAlbums, m_runSavePath, RunLeftRetries(summary)};
+    const QString text = RunSummaryText(summary);
+    // The line may be too short for all of it.
+    m_statusPicture->setToolTip(text);
+    if (!m_lastRun.retryable) {
+        m_statusPicture->setTextFormat(Qt::PlainText);
+        m_statusPicture->setText(text);
+        return;
+    }
+    m_statusPicture->setTextFormat(Qt::RichText);
+    m_statusPicture->setText(u"%1&nbsp;&nbsp;<a href=\"#retry\">重试</a>"_s.arg(text.toHtmlEscaped()));
+}
+
+void CTamblinDlg::UpdateRunProgress()
+{
+    // The ended first: it never passes the handed out read after it.
+    const std::uint32_t done = g_runJobsDone;
+    const std::uint32_t total = g_runJobsTotal;
+    // No picture known yet: the bar says the run is busy.
+    m_runProgress->setMaximum(int(total));
+    m_runProgress->setValue(int(std::min(done, total)));
+    m_runProgress->setToolTip(total > 0 ? u"本次已下载%1/%2张图片"_s.arg(done).arg(total) : QString());
+}
+
+void CTamblinDlg::ShowRangeLine()
+{
+    const QString range = m_windowSettings.RangeText();
+    m_rangeLine->setText(range.isEmpty() ? QString() : u"日期范围：%1"_s.arg(range));
+    m_rangeLine->setToolTip(range.isEmpty() ? QString() : u"下载只保存这些日子（北京时间）发布的图片，见“下载参数设置”"_s);
 }
 
 // --- The album grid ---
@@ -575,6 +668,11 @@ void CTamblinDlg::ResetAlbumGrid()
 
 void CTamblinDlg::ClearAlbums()
 {
+    // The albums of the last run are gone with the list: nothing to retry.
+    m_lastRun = {};
+    m_runProgress->hide();
+    m_statusPicture->setTextFormat(Qt::PlainText);
+    m_statusPicture->setToolTip(QString());
     // A rebuild still under way shows the albums of the list emptied.
     m_preview->Stop();
     ResetAlbumGrid();

@@ -11,6 +11,7 @@
 #include "app/StartFolder.h"
 #include "app/TamblinCore.h"
 #include "app/WindowPort.h"
+#include "app/WindowSettings.h"
 
 #include <QElapsedTimer>
 #include <QList>
@@ -24,6 +25,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -33,7 +35,9 @@ class QComboBox;
 class QDialog;
 class QGroupBox;
 class QLabel;
+class QAction;
 class QMenu;
+class QProgressBar;
 class QPushButton;
 
 namespace tamblin {
@@ -67,6 +71,8 @@ public:
         kIdSubSourceBox = 1035,
         kIdFilterLink = 1036,
         kIdExportLink = 1037,
+        kIdRunProgress = 1038, // pictures done of those known, over the run
+        kIdRangeLine = 1039,   // the date range of the window's downloads
     };
 
     // Commands of the menu bar; each action carries its number as object name.
@@ -87,6 +93,9 @@ public:
         kCmdShopMainPictures = 32808,
         kCmdOpenWhenDone = 32812,
         kCmdShopDescription = 32814,
+        kCmdSavePosts = 32816,
+        kCmdWithReposts = 32817,
+        kCmdRetryFailed = 32818,
     };
 
     static constexpr char16_t kTitle[] = u"Vantor新浪Morvane";
@@ -113,6 +122,7 @@ public:
     bool Shutdown();
 
     const TamblinCore &Core() const { return m_core; }
+    const WindowSettings &Settings() const { return m_windowSettings; }
     CMyGridCtrl *Grid() const { return m_grid; }
 
     // The menu's command handler (the greyed entries cannot be chosen, so
@@ -189,6 +199,18 @@ private:
     void OnSourceSelected(int index);
     void OnGetAlbums();
     void OnDownload();
+    // Starts a download run with `options` (or asks a busy one to stop);
+    // `albums`, when given, stand for the grid's choice.
+    void StartDownload(const DownloadOptions &options, const std::optional<QList<int>> &albums);
+    // The failed pictures of the albums the last run downloaded, again.
+    void OnRetryFailed();
+    // On the GUI thread once a run has ended: its summary beside 下载完毕,
+    // with the retry as a link when it left failures.
+    void ShowRunEnd(const DownloadSummary &summary);
+    void UpdateRunProgress();
+    void ShowRangeLine();
+    void ToggleWindowOption(int id);
+    void UpdateToolsMenu();
     void OnChooseFolder();
     void OnOpenFolder();
     void OnSelectAll(bool checked);
@@ -234,13 +256,31 @@ private:
     QLabel *m_homeLink = nullptr;
     QCheckBox *m_previewBox = nullptr;
     QCheckBox *m_selectAllBox = nullptr;
+    QProgressBar *m_runProgress = nullptr;
+    QLabel *m_rangeLine = nullptr;
     QMenu *m_settingsMenu = nullptr;
+    QAction *m_retryAction = nullptr;
     QPointer<CDlgFind> m_findDlg;
     QPointer<CDlgWebOpen> m_loginDlg;
     QPointer<CSplashScreenEx> m_splash;
     // Left edges of the address box beside the sub-source box and without it.
     int m_addressLeftWithSubSource = 0;
     int m_addressLeftAlone = 0;
+
+    WindowSettings m_windowSettings;
+    // Reads the run's count while a download runs.
+    QTimer m_progressTimer;
+    // The albums a retry downloads in place of the grid's choice; the albums
+    // and the save path of the run going on, and of the last one that ended
+    // (whose failures the retry fetches). GUI thread only.
+    std::optional<QList<int>> m_retryAlbums;
+    QList<int> m_runAlbums;
+    QString m_runSavePath;
+    struct LastRun {
+        QList<int> albums;
+        QString savePath;
+        bool retryable = false;
+    } m_lastRun;
 
     // Copies of the two boxes' texts for the workers.
     mutable std::mutex m_textMutex;
