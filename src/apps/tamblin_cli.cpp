@@ -11,6 +11,7 @@
 #include "download/WorkerPool.h"
 #include "download/DownloadDriver.h"
 #include "download/DownloadJobList.h"
+#include "download/NamingRules.h"
 #include "net/CookieStore.h"
 #include "net/TempFiles.h"
 #include "sources/ListDriver.h"
@@ -493,6 +494,9 @@ struct DownloadArgs {
     std::optional<std::uint16_t> maxKb;
     bool retryFailed = false;
     bool allArticlePictures = false;
+    std::optional<DateRange> range; // --since, --until
+    bool savePosts = false;
+    bool withReposts = false;
 };
 
 // Row numbers "1,3-5" (from 1) as sorted, distinct, zero-based indices; false
@@ -584,7 +588,10 @@ int ReportDownload(const DownloadSummary &summary)
     std::fprintf(stderr, "%u saved, %u skipped by the size limits, %u failed", n.saved, n.skipped, n.failed);
     if (summary.unavailable > 0)
         std::fprintf(stderr, ", %u unavailable", summary.unavailable);
+    if (summary.outOfRange > 0)
+        std::fprintf(stderr, ", %u outside the date range", summary.outOfRange);
     std::fputc('\n', stderr);
+    PrintList("The pages of these albums give no dates; they were downloaded whole:\n", summary.rangeNotApplied);
     if (summary.unavailable > 0)
         std::fprintf(stderr, "%u clips, videos or posts' pictures are unavailable: their post cannot be read "
                              "(followers only, deleted); --retry-failed reads it again, with a login that may "
@@ -650,9 +657,11 @@ struct UserCounts {
     std::uint32_t skipped = 0; // by the size limits and by the skip rule
     std::uint32_t failed = 0;
     std::uint32_t unavailable = 0; // their post cannot be read
+    std::uint32_t outOfRange = 0;  // left out by the date range
 
     void Add(const UserCounts &other)
     {
+        outOfRange += other.outOfRange;
         albums += other.albums;
         saved += other.saved;
         skipped += other.skipped;
@@ -664,7 +673,7 @@ struct UserCounts {
 UserCounts CountsOf(const DownloadSummary &summary)
 {
     return {summary.albums, summary.pictures.saved, summary.pictures.skipped + summary.ruleSkips,
-            summary.pictures.failed, summary.unavailable};
+            summary.pictures.failed, summary.unavailable, summary.outOfRange};
 }
 
 // The summary event of one user's run (`who` the user's address), or the
@@ -680,6 +689,7 @@ void WriteCountsEvent(const char *event, const char *whoKey, const auto &who, co
         .Add("skipped", n.skipped)
         .Add("failed", n.failed)
         .Add("unavailable", n.unavailable)
+        .Add("out_of_range", n.outOfRange)
         .Write();
 }
 
@@ -689,7 +699,7 @@ void WritePictureEvent(const TamblinCore &core, const QString &user, const Pictu
     const auto native = [](const QString &path) { return QDir::toNativeSeparators(path); };
     switch (report.kind) {
     case PictureReport::Kind::Album: {
-        const ST_PERLISTRECORD *album = core.m_albums.At(report.albumIndex);
+        const ST_PERLISTRECORD *album = AlbumAt(core, report.albumIndex);
         JsonLine("album")
             .Add("user", user)
             .Add("album", album ? album->name : QString())
@@ -767,14 +777,14 @@ int DownloadUser(DownloadRun &run, const QString &url, DownloadSummary &summary)
     {
         std::optional<ProgressTicker> ticker;
         ticker.emplace(window);
-        std::thread thread([&core, &summary, params = run.params, retry = run.options.retryFailed,
-                            allPictures = run.options.allArticlePictures] {
-            DownloadOptions options;
-            options.params = params;
-            options.retryFailed = retry;
-            options.allArticlePictures = allPictures;
-            summary = RunDownload(core, options);
-        });
+        DownloadOptions options;
+        options.params = run.params;
+        options.retryFailed = run.options.retryFailed;
+        options.allArticlePictures = run.options.allArticlePictures;
+        options.range = run.options.range;
+        options.savePosts = run.options.savePosts;
+        options.withReposts = run.options.withReposts;
+        std::thread thread([&core, &summary, &options] { summary = RunDownload(core, options); });
         // When RunDownload returns, every worker it started has ended.
         thread.join();
     }
@@ -799,6 +809,8 @@ void ReportTotal(int users, const UserCounts &total, const QStringList &notStart
                  total.failed);
     if (total.unavailable > 0)
         std::fprintf(stderr, ", %u unavailable", total.unavailable);
+    if (total.outOfRange > 0)
+        std::fprintf(stderr, ", %u outside the date range", total.outOfRange);
     std::fputc('\n', stderr);
     if (!notStarted.isEmpty()) {
         std::fputs("Nothing was downloaded for:\n", stderr);
@@ -1025,6 +1037,18 @@ int ParseDownload(const QStringList &args)
             options.retryFailed = true;
         } else if (walk.Arg() == u"--all-article-pictures"_s) {
             options.allArticlePictures = true;
+        } else if (name == u"--since"_s || name == u"--until"_s) {
+            const std::optional<QString> text = take();
+            const QDate day = text ? DateRange::ParseDay(*text) : QDate();
+            if (!day.isValid())
+                return UsageError(u"%1 needs a day as YYYY-MM-DD"_s.arg(name));
+            if (!options.range)
+                options.range = DateRange();
+            (name == u"--since"_s ? options.range->since : options.range->until) = day;
+        } else if (walk.Arg() == u"--save-posts"_s) {
+            options.savePosts = true;
+        } else if (walk.Arg() == u"--with-reposts"_s) {
+            options.withReposts = true;
         } else if (walk.Arg() == u"--json"_s) {
             options.json = true;
         } else if (const int error = walk.TakeUrl(options.urls)) {
@@ -1033,6 +1057,10 @@ int ParseDownload(const QStringList &args)
     }
     if (options.urls.isEmpty())
         return UsageError(u"no URL given"_s);
+    if (options.range && options.range->since.isValid() && options.range->until.isValid()
+        && options.range->since > options.range->until)
+        return UsageError(u"--since (%1) is after --until (%2)"_s.arg(options.range->since.toString(Qt::ISODate),
+                                                                      options.range->until.toString(Qt::ISODate)));
     return RunDownloadCommand(options);
 }
 

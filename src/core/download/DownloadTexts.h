@@ -32,6 +32,11 @@ inline constexpr char16_t kOldFolderKept[] = u"沿用旧版的相册文件夹：
 inline constexpr char16_t kOldFoldersKept[] = u"%1个相册沿用旧版的文件夹";
 // A retry of albums whose last failures could not be recorded.
 inline constexpr char16_t kNothingToRetry[] = u"%1个相册没有记录可重试的图片";
+// A Weibo user's posts are read (to keep them, or their reposts' pictures).
+inline constexpr char16_t kReadingPosts[] = u"正在读取微博...";
+// After 下载完毕: albums a date range was asked for whose pages give no
+// picture times, downloaded whole.
+inline constexpr char16_t kRangeNotApplied[] = u"%1个相册的页面没有日期，已全部下载";
 inline constexpr char16_t kEllipsis[] = u"......";
 inline constexpr char16_t kBadListType[] = u"Error ListType Code.";
 inline constexpr char16_t kPoolThreadFailed[] = u"Create thread:DownPicFunc failed.";
