@@ -11,6 +11,7 @@
 #include "download/WorkerPool.h"
 #include "download/DownloadDriver.h"
 #include "download/DownloadJobList.h"
+#include "download/NamingRules.h"
 #include "net/CookieStore.h"
 #include "net/TempFiles.h"
 #include "sources/ListDriver.h"
@@ -53,7 +54,8 @@ const char kUsage[] =
     "       tamblin-cli download URL... [--input-file FILE] [--json] [--albums LIST]\n"
     "                   [--save DIR] [--threads N] [--timeout S] [--min-kb N]\n"
     "                   [--max-kb N] [--cookies FILE] [--retry-failed]\n"
-    "                   [--all-article-pictures]\n"
+    "                   [--all-article-pictures] [--since YYYY-MM-DD]\n"
+    "                   [--until YYYY-MM-DD] [--save-posts] [--with-reposts]\n"
     "       tamblin-cli --help | --version\n"
     "\n"
     "URL is an http:// or https:// address of a user's page. Several users may\n"
@@ -163,6 +165,28 @@ const char kUsage[] =
     "                Sina blog: every picture of an article, not only its\n"
     "                first (as [新浪博客] 下载文章全部图片=1 in\n"
     "                \"下载器扩展设置.ini\" does).\n"
+    "--since YYYY-MM-DD, --until YYYY-MM-DD\n"
+    "                Only pictures posted on these days and between them\n"
+    "                (days of China Standard Time, UTC+8), either alone; for\n"
+    "                this run, in place of 起始日期= and 结束日期= in the\n"
+    "                section [下载] of \"下载器扩展设置.ini\", which apply to\n"
+    "                every run without these options. Pictures outside are\n"
+    "                neither fetched nor failed: the summary counts them\n"
+    "                (out_of_range). A Weibo wall is read up to the first page\n"
+    "                of older posts; a Sina blog article outside is not\n"
+    "                opened; an album whose pages give no dates (Sina photo)\n"
+    "                is downloaded whole and named in the summary. The file\n"
+    "                numbers (?2, numbered names) count the pictures left out,\n"
+    "                and a ranged run neither reads nor writes pic.orv.\n"
+    "--save-posts    Weibo: keep the user's posts in \"posts.jsonl\" in its\n"
+    "                folder, one JSON object a line (mid, time, text, the\n"
+    "                files of its pictures and clips relative to that folder,\n"
+    "                and for a repost the reposted post's mid, author, time,\n"
+    "                text and files), merged by mid with the lines there (as\n"
+    "                [微博] 保存微博=1 does); within the date range.\n"
+    "--with-reposts  Weibo: also download the pictures of the posts the user\n"
+    "                reposted, into the folder \"转发\" beside the albums (as\n"
+    "                [微博] 下载转发图片=1 does).\n"
     "\n"
     "        A picture that fails on the way (a time-out, a lost connection, a\n"
     "        500, 502, 503 or 504) is tried twice more, after about 2 and 4 s;\n"
@@ -191,10 +215,11 @@ const char kUsage[] =
     "  {\"event\": \"unavailable\", \"url\": address, \"name\": file name,\n"
     "   \"reason\": text, \"post\": id}   its Weibo post cannot be read\n"
     "  {\"event\": \"summary\", \"user\": URL, \"status\": n, \"albums\": n,\n"
-    "   \"saved\": n, \"skipped\": n, \"failed\": n, \"unavailable\": n}\n"
-    "                      one per user\n"
+    "   \"saved\": n, \"skipped\": n, \"failed\": n, \"unavailable\": n,\n"
+    "   \"out_of_range\": n}   one per user\n"
     "  {\"event\": \"total\", \"users\": n, \"status\": n, \"albums\": n,\n"
-    "   \"saved\": n, \"skipped\": n, \"failed\": n, \"unavailable\": n}   last\n"
+    "   \"saved\": n, \"skipped\": n, \"failed\": n, \"unavailable\": n,\n"
+    "   \"out_of_range\": n}   last\n"
     "                A path is the file's name on disk once the album's\n"
     "                fix-ups are done; the picture events of an album follow\n"
     "                its download. status is the user's exit status (below).\n"
@@ -211,7 +236,11 @@ const char kUsage[] =
     "        A picture whose post time the service gives (a Weibo post's time)\n"
     "        gets it as its modification time, also over the order fix-up's\n"
     "        times; \"文件时间用发布时间=0\" in the section [下载] of\n"
-    "        \"下载器扩展设置.ini\" keeps the time of download.\n"
+    "        \"下载器扩展设置.ini\" keeps the time of download. A Weibo picture's\n"
+    "        post time comes from its post id when its post is not read;\n"
+    "        a Sina blog picture takes its article's date. The file-name\n"
+    "        escape ?0 is the post's day as YYYYMMDD (empty where none is\n"
+    "        known): prefix ?0_ gives 20230416_<name>.jpg.\n"
     "\n"
     "When Weibo pushes back:\n"
     "        A Weibo list that finds nothing says why (an error answer, a\n"
@@ -504,6 +533,9 @@ struct DownloadArgs {
     std::optional<std::uint16_t> maxKb;
     bool retryFailed = false;
     bool allArticlePictures = false;
+    std::optional<DateRange> range; // --since, --until
+    bool savePosts = false;
+    bool withReposts = false;
 };
 
 // Row numbers "1,3-5" (from 1) as sorted, distinct, zero-based indices; false
@@ -595,7 +627,10 @@ int ReportDownload(const DownloadSummary &summary)
     std::fprintf(stderr, "%u saved, %u skipped by the size limits, %u failed", n.saved, n.skipped, n.failed);
     if (summary.unavailable > 0)
         std::fprintf(stderr, ", %u unavailable", summary.unavailable);
+    if (summary.outOfRange > 0)
+        std::fprintf(stderr, ", %u outside the date range", summary.outOfRange);
     std::fputc('\n', stderr);
+    PrintList("The pages of these albums give no dates; they were downloaded whole:\n", summary.rangeNotApplied);
     if (summary.unavailable > 0)
         std::fprintf(stderr, "%u clips, videos or posts' pictures are unavailable: their post cannot be read "
                              "(followers only, deleted); --retry-failed reads it again, with a login that may "
@@ -661,9 +696,11 @@ struct UserCounts {
     std::uint32_t skipped = 0; // by the size limits and by the skip rule
     std::uint32_t failed = 0;
     std::uint32_t unavailable = 0; // their post cannot be read
+    std::uint32_t outOfRange = 0;  // left out by the date range
 
     void Add(const UserCounts &other)
     {
+        outOfRange += other.outOfRange;
         albums += other.albums;
         saved += other.saved;
         skipped += other.skipped;
@@ -675,7 +712,7 @@ struct UserCounts {
 UserCounts CountsOf(const DownloadSummary &summary)
 {
     return {summary.albums, summary.pictures.saved, summary.pictures.skipped + summary.ruleSkips,
-            summary.pictures.failed, summary.unavailable};
+            summary.pictures.failed, summary.unavailable, summary.outOfRange};
 }
 
 // The summary event of one user's run (`who` the user's address), or the
@@ -691,6 +728,7 @@ void WriteCountsEvent(const char *event, const char *whoKey, const auto &who, co
         .Add("skipped", n.skipped)
         .Add("failed", n.failed)
         .Add("unavailable", n.unavailable)
+        .Add("out_of_range", n.outOfRange)
         .Write();
 }
 
@@ -700,7 +738,7 @@ void WritePictureEvent(const TamblinCore &core, const QString &user, const Pictu
     const auto native = [](const QString &path) { return QDir::toNativeSeparators(path); };
     switch (report.kind) {
     case PictureReport::Kind::Album: {
-        const ST_PERLISTRECORD *album = core.m_albums.At(report.albumIndex);
+        const ST_PERLISTRECORD *album = AlbumAt(core, report.albumIndex);
         JsonLine("album")
             .Add("user", user)
             .Add("album", album ? album->name : QString())
@@ -778,14 +816,14 @@ int DownloadUser(DownloadRun &run, const QString &url, DownloadSummary &summary)
     {
         std::optional<ProgressTicker> ticker;
         ticker.emplace(window);
-        std::thread thread([&core, &summary, params = run.params, retry = run.options.retryFailed,
-                            allPictures = run.options.allArticlePictures] {
-            DownloadOptions options;
-            options.params = params;
-            options.retryFailed = retry;
-            options.allArticlePictures = allPictures;
-            summary = RunDownload(core, options);
-        });
+        DownloadOptions options;
+        options.params = run.params;
+        options.retryFailed = run.options.retryFailed;
+        options.allArticlePictures = run.options.allArticlePictures;
+        options.range = run.options.range;
+        options.savePosts = run.options.savePosts;
+        options.withReposts = run.options.withReposts;
+        std::thread thread([&core, &summary, &options] { summary = RunDownload(core, options); });
         // When RunDownload returns, every worker it started has ended.
         thread.join();
     }
@@ -810,6 +848,8 @@ void ReportTotal(int users, const UserCounts &total, const QStringList &notStart
                  total.failed);
     if (total.unavailable > 0)
         std::fprintf(stderr, ", %u unavailable", total.unavailable);
+    if (total.outOfRange > 0)
+        std::fprintf(stderr, ", %u outside the date range", total.outOfRange);
     std::fputc('\n', stderr);
     if (!notStarted.isEmpty()) {
         std::fputs("Nothing was downloaded for:\n", stderr);
@@ -1036,6 +1076,18 @@ int ParseDownload(const QStringList &args)
             options.retryFailed = true;
         } else if (walk.Arg() == u"--all-article-pictures"_s) {
             options.allArticlePictures = true;
+        } else if (name == u"--since"_s || name == u"--until"_s) {
+            const std::optional<QString> text = take();
+            const QDate day = text ? DateRange::ParseDay(*text) : QDate();
+            if (!day.isValid())
+                return UsageError(u"%1 needs a day as YYYY-MM-DD"_s.arg(name));
+            if (!options.range)
+                options.range = DateRange();
+            (name == u"--since"_s ? options.range->since : options.range->until) = day;
+        } else if (walk.Arg() == u"--save-posts"_s) {
+            options.savePosts = true;
+        } else if (walk.Arg() == u"--with-reposts"_s) {
+            options.withReposts = true;
         } else if (walk.Arg() == u"--json"_s) {
             options.json = true;
         } else if (const int error = walk.TakeUrl(options.urls)) {
@@ -1044,6 +1096,10 @@ int ParseDownload(const QStringList &args)
     }
     if (options.urls.isEmpty())
         return UsageError(u"no URL given"_s);
+    if (options.range && options.range->since.isValid() && options.range->until.isValid()
+        && options.range->since > options.range->until)
+        return UsageError(u"--since (%1) is after --until (%2)"_s.arg(options.range->since.toString(Qt::ISODate),
+                                                                      options.range->until.toString(Qt::ISODate)));
     return RunDownloadCommand(options);
 }
 

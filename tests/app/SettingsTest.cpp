@@ -323,3 +323,32 @@ TEST(ExtensionSettings, FiveKeysWithTheirDefaults)
     EXPECT_EQ(f.core.m_taobaoPriceInName, 0);
     EXPECT_EQ(f.core.m_taobaoPriceAdjust, 0);
 }
+
+TEST(ExtensionSettings, TheDateRangeAndTheWeiboArchiveKeys)
+{
+    struct Case {
+        const char *ini;
+        QDate since, until;
+        bool posts, reposts;
+    };
+    const Case cases[] = {
+        {"[下载]\n起始日期=2023-04-01\n结束日期= 2023-04-30 \n[微博]\n保存微博=1\n下载转发图片=1\n",
+         QDate(2023, 4, 1), QDate(2023, 4, 30), true, true},
+        // A day that is no YYYY-MM-DD leaves its end open.
+        {"[下载]\n起始日期=2023-4-1\n结束日期=2023-02-30\n", {}, {}, false, false},
+        {"[下载]\n结束日期=2019-12-31\n[微博]\n保存微博=0\n", {}, QDate(2019, 12, 31), false, false},
+    };
+    Fixture f;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.ini);
+        f.dir.Write(kIniName, QByteArray(c.ini));
+        f.core.ReadExtensionSettings();
+        EXPECT_EQ(f.core.RangeNow().since, c.since);
+        EXPECT_EQ(f.core.RangeNow().until, c.until);
+        EXPECT_EQ(f.core.m_savePosts, c.posts);
+        EXPECT_EQ(f.core.m_withReposts, c.reposts);
+    }
+    QFile::remove(f.dir.File(kIniName));
+    f.core.ReadExtensionSettings();
+    EXPECT_FALSE(f.core.RangeNow().IsSet());
+}

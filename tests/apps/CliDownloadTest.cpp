@@ -196,6 +196,9 @@ TEST(CliDownload, RunsThatCannotStartExitWithOneAndUsageErrorsWithTwo)
         {{u"download"_s, kUser, u"--timeout"_s, u"9"_s}, 2},
         {{u"download"_s, kUser, u"--min-kb"_s, u"20"_s, u"--max-kb"_s, u"10"_s}, 2},
         {{u"download"_s, kUser, u"--max-kb"_s}, 2},
+        {{u"download"_s, kUser, u"--since"_s, u"2023-4-1"_s}, 2},
+        {{u"download"_s, kUser, u"--until=2023-02-30"_s}, 2},
+        {{u"download"_s, kUser, u"--since"_s, u"2023-05-01"_s, u"--until"_s, u"2023-04-30"_s}, 2},
         {{u"download"_s}, 2},
         {{u"download"_s, u"--input-file"_s, start.File(u"none"_s)}, 2},
     };
@@ -220,7 +223,9 @@ TEST(CliDownload, RunsThatCannotStartExitWithOneAndUsageErrorsWithTwo)
     for (const QString &topic : {u"download URL"_s, u"--albums LIST"_s, u"--save DIR"_s, u"--threads N"_s,
                                  u"--timeout S"_s, u"--min-kb N"_s, u"--max-kb N"_s, u"Ctrl+C"_s, u"--retry-failed"_s,
                                  u"failed.txt"_s, u"  3  download"_s, u"  4  stopped by Ctrl+C"_s, u"--input-file FILE"_s,
-                                 u"\"event\": \"saved\""_s, u"文件时间用发布时间"_s})
+                                 u"\"event\": \"saved\""_s, u"文件时间用发布时间"_s,
+                                 u"--since YYYY-MM-DD"_s, u"起始日期"_s, u"out_of_range"_s, u"--save-posts"_s,
+                                 u"posts.jsonl"_s, u"--with-reposts"_s, u"?0"_s})
         EXPECT_TRUE(help.out.contains(topic)) << topic.toStdString();
 }
 

@@ -137,12 +137,13 @@ TEST_F(DlgSaveSetTest, HelpLinkShowsTheEscapeCodesAndLeavesTheDialogOpen)
     }
     ASSERT_EQ(shown.size(), 1);
     const QStringList lines = shown.front().split(u'\n');
-    ASSERT_EQ(lines.size(), 16);
+    ASSERT_EQ(lines.size(), 17);
     EXPECT_EQ(lines.front(), u"设置前后缀，可以在图片本来的文件名前后加上指定的字符"_s);
     EXPECT_EQ(lines[4], u"则最后图片名将变为www_lumo41_com.jpg"_s);
     EXPECT_EQ(lines[8], u"?1:相册名称"_s);
     EXPECT_EQ(lines[13], u"?6:选中的相册数"_s);
-    EXPECT_EQ(lines.back(), u"?9:相册在列表中的序号(格式为：0001,0002,0003...)"_s);
+    EXPECT_EQ(lines[15], u"?9:相册在列表中的序号(格式为：0001,0002,0003...)"_s);
+    EXPECT_TRUE(lines.back().startsWith(u"?0:图片的发布日期"_s));
     for (const QString &line : lines)
         EXPECT_FALSE(line.isEmpty() || line.endsWith(u'\r'));
     EXPECT_TRUE(m_dialog->isVisible());

@@ -1,4 +1,5 @@
 #include "app/TamblinCore.h"
+#include "download/DateRange.h"
 #include "download/DownloadJobList.h"
 #include "download/FileUtils.h"
 #include "download/ListFiles.h"
@@ -451,6 +452,50 @@ TEST_F(NamingRulesTest, SkipRuleStopsAtThePreviousFirstPicture)
     Add(u"http://p/old1"_s);
     EXPECT_EQ(g_jobs.urls.size(), 1);
     EXPECT_EQ(core.m_downState, 1);
+
+    // A ranged run neither reads the record nor stops at it.
+    NextAlbum();
+    Rules().flags = kSkipDownloaded;
+    g_jobs.range.until = QDate(2030, 1, 1);
+    Add(u"http://p/old1"_s);
+    Add(u"http://p/new1"_s);
+    g_jobs.range = DateRange();
+    EXPECT_EQ(g_jobs.urls.size(), 2);
+    EXPECT_TRUE(core.m_lastFirstUrl.isEmpty());
+    EXPECT_EQ(core.m_downState, 1);
+}
+
+TEST_F(NamingRulesTest, PostDatesInFileNamesAndPicturesOutsideTheRangeKeepTheirNumbers)
+{
+    AddAlbum(u"?0Wall"_s);
+    Rules().fileNameMode = 1;
+    Rules().filePrefix.Set(u"?0_");
+    Rules().folderSuffix.Set(u"?0");
+    // Days of China: 2023-04-16 21:13 there; 2023-04-16 01:30 there (the
+    // 15th in UTC); 2023-04-01 00:37 there (March 31st in UTC); unknown.
+    const std::int64_t posted[] = {1681650804, 1681579800, 1680280666, 0};
+    auto add = [this](std::int64_t time) {
+        PictureExtras extras;
+        extras.postTime = time;
+        AddPictureJob(core, u"http://p/%1.jpg"_s.arg(time), QString(), QString(), 0, extras);
+    };
+    for (std::int64_t time : posted)
+        add(time);
+    // File names only; none known: empty.
+    EXPECT_EQ(g_jobs.folder, save.Path() + u"0Wall0"_s + QDir::separator());
+    EXPECT_EQ(g_jobs.fileNames,
+              (QStringList{u"20230416_1.jpg"_s, u"20230416_2.jpg"_s, u"20230401_3.jpg"_s, u"_4.jpg"_s}));
+
+    // The 16th alone: the others are left out but keep counting, and the
+    // picture of unknown time is kept.
+    NextAlbum();
+    g_jobs.range = DateRange{QDate(2023, 4, 16), QDate(2023, 4, 16)};
+    for (std::int64_t time : {posted[2], posted[1], posted[2], posted[3], posted[0]})
+        add(time);
+    g_jobs.range = DateRange();
+    EXPECT_EQ(g_jobs.fileNames, (QStringList{u"20230416_2.jpg"_s, u"_4.jpg"_s, u"20230416_5.jpg"_s}));
+    EXPECT_EQ(g_jobs.outOfRange, 2u);
+    EXPECT_EQ(g_jobs.untimed, 1u);
 }
 
 TEST_F(NamingRulesTest, TitleFileHoldsTheRawDescriptionsOfAcceptedPictures)

@@ -114,6 +114,10 @@ class Data:
         self.post_reads = {}  # mid -> answers of statuses/show given
         add_image_wall_pictures(self)
         add_generated_pictures(self)
+        self.user_posts = {}  # uid -> the mymblog list, newest first
+        self.long_texts = {}  # mid -> the whole text of a post cut short
+        for user in self.weibo_users:
+            add_user_posts(self, user)
         # Logins the service gave by renewal (weibo_passport_page).
         self.renewed_logins = set()
 
@@ -248,8 +252,8 @@ def blog_list_page(blog, page):
         else:
             items.append('<div class="articleCell SG_j_linedot1"><p class="atc_main SG_dot">'
                          '<span class="atc_title"><a title="%s" target="_blank" href="%s">%s</a></span></p>'
-                         '<p class="atc_info"><span class="atc_tm SG_txtc">(2014-05-30 10:00)</span></p></div>\n'
-                         % (title, url, title))
+                         '<p class="atc_info"><span class="atc_tm SG_txtc">(%s)</span></p></div>\n'
+                         % (title, url, title, attr(article.get("date", "2014-05-30 10:00"))))
     more = page * per_page < len(articles) or endless
     pager = ""
     if more:
@@ -498,9 +502,36 @@ def wall_items(spec, salt):
                 and isinstance(pid, str) and pid.isalnum()):
             item["video"] = media_play(LIVEPHOTO_CLIP_HOST + pid + ".mov")
         items.append(item)
-    for i in range(int(spec.get("generate", 0))):
-        items.append({"pid": wall_pid(salt, i), "mid": "48%014d" % i, "type": "pic"})
+    # "generate_days" D spreads the generated posts evenly over the D days
+    # before "generate_newest" (seconds), one picture a post, newest first.
+    days, newest = float(spec.get("generate_days", 0)), int(spec.get("generate_newest", 1700000000))
+    count = int(spec.get("generate", 0))
+    for i in range(count):
+        mid = mid_of_time(newest - i * days * 86400 / count, i % 1024) if days else "48%014d" % i
+        items.append({"pid": wall_pid(salt, i), "mid": mid, "type": "pic"})
     return items
+
+
+def mid_of_time(seconds, serial=0):
+    """A post id that carries its time, as Weibo's do: the seconds since
+    515483463 in the bits above the lowest 22."""
+    return str(((int(seconds) - 515483463) << 22) + serial)
+
+
+def mid_time(mid):
+    return (int(mid) >> 22) + 515483463 if str(mid).isdigit() else 0
+
+
+def created_at(seconds):
+    """A post time as Weibo writes it: "Tue Feb 23 12:28:47 +0800 2021"."""
+    return time.strftime("%a %b %d %H:%M:%S +0800 %Y", time.gmtime(int(seconds) + 8 * 3600))
+
+
+def dated_cursor(page):
+    """A wall cursor as the real wall writes it after `page`: the id of its
+    last post, -1, the day (China time) of its first post, -1."""
+    first, last = mid_time(page[0].get("mid", "")), str(page[-1].get("mid", "0"))
+    return "%s_-1_%s_-1" % (last, time.strftime("%Y%m%d", time.gmtime(first + 8 * 3600)))
 
 
 def add_image_wall_pictures(data):
@@ -560,15 +591,28 @@ def wall_page(spec, cursor, end_cursor):
     index = int(cursor) if str(cursor).isdigit() else 0
     if spec.get("stuck_since_id", False):
         return pages[0], 1
+    # "dated_cursors": cursors in the real wall's form, which name the page
+    # they follow.
+    dated = spec.get("dated_cursors", False)
+    if dated:
+        cursors = spec.setdefault("_cursors", {dated_cursor(page): n + 1 for n, page in enumerate(pages) if page})
+        index = cursors.get(str(cursor), 0)
     chunk = pages[index] if index < len(pages) else []
     # "since_id_loops": the last page names the second one again.
     end = 1 if spec.get("since_id_loops") else end_cursor
-    return chunk, (index + 1 if index + 1 < len(pages) else end)
+    if index + 1 < len(pages):
+        return chunk, (dated_cursor(chunk) if dated and chunk else index + 1)
+    return chunk, end
 
 
 def weibo_ajax(data, path, q, headers):
     if path == "/ajax/statuses/show":
         return weibo_status(data, q("id"), headers)
+    if path == "/ajax/statuses/longtext":
+        found = data.long_texts.get(q("id"))
+        if found is None:
+            return json_answer({"ok": 0, "msg": "该微博不存在", "error_code": 20101})
+        return json_answer({"ok": 1, "http_code": 200, "data": {"longTextContent": found}})
     user = None
     for candidate in data.weibo_users:
         if ((q("uid") and str(candidate["uid"]) == q("uid")) or (q("custom") and candidate.get("custom") == q("custom"))
@@ -600,6 +644,14 @@ def weibo_ajax(data, path, q, headers):
             answer["album_list"] = [{key: album[key] for key in ("pic_title", "containerid", "pic") if key in album}
                                     for album in wall.get("albums", [])]
         return json_answer({"ok": 1, "data": answer})
+    if path == "/ajax/statuses/mymblog":
+        per_page = int(user.get("posts_per_page", 20))
+        page = int(q("page", "1")) if q("page", "1").isdigit() else 1
+        posts = data.user_posts.get(uid, [])
+        chunk = posts[(page - 1) * per_page:page * per_page] if page > 0 else []
+        return json_answer({"ok": 1, "data": {"since_id": "", "list": chunk, "status_visible": 0,
+                                              "bottom_tips_visible": False, "bottom_tips_text": "",
+                                              "topicList": [], "total": len(posts)}})
     if path == "/ajax/profile/getAlbumDetail":
         album = data.find(wall.get("albums", []), "containerid", q("containerid"))
         if album is None:
@@ -774,6 +826,57 @@ def add_wall_posts(data, user, spec):
                      "play_info": {"url": signed("https://f.video.weibocdn.com/o0/%s_480.mp4?label=mp4_480p" % mid)}},
                     {"meta": {"label": "mp4_720p", "quality_index": 3}, "play_info": {"url": signed(best)}}]}}
         data.posts[mid] = (user, post)
+
+
+def mymblog_post(data, user, mid, pics, size, spec=None):
+    """One post of a user's list as weibo.com/ajax/statuses/mymblog writes
+    it: ids, created_at, text_raw and text, pic_ids and pic_infos; a text
+    longer than 140 characters is cut, isLongText set and the whole kept for
+    ajax/statuses/longtext."""
+    spec = spec or {}
+    text = spec.get("text", "")
+    post = {"visible": {"type": 0, "list_id": 0}, "created_at": created_at(mid_time(mid)), "id": int(mid),
+            "idstr": mid, "mid": mid, "mblogid": "N" + mid[-8:], "user": {
+                "id": int(user["uid"]) if str(user["uid"]).isdigit() else user["uid"], "idstr": str(user["uid"]),
+                "screen_name": user.get("nickname", "")},
+            "isLongText": len(text) > 140, "text_raw": text[:140] + ("\u200b" if len(text) > 140 else ""),
+            "text": attr(text[:140]), "pic_ids": [p for p, _ in pics], "pic_num": len(pics),
+            "pic_infos": {p: post_picture(data, p, k, size) for p, k in pics}}
+    if len(text) > 140:
+        data.long_texts[mid] = text
+    if spec.get("pinned"):
+        post["isTop"] = 1
+        post["mblogtype"] = 2
+    return post
+
+
+def add_user_posts(data, user):
+    """The posts of a user's list (mymblog), newest first with a pinned
+    one ahead: one post per mid of its image wall, holding the pictures the
+    wall lists under it, and the user's "posts" (each: `mid` or `time`,
+    `text`, `pics`, `pinned`, and for a repost `repost`: the reposted post's
+    `mid` or `time`, `author`, `author_id`, `text`, `pics`)."""
+    wall = user.get("image_wall", {})
+    size = int(wall.get("picture_size", 2048))
+    by_mid = {}
+    for item in wall.get("_items", []):
+        mid, pid = str(item.get("mid", "")), item.get("pid")
+        if mid.isdigit() and mid_time(mid) > 1249084800 and isinstance(pid, str) and pid.isalnum():
+            by_mid.setdefault(mid, []).append((pid, item.get("type", "pic") if item.get("type") in
+                                               ("livephoto", "gif") else "pic"))
+    posts = [mymblog_post(data, user, mid, pics, size) for mid, pics in by_mid.items()]
+    for n, spec in enumerate(user.get("posts", [])):
+        mid = str(spec.get("mid") or mid_of_time(spec["time"], 900 + n))
+        post = mymblog_post(data, user, mid, [(p, "pic") for p in spec.get("pics", [])], size, spec)
+        repost = spec.get("repost")
+        if repost:
+            original = str(repost.get("mid") or mid_of_time(repost["time"], 950 + n))
+            author = {"uid": repost.get("author_id", "1900000001"), "nickname": repost.get("author", "")}
+            post["retweeted_status"] = mymblog_post(data, author, original,
+                                                    [(p, "pic") for p in repost.get("pics", [])], size, repost)
+        posts.append(post)
+    posts.sort(key=lambda post: (-int(post.get("isTop", 0)), -int(post["mid"])))
+    data.user_posts[str(user["uid"])] = posts
 
 
 def weibo_status(data, mid, headers):

@@ -72,7 +72,9 @@ struct DownloadRun : ListRun {
         }
         window->SetChosen(albums);
         core.m_downState = 1;
-        summary = RunDownload(core, {params});
+        DownloadOptions run = options;
+        run.params = params;
+        summary = RunDownload(core, run);
     }
 
     // The save folder's content, relative to it.
@@ -80,6 +82,7 @@ struct DownloadRun : ListRun {
 
     static constexpr int kSina = 4;
     QString save;
+    DownloadOptions options; // of every Download (its params aside)
     DownloadSummary summary; // of the last Download
 
 };

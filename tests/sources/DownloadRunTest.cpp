@@ -136,9 +136,9 @@ TEST(DownloadRun, BlogArticlesGiveTheirFirstBodyPictureNamedAfterTheArticle)
     const QByteArray data = uR"j({
   "sina_blogs": [{"uid": "1111", "title": "小明的博客", "per_page": 2, "articles": [
     {"id": "a1", "title": "周末去爬山", "pictures": ["http://s1.sinaimg.cn/middle/pic1", "http://s1.sinaimg.cn/bmiddle/pic2"]},
-    {"id": "a2", "title": "夜景", "pictures": ["http://s1.sinaimg.cn/mw690/pic3"]},
+    {"id": "a2", "title": "夜景", "pictures": ["http://s1.sinaimg.cn/mw690/pic3"], "date": "2015-01-01 08:00"},
     {"id": "a3", "title": "没有图片", "text": "只有文字"},
-    {"id": "a4", "title": "旧照片"}]}],
+    {"id": "a4", "title": "旧照片", "date": "2013-12-31 23:59"}]}],
   "pictures": {
     "http://s1.sinaimg.cn/orignal/pic1": {"size": 2000},
     "http://s1.sinaimg.cn/orignal/pic3": {"size": 2500},
@@ -189,6 +189,46 @@ TEST(DownloadRun, BlogArticlesGiveTheirFirstBodyPictureNamedAfterTheArticle)
             failedNames.append(picture.fileName);
     }
     EXPECT_EQ(failedNames, (QStringList{u"周末去爬山(1).jpg"_s, u"旧照片(1).jpg"_s, u"旧照片(2).jpg"_s}));
+
+    // A range of 2014 by the dates of the list pages: the articles of other
+    // years are not opened, counted as left out, and no record is written.
+    // A picture takes its article's date (Beijing time) as its file time.
+    DownloadRun ranged;
+    ranged.options.range = DateRange{QDate(2014, 1, 1), QDate(2014, 12, 31)};
+    ranged.ListAndDownload(u"http://blog.sina.com.cn/s/articlelist_1111_0_1.html"_s);
+    EXPECT_EQ(ranged.SavedTree(), (QStringList{u"小明的博客/"_s, u"小明的博客/周末去爬山/"_s,
+                                               u"小明的博客/周末去爬山/周末去爬山.jpg"_s}));
+    EXPECT_EQ(QFileInfo(ranged.save + u"小明的博客/周末去爬山/周末去爬山.jpg"_s).lastModified().toSecsSinceEpoch(),
+              1401415200); // 2014-05-30 10:00 +0800
+    EXPECT_EQ(ranged.summary.outOfRange, 2u);
+    EXPECT_TRUE(ranged.summary.emptyAlbums.isEmpty());
+    EXPECT_TRUE(ranged.summary.rangeNotApplied.isEmpty());
+    EXPECT_EQ(service.RequestedUrls().count(u"http://blog.sina.com.cn/s/blog_a1.html"_s), 3);
+    for (const QString &other : {u"a2"_s, u"a4"_s})
+        EXPECT_EQ(service.RequestedUrls().count(u"http://blog.sina.com.cn/s/blog_%1.html"_s.arg(other)), 2);
+
+    // Pages that give no dates (a Sina photo album, a blog of the older
+    // design): downloaded whole, and the summary says the range was not
+    // applied to them.
+    const QByteArray undated = uR"j({
+  "sina_blogs": [{"uid": "2222", "title": "旧博客", "style": "linedot",
+                  "articles": [{"id": "b1", "title": "无日期", "pictures": ["http://s1.sinaimg.cn/middle/pic1"]}]}],
+  "sina_photo_users": [{"uid": "3333", "title": "相册主", "albums": [{"name": "春", "ctg_id": "1",
+                        "photos": ["http://s3.sinaimg.cn/small/p1"]}]}],
+  "pictures": {"http://s1.sinaimg.cn/orignal/pic1": {"size": 2000},
+               "http://s3.sinaimg.cn/orignal/p1": {"size": 2000}}})j"_s.toUtf8();
+    FakeService old(undated);
+    ASSERT_TRUE(old.IsRunning());
+    for (const QString &address :
+         {u"http://blog.sina.com.cn/s/articlelist_2222_0_1.html"_s, u"http://photo.blog.sina.com.cn/u/3333"_s}) {
+        SCOPED_TRACE(address.toStdString());
+        DownloadRun whole;
+        whole.options.range = DateRange{QDate(2030, 1, 1), {}};
+        whole.ListAndDownload(address);
+        EXPECT_EQ(whole.summary.pictures.saved, 1u);
+        EXPECT_EQ(whole.summary.rangeNotApplied.size(), 1);
+        EXPECT_EQ(whole.summary.outOfRange, 0u);
+    }
 }
 
 // A Weibo album of `count` photos listed in the data; page 2 answers

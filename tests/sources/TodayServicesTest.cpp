@@ -13,6 +13,7 @@
 #include "sources/SourceSupport.h"
 #include "sources/WeiboSession.h"
 #include "sources/WeiboPosts.h"
+#include "download/DateRange.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -987,6 +988,179 @@ TEST_F(TodayServices, TheRealImageWallGivesEveryLivePhotoClipFromItsItems)
     // Dated by their post ids: 4890762220669451 was posted on 2023-04-15.
     EXPECT_EQ(QFileInfo(album + u"006arPKfgy1hd09d1sqv2j32c03401kz.mov"_s).lastModified().toSecsSinceEpoch(),
               1681532042);
+}
+
+TEST(WeiboPostTime, APostIdCarriesItsPostTime)
+{
+    // The rule on the real posts of three users' lists (2019-2023), reposted
+    // ones included: to within a second of their created_at.
+    const QString real = qEnvironmentVariable("TAMBLIN_REAL_ANSWERS", u"/work/shared/real"_s);
+    int pairs = 0;
+    for (const QString &name : QDir(real + u"/weibo"_s).entryList({u"statuses_mymblog_*.json"_s}, QDir::Files)) {
+        QFile file(real + u"/weibo/"_s + name);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        for (const QJsonValue &entry :
+             QJsonDocument::fromJson(file.readAll()).object().value(u"data"_s).toObject().value(u"list"_s).toArray()) {
+            for (const QJsonObject &post : {entry.toObject(), entry.toObject().value(u"retweeted_status"_s).toObject()}) {
+                const QString mid = weibo::IdText(post.value(u"mid"_s));
+                if (mid.isEmpty())
+                    continue;
+                SCOPED_TRACE((name + u' ' + mid).toStdString());
+                const std::int64_t posted = weibo::PostTime(post.value(u"created_at"_s).toString());
+                ASSERT_GT(posted, 0);
+                EXPECT_NEAR(double(weibo::MidTime(mid)), double(posted), 1.0);
+                ++pairs;
+            }
+        }
+    }
+    if (pairs == 0)
+        GTEST_SKIP() << "no real answers at " << real.toStdString();
+    EXPECT_GE(pairs, 12);
+
+    // Ids that say no time of a post: no number, before August 2009, more
+    // than a day ahead.
+    const auto idOf = [](std::int64_t time) { return QString::number((time - 515483463) << 22); };
+    const std::int64_t now = QDateTime::currentSecsSinceEpoch();
+    const struct {
+        QString mid;
+        std::int64_t time;
+    } kIds[] = {
+        {u"4891260345913975"_s, 1681650804}, // 2023-04-16 21:13:24 +0800
+        {idOf(1249084800), 1249084800},      // 2009-08-01 00:00 UTC
+        {idOf(1249084799), 0},
+        {idOf(now + 3600), now + 3600},
+        {idOf(now + 2 * 86400), 0},
+        {u"49x0000000000001"_s, 0},
+        {u"12"_s, 0},
+    };
+    for (const auto &c : kIds)
+        EXPECT_EQ(weibo::MidTime(c.mid), c.time) << c.mid.toStdString();
+}
+
+// A Weibo user whose wall holds 60 posts of one picture each, one a day
+// from 2023-11-15 (China time) back, 10 a page, with the real wall's dated
+// cursors; and posts beside them: a repost of two pictures and a long text.
+QByteArray DatedWallUser()
+{
+    const QString longText = QString(200, u'长');
+    return uR"j({"weibo_users": [{"uid": "88", "nickname": "存档", "needs_login": false, "album_service": "empty",
+      "image_wall": {"per_page": 10, "generate": 60, "generate_days": 60, "generate_newest": 1700000000,
+                     "dated_cursors": true},
+      "posts": [{"time": 1699000000, "text": "转一下",
+                 "repost": {"time": 1690000000, "author": "别人", "author_id": "1900000009", "text": "原文",
+                            "pics": ["006RePoSTxly1h0000000000rep01", "006RePoSTxly1h0000000000rep02"]}},
+                {"time": 1698000000, "text": "%1"}]}]})j"_s.arg(longText).toUtf8();
+}
+
+TEST_F(TodayServices, ADateRangeEndsTheWallWalkEarlyAndLeavesOutWhatItDoesNotHold)
+{
+    const struct {
+        const char *name;
+        std::optional<DateRange> range;
+        std::uint32_t saved, outOfRange;
+        qsizetype wallPages; // the list run's first page included
+        QString first;       // the first file of the album, by name
+    } kCases[] = {
+        {"whole", std::nullopt, 60, 0, 6, u"20231115_1.jpg"_s},
+        // Pages 1-2 are newer, page 3 holds the range's end, and its cursor
+        // says the next page is older: not asked.
+        {"ten days", DateRange{QDate(2023, 10, 20), QDate(2023, 10, 31)}, 12, 18, 3, u"20231031_16.jpg"_s},
+        {"until", DateRange{{}, QDate(2023, 11, 10)}, 55, 5, 6, u"20231110_6.jpg"_s},
+        // The first page is older than the range already.
+        {"later", DateRange{QDate(2024, 1, 1), {}}, 0, 10, 1, QString()},
+    };
+    for (const auto &c : kCases) {
+        SCOPED_TRACE(c.name);
+        FakeService service(DatedWallUser());
+        ASSERT_TRUE(service.IsRunning());
+        DownloadRun run;
+        run.Rules().fileNameMode = 1;
+        run.Rules().filePrefix.Set(u"?0_");
+        run.options.range = c.range;
+        run.ListAndDownload(u"https://weibo.com/u/88"_s);
+        EXPECT_EQ(run.summary.pictures.saved, c.saved);
+        EXPECT_EQ(run.summary.outOfRange, c.outOfRange);
+        EXPECT_TRUE(run.summary.emptyAlbums.isEmpty());
+        EXPECT_TRUE(run.summary.brokenListings.isEmpty());
+        EXPECT_EQ(RequestsTo(service, u"getImageWall"_s).size(), c.wallPages);
+        const QString album = run.save + u"存档/全部图片/"_s;
+        QStringList files = QDir(album).entryList({u"*.jpg"_s}, QDir::Files);
+        std::sort(files.begin(), files.end(), [](const QString &a, const QString &b) {
+            return a.section(u'_', 1).section(u'.', 0, 0).toInt() < b.section(u'_', 1).section(u'.', 0, 0).toInt();
+        });
+        EXPECT_EQ(files.value(0), c.first);
+        // A ranged run keeps no record that would end a later whole run.
+        EXPECT_EQ(QFileInfo::exists(album + u"pic.orv"_s), !c.range.has_value());
+    }
+}
+
+TEST_F(TodayServices, KeptPostsMergeOverRunsAndRepostsKeepApart)
+{
+    FakeService service(DatedWallUser());
+    ASSERT_TRUE(service.IsRunning());
+    const TempDir dir;
+    const QString user = dir.Path() + u"save/存档/"_s;
+    auto lines = [&user] {
+        QFile file(user + u"posts.jsonl"_s);
+        QHash<QString, QJsonObject> byMid;
+        QStringList order;
+        if (file.open(QIODevice::ReadOnly)) {
+            for (const QByteArray &line : file.readAll().split('\n')) {
+                if (line.isEmpty())
+                    continue;
+                const QJsonObject post = QJsonDocument::fromJson(line).object();
+                order.append(post.value(u"mid"_s).toString());
+                byMid.insert(order.last(), post);
+            }
+        }
+        EXPECT_EQ(order.size(), byMid.size()) << "a post written twice";
+        return byMid;
+    };
+    const QString repostMid = u"4964028145206148"_s; // 2023-11-03 16:26:40 +0800
+    const QString longMid = u"4959833841206149"_s;   // 2023-10-23 02:40:00 +0800
+    struct Case {
+        const char *name;
+        DateRange range;
+        bool reposts;
+        qsizetype posts; // lines after the run
+    };
+    const Case kCases[] = {
+        {"October, posts only", DateRange{QDate(2023, 10, 20), QDate(2023, 10, 31)}, false, 13},
+        {"November, with reposts", DateRange{QDate(2023, 11, 1), {}}, true, 13 + 16},
+        {"November again", DateRange{QDate(2023, 11, 1), {}}, true, 13 + 16},
+    };
+    for (const Case &c : kCases) {
+        SCOPED_TRACE(c.name);
+        DownloadRun run;
+        run.save = dir.Path() + u"save"_s + kSep;
+        run.window->SetSavePath(run.save);
+        run.options.range = c.range;
+        run.options.savePosts = true;
+        run.options.withReposts = c.reposts;
+        run.ListAndDownload(u"https://weibo.com/u/88"_s);
+        EXPECT_TRUE(run.summary.listsNotWritten.isEmpty());
+        const QHash<QString, QJsonObject> posts = lines();
+        EXPECT_EQ(posts.size(), c.posts);
+        // The whole text of a post the list cut short; its own pictures by
+        // the names the download gave them.
+        EXPECT_EQ(posts.value(longMid).value(u"text"_s).toString(), QString(200, u'长'));
+        const QJsonArray files = posts.value(u"4962786631221263"_s).value(u"files"_s).toArray(); // 2023-10-31
+        ASSERT_EQ(files.size(), 1);
+        EXPECT_TRUE(files.at(0).toString().startsWith(u"全部图片/"_s));
+        EXPECT_TRUE(QFileInfo::exists(user + files.at(0).toString()));
+        EXPECT_EQ(posts.value(longMid).value(u"time"_s).toString(), u"2023-10-23T02:40:00+08:00"_s);
+    }
+    // The repost: its original's author and mid, its pictures in 转发 and
+    // nowhere among the albums.
+    const QJsonObject repost = lines().value(repostMid).value(u"repost"_s).toObject();
+    EXPECT_EQ(repost.value(u"author"_s).toString(), u"别人"_s);
+    EXPECT_EQ(weibo::MidTime(repost.value(u"mid"_s).toString()), 1690000000);
+    EXPECT_EQ(repost.value(u"files"_s).toArray(),
+              (QJsonArray{u"转发/006RePoSTxly1h0000000000rep01.jpg"_s, u"转发/006RePoSTxly1h0000000000rep02.jpg"_s}));
+    EXPECT_EQ(TreeOf(user + u"转发"_s), (QStringList{u"006RePoSTxly1h0000000000rep01.jpg"_s,
+                                                      u"006RePoSTxly1h0000000000rep02.jpg"_s}));
+    EXPECT_TRUE(TreeOf(user + u"全部图片"_s).filter(u"RePoST"_s).isEmpty());
+    EXPECT_EQ(RequestsTo(service, u"statuses/longtext"_s).size(), 1);
 }
 
 TEST(RateLimitWait, RetryAfterWinsAndTheBackOffDoublesUpToFiveMinutes)

@@ -32,6 +32,9 @@ struct ST_PERLISTRECORD {
     std::int32_t value2 = 0;
     std::int32_t index = 0;
     std::int32_t thumbIndex = -1;
+    // When the album's content was posted, where the list says (a blog
+    // article's date), seconds since 1970; 0 when it does not.
+    std::int64_t postTime = 0;
 };
 
 // Longest album name; the name is also the album's folder name.

@@ -196,11 +196,26 @@ void TamblinCore::ReadExtensionSettings()
     m_blogAllPictures = false;
     m_weiboClips = true;
     m_postTimeAsFileTime = true;
+    m_savePosts = false;
+    m_withReposts = false;
+    {
+        std::lock_guard lock(m_settingsMutex);
+        m_range = DateRange();
+    }
 
     const QString path = m_appDir + u"下载器扩展设置.ini"_s;
     if (!QFileInfo::exists(path))
         return;
     const CIni ini(path);
+    // A day that is no YYYY-MM-DD leaves its end open.
+    {
+        const DateRange range{DateRange::ParseDay(ini.GetString(u"下载"_s, u"起始日期"_s, QString())),
+                              DateRange::ParseDay(ini.GetString(u"下载"_s, u"结束日期"_s, QString()))};
+        std::lock_guard lock(m_settingsMutex);
+        m_range = range;
+    }
+    m_savePosts = ini.GetInt(u"微博"_s, u"保存微博"_s, 0) != 0;
+    m_withReposts = ini.GetInt(u"微博"_s, u"下载转发图片"_s, 0) != 0;
     // Milliseconds; a value past a minute is a typo, not a wish to wait.
     m_weiboPaceMs = std::clamp(ini.GetInt(u"微博"_s, u"请求间隔毫秒"_s, kWeiboPaceDefaultMs), 0, 60000);
     m_blogAllPictures = ini.GetInt(u"新浪博客"_s, u"下载文章全部图片"_s, 0) != 0;
@@ -211,6 +226,12 @@ void TamblinCore::ReadExtensionSettings()
     m_qqSourceNameWay = std::uint8_t(ini.GetInt(u"QQ空间"_s, u"取原始名方式"_s, 1));
     m_taobaoPriceInName = ini.GetString(u"淘宝"_s, u"图片名中是否有价格"_s, u"无"_s).startsWith(u"有") ? 1 : 0;
     m_taobaoPriceAdjust = ini.GetInt(u"淘宝"_s, u"价格增减"_s, 0);
+}
+
+DateRange TamblinCore::RangeNow() const
+{
+    std::lock_guard lock(m_settingsMutex);
+    return m_range;
 }
 
 void TamblinCore::OnAlbumAdded(const ST_PERLISTRECORD &album)

@@ -8,6 +8,7 @@
 
 #include "app/AlbumList.h"
 #include "app/SoftSettings.h"
+#include "download/DateRange.h"
 
 #include <QString>
 
@@ -64,6 +65,10 @@ public:
     // A saved picture whose post time the service gave takes it as its
     // modification time; off, it keeps the time of download.
     std::atomic<bool> m_postTimeAsFileTime{true};
+    // A Weibo user's download also keeps its posts (posts.jsonl), and the
+    // pictures of the posts it reposted (in "转发").
+    std::atomic<bool> m_savePosts{false};
+    std::atomic<bool> m_withReposts{false};
 
     // The renewals of the Weibo session this run (fresh visitor cookies, a
     // fresh session after a block) and when the last renewal or visitor
@@ -108,6 +113,9 @@ public:
     SiteRules SiteRulesNow() const;
     DownParams DownParamsNow() const;
     void ReadExtensionSettings();
+    // The range of post days the extension settings give every download
+    // that names none of its own (open at both ends when they give none).
+    DateRange RangeNow() const;
 
     // An extractor found an album: add it and show its row. Ignored until
     // start-up has finished (m_ready).
@@ -116,6 +124,7 @@ public:
     QString SettingsPath() const;
 
 private:
+    DateRange m_range; // under m_settingsMutex
     // Keeps the saves in order: the image written last is the newest.
     std::mutex m_saveMutex;
 };

@@ -4,6 +4,7 @@
 
 #include <QDate>
 #include <QDateTime>
+#include <QString>
 #include <QTimeZone>
 
 #include <cstdint>
@@ -20,6 +21,14 @@ struct DateRange {
     static QDate DayOf(std::int64_t postTime)
     {
         return QDateTime::fromSecsSinceEpoch(postTime, QTimeZone(8 * 3600)).date();
+    }
+
+    // A day written YYYY-MM-DD (as the command line and the extension
+    // settings take it); an invalid date for any other text.
+    static QDate ParseDay(const QString &text)
+    {
+        const QString day = text.trimmed();
+        return day.size() == 10 ? QDate::fromString(day, Qt::ISODate) : QDate();
     }
 
     // Whether a picture posted at `postTime` (known, above 0) is in range.

@@ -32,6 +32,7 @@ constexpr int kLastSiteIndex = 16;
 
 std::array<std::atomic<PictureExtractor>, kSubModeCount> g_extractors{};
 std::atomic<PostLineRetry> g_postLineRetry{nullptr};
+std::atomic<PostKeeper *> g_postKeeper{nullptr};
 
 void Message(TamblinCore &core, const QString &text)
 {
@@ -341,7 +342,8 @@ private:
 // Records what became of the jobs of the album the pool downloaded: the
 // run's counts, the album's failed.txt, and "pic.orv" when the picture it
 // names was saved; then the fix-ups and the reports.
-void RecordAlbum(TamblinCore &core, std::uint16_t flags, const DownloadOptions &options, DownloadSummary &summary)
+void RecordAlbum(TamblinCore &core, std::uint16_t flags, const DownloadOptions &options, DownloadSummary &summary,
+                 const QString &userFolder, QHash<QString, QString> &savedMedia)
 {
     const std::vector<PictureResult> results = PoolResults();
     QList<FailedPicture> failed;
@@ -368,7 +370,7 @@ void RecordAlbum(TamblinCore &core, std::uint16_t flags, const DownloadOptions &
     RecordFailures(core, failed, tried, summary);
 
     const bool firstSaved = !results.empty() && results.front().outcome == PictureOutcome::Saved;
-    if (core.m_downState != 3 && !options.retryFailed && firstSaved)
+    if (core.m_downState != 3 && !options.retryFailed && firstSaved && !g_jobs.range.IsSet())
         WriteLastFirstUrl(g_jobs.urls.at(0), g_jobs.folder);
     // Pictures whose address does not tell their format follow their bytes
     // even without the fix-up bit; so does a copy of a picture saved earlier
@@ -384,10 +386,16 @@ void RecordAlbum(TamblinCore &core, std::uint16_t flags, const DownloadOptions &
     // After the order's made-up times: a time the service gave is the truer.
     if (core.m_postTimeAsFileTime)
         SetPostTimes(results);
-    // Later copies of these pictures are made from their final names.
+    // Later copies of these pictures are made from their final names, and
+    // the kept posts name them so.
     for (std::size_t i = 0; i < results.size() && qsizetype(i) < g_jobs.urls.size(); ++i) {
-        if (results[i].outcome == PictureOutcome::Saved)
-            NoteSavedPicture(PrimaryAddress(g_jobs.urls[qsizetype(i)]), g_jobs.FilePath(qsizetype(i)));
+        if (results[i].outcome != PictureOutcome::Saved)
+            continue;
+        const QString path = g_jobs.FilePath(qsizetype(i));
+        NoteSavedPicture(PrimaryAddress(g_jobs.urls[qsizetype(i)]), path);
+        const QString key = g_jobs.Extras(qsizetype(i)).mediaKey;
+        if (!key.isEmpty() && !savedMedia.contains(key) && path.startsWith(userFolder))
+            savedMedia.insert(key, QDir::fromNativeSeparators(path.sliced(userFolder.size())));
     }
     ReportPictures(results);
     ReportUnavailable();
@@ -399,6 +407,11 @@ void FeedListedPictures()
 {
     if (AlbumFeed *feed = AlbumFeed::OnThisThread())
         feed->Feed();
+}
+
+void SetPostKeeper(PostKeeper *keeper)
+{
+    g_postKeeper = keeper;
 }
 
 void SetPostLineRetry(PostLineRetry retry)
@@ -440,6 +453,8 @@ QString DownloadLossesText(const DownloadSummary &summary)
         losses.append(QString::fromUtf16(texts::kListsNotWritten).arg(summary.listsNotWritten.size()));
     if (!summary.oldFolders.isEmpty())
         losses.append(QString::fromUtf16(texts::kOldFoldersKept).arg(summary.oldFolders.size()));
+    if (!summary.rangeNotApplied.isEmpty())
+        losses.append(QString::fromUtf16(texts::kRangeNotApplied).arg(summary.rangeNotApplied.size()));
     return losses.join(u"；"_s);
 }
 
@@ -450,6 +465,10 @@ DownloadSummary RunDownload(TamblinCore &core, const DownloadOptions &options)
     core.ReadExtensionSettings();
     if (options.allArticlePictures)
         core.m_blogAllPictures = true;
+    if (options.savePosts)
+        core.m_savePosts = true;
+    if (options.withReposts)
+        core.m_withReposts = true;
 
     QString save = window ? window->SavePathText().trimmed() : QString();
     if (save.isEmpty()) {
@@ -486,6 +505,7 @@ DownloadSummary RunDownload(TamblinCore &core, const DownloadOptions &options)
     if (window)
         window->SetDownBusyUi();
     g_jobs.folder = base;
+    g_jobs.range = options.range ? *options.range : core.RangeNow();
     ResetPictureRateLimit();
     TrackRunPictures(true);
 
@@ -501,15 +521,11 @@ DownloadSummary RunDownload(TamblinCore &core, const DownloadOptions &options)
         Message(core, StoredText(kTextNoAlbumChosen));
 
     std::uint32_t runTotal = 0;
-    // Every chosen album: a user with more albums than a 16-bit counter
-    // holds loses none of them.
-    const int n = int(chosen.size());
-    summary.albums = std::uint32_t(n);
-    for (int k = 0; k < n; ++k) {
-        if (core.m_downState == 3)
-            break;
-        const int albumIndex = chosen[k];
-
+    // What the run saved of the pictures posts name, for posts.jsonl.
+    QHash<QString, QString> savedMedia;
+    PostKeeper *const keeper = core.m_subMode == kSubModeWeibo ? g_postKeeper.load() : nullptr;
+    // One album (or a user's reposts), listed and downloaded.
+    auto downloadAlbum = [&](int albumIndex, int k, int n) {
         g_jobs.Clear();
         g_jobs.folder = base;
 
@@ -522,11 +538,16 @@ DownloadSummary RunDownload(TamblinCore &core, const DownloadOptions &options)
         AlbumFeed feed(core, options.retryFailed);
         if (options.retryFailed)
             LoadFailedJobs(core, albumIndex, base);
+        else if (albumIndex == kRepostsAlbum)
+            keeper->ListReposts(core);
         else
             ListPictures(core, albumIndex);
         feed.Close();
-        const ST_PERLISTRECORD *album = core.m_albums.At(albumIndex);
+        const ST_PERLISTRECORD *album = AlbumAt(core, albumIndex);
         const QString albumName = album ? album->name : QString();
+        summary.outOfRange += g_jobs.outOfRange;
+        if (g_jobs.range.IsSet() && g_jobs.untimed > 0 && !options.retryFailed)
+            summary.rangeNotApplied.append(albumName);
         if (!g_jobs.listingError.isEmpty())
             summary.brokenListings.append(albumName + u": "_s + g_jobs.listingError);
         if (g_jobs.oldFolderKept) {
@@ -545,7 +566,7 @@ DownloadSummary RunDownload(TamblinCore &core, const DownloadOptions &options)
         // was; once some did, what became of them is recorded.
         if (core.m_downState == 3 && !feed.PoolRan()) {
             writeTitles();
-            continue;
+            return;
         }
         Report({PictureReport::Kind::Album, albumIndex, m, {}, {}, {}, 0});
         if (!g_jobs.ruleStopUrl.isEmpty()) {
@@ -559,7 +580,7 @@ DownloadSummary RunDownload(TamblinCore &core, const DownloadOptions &options)
             MakeFolders(g_jobs.folder);
             RecordFailures(core, {}, {}, summary);
             ReportUnavailable();
-            continue;
+            return;
         }
         if (m == 0) {
             // An album said to hold pictures (or not saying) whose walk ended
@@ -572,12 +593,13 @@ DownloadSummary RunDownload(TamblinCore &core, const DownloadOptions &options)
                 if (emptyList || FailuresUnrecorded(core.m_appDir, g_jobs.folder))
                     summary.nothingToRetry.append(albumName);
             } else if (core.m_downState != 2 && g_jobs.listingError.isEmpty() && album && album->count != 0
-                       && core.m_subMode != kSubModeSinaBlog) {
+                       && core.m_subMode != kSubModeSinaBlog && g_jobs.outOfRange == 0
+                       && albumIndex != kRepostsAlbum) {
                 // (A blog article is no album: one without a picture is an
                 // ordinary article.)
                 summary.emptyAlbums.append(albumName);
             }
-            continue;
+            return;
         }
         runTotal += std::uint32_t(m);
 
@@ -593,7 +615,7 @@ DownloadSummary RunDownload(TamblinCore &core, const DownloadOptions &options)
             const QString reason = link ? u"a folder on the way is a link: "_s + where
                                         : u"the album folder cannot be made"_s;
             ReportPictures(std::vector<PictureResult>(std::size_t(m), {PictureOutcome::Failed, reason}));
-            continue;
+            return;
         }
         writeTitles();
 
@@ -609,12 +631,35 @@ DownloadSummary RunDownload(TamblinCore &core, const DownloadOptions &options)
                 RecordFailures(core, {}, {}, summary);
                 ReportUnavailable();
             }
-            continue;
+            return;
         }
         // Not without a pool (its thread could not be made: said).
         if (feed.PoolRan())
-            RecordAlbum(core, FlagsNow(core), options, summary);
+            RecordAlbum(core, FlagsNow(core), options, summary, base, savedMedia);
+    };
+    // Every chosen album: a user with more albums than a 16-bit counter
+    // holds loses none of them.
+    const int n = int(chosen.size());
+    summary.albums = std::uint32_t(n);
+    for (int k = 0; k < n && core.m_downState != 3; ++k)
+        downloadAlbum(chosen[k], k, n);
+    // A Weibo user's posts, after its albums, whose files they name; the
+    // pictures of its reposts in their own folder (a retry retries theirs).
+    const bool reposts = keeper && core.m_withReposts;
+    if (keeper && !options.retryFailed && (core.m_savePosts || reposts) && n > 0 && core.m_downState != 3) {
+        QString why;
+        Text(core, kIdStatusMain, QString::fromUtf16(texts::kReadingPosts));
+        if (!keeper->Read(core, g_jobs.range, why))
+            summary.brokenListings.append(QString::fromUtf16(kPostsFileName) + u": "_s + why);
+        if (reposts && core.m_downState != 3)
+            downloadAlbum(kRepostsAlbum, n, n + 1);
+        if (core.m_savePosts && !keeper->Write(base, savedMedia))
+            ListNotWritten(core, base + QString::fromUtf16(kPostsFileName), summary);
+    } else if (reposts && options.retryFailed && n > 0 && core.m_downState != 3
+               && QFileInfo::exists(AlbumFolderFor(core, kRepostsAlbum, base))) {
+        downloadAlbum(kRepostsAlbum, n, n + 1);
     }
+    g_jobs.range = DateRange();
     TrackRunPictures(false);
     summary.stopped = core.m_downState == 3;
     summary.rateLimited = PictureRateLimitGaveUp();

@@ -14,6 +14,7 @@
 #include "download/ListFiles.h"
 #include "download/WorkerPool.h"
 
+#include <QHash>
 #include <QStringList>
 
 #include <functional>
@@ -52,6 +53,27 @@ PictureExtractor GetPictureExtractor(int subMode);
 // one, such a line is retried as any other.
 using PostLineRetry = void (*)(TamblinCore &core, int albumIndex, const QList<FailedPicture> &lines);
 void SetPostLineRetry(PostLineRetry retry);
+
+// Keeps the posts of a Weibo user whose albums a run downloaded: reads
+// them, lists the pictures of the posts it reposted, and writes them to
+// posts.jsonl. One run at a time uses it, on the download thread.
+class PostKeeper {
+public:
+    virtual ~PostKeeper() = default;
+    // Reads the posts of the user of the run's list, within `range`;
+    // false when they could not all be read (`why` says why).
+    virtual bool Read(TamblinCore &core, const DateRange &range, QString &why) = 0;
+    // Lists the pictures of the reposted posts of the posts read, through
+    // AddPictureJob with album kRepostsAlbum.
+    virtual void ListReposts(TamblinCore &core) = 0;
+    // Writes the posts read to posts.jsonl in `userFolder`, merged with
+    // the lines there; `saved` maps what a post names a file by
+    // (PictureExtras::mediaKey) to the file, relative to `userFolder`.
+    // False when the file could not be written.
+    virtual bool Write(const QString &userFolder, const QHash<QString, QString> &saved) = 0;
+};
+// Registers the keeper of the Weibo room; null removes it.
+void SetPostKeeper(PostKeeper *keeper);
 
 struct DownloadOptions {
     // Stands for the site's download parameters for this run only (the

@@ -24,6 +24,8 @@ void DownloadJobList::Clear()
     oldFolderKept = false;
     unavailable.clear();
     settledFailures.clear();
+    outOfRange = 0;
+    untimed = 0;
     nameIndex.clear();
     nextNumber.clear();
     indexedNames = 0;
@@ -38,6 +40,20 @@ void DownloadJobList::Append(const QString &url, const QString &fileName, const 
     headers.append(headerLines);
     extras.resize(urls.size() - 1);
     extras.append(pictureExtras);
+}
+
+bool DownloadJobList::LeaveOut(std::int64_t postTime)
+{
+    if (!range.IsSet())
+        return false;
+    if (postTime <= 0) {
+        ++untimed;
+        return false;
+    }
+    if (range.Contains(postTime))
+        return false;
+    ++outOfRange;
+    return true;
 }
 
 void DownloadJobList::OpenListing()

@@ -11,6 +11,7 @@
 // `mutex`; the listing's thread, the only writer, reads without it.
 #pragma once
 
+#include "download/DateRange.h"
 #include "download/ListFiles.h"
 
 #include <QHash>
@@ -46,6 +47,10 @@ struct PictureExtras {
     // The post to read again for a fresh address should the job fail (a
     // clip whose address expires): failed.txt records it with the line.
     QString postId = {};
+    // What the kept posts (posts.jsonl) know the file by: a Weibo picture's
+    // id, "clip:" and the id of the picture or post whose clip it is. Empty:
+    // no post names it.
+    QString mediaKey = {};
 };
 
 // What became of a picture of the run, or that an album's pictures are
@@ -115,6 +120,14 @@ struct DownloadJobList {
     // a job of that name: a retry that read the post behind a line and
     // listed its pictures under their own names.
     QStringList settledFailures;
+    // The run's range of post days (set by the driver for a run; Clear
+    // keeps it), the album's pictures it left out, which still count in the
+    // sequence numbers so that a picture has the same number in every
+    // range, and the pictures listed under a range whose time is unknown
+    // (kept: the range could not be applied to them).
+    DateRange range;
+    std::uint32_t outOfRange = 0;
+    std::uint32_t untimed = 0;
 
     // Lookup of the file names for the naming rules: case-folded name -> the
     // first job bearing it, and per (folded base, extension) the next number
@@ -137,9 +150,17 @@ struct DownloadJobList {
 
     // Empties the four arrays, the listing error, the Referer, the skip
     // rule's stop, the title lines, the old-folder mark, the unavailable
-    // pictures and the name lookup, and closes the listing; keeps the folder
-    // and the receivers.
+    // pictures, the range's counts and the name lookup, and closes the
+    // listing; keeps the folder, the range and the receivers.
     void Clear();
+
+    // Whether the run's range leaves out a picture posted at `postTime` (0:
+    // unknown): counted as left out when it does; an unknown time under a
+    // range counts as untimed, and the picture is kept.
+    bool LeaveOut(std::int64_t postTime);
+    // The number of the next picture in the album: the jobs listed and the
+    // pictures the range left out before it.
+    qsizetype NextSequence() const { return urls.size() + qsizetype(outOfRange) + 1; }
 
     // Appends one job, under the lock.
     void Append(const QString &url, const QString &fileName, const QString &headerLines,

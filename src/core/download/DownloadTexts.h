@@ -36,6 +36,11 @@ inline constexpr char16_t kNothingToRetry[] = u"%1个相册没有记录可重试
 // and when the first does.
 inline constexpr char16_t kExpiringAddresses[] =
     u"以下%1个地址带有签名，%2 起失效：请在此之前下载，失效后请重新生成列表";
+// A Weibo user's posts are read (to keep them, or their reposts' pictures).
+inline constexpr char16_t kReadingPosts[] = u"正在读取微博...";
+// After 下载完毕: albums a date range was asked for whose pages give no
+// picture times, downloaded whole.
+inline constexpr char16_t kRangeNotApplied[] = u"%1个相册的页面没有日期，已全部下载";
 inline constexpr char16_t kEllipsis[] = u"......";
 inline constexpr char16_t kBadListType[] = u"Error ListType Code.";
 inline constexpr char16_t kPoolThreadFailed[] = u"Create thread:DownPicFunc failed.";

@@ -273,7 +273,8 @@ std::optional<QString> JobName(const QString &recorded)
 
 bool TakesReservedName(const QString &albumName)
 {
-    static const QStringList reserved = {u"failed.txt"_s, u"pic.orv"_s, u"posts.jsonl"_s, u"转发"_s};
+    static const QStringList reserved = {QString::fromUtf16(kFailedListName), u"pic.orv"_s,
+                                         QString::fromUtf16(kPostsFileName), QString::fromUtf16(kRepostsFolderName)};
     const QString name = FoldedName(albumName);
     for (QStringView ext : {u"", u".txt", u".lst", u".aria2.txt"}) {
         if (reserved.contains(name + ext.toString()))

@@ -76,6 +76,11 @@ void ReadLastFirstUrl(QString &out, const QString &folder);
 // address expires), a tab and the post's id.
 inline constexpr char16_t kFailedListName[] = u"failed.txt";
 
+// A Weibo user's kept posts, one JSON object a line, in the user's folder;
+// and the folder beside the albums that holds the pictures of its reposts.
+inline constexpr char16_t kPostsFileName[] = u"posts.jsonl";
+inline constexpr char16_t kRepostsFolderName[] = u"转发";
+
 // True when `albumName` names its folder, title file or list files with a
 // name the program keeps for itself, letter case ignored: "failed.txt",
 // "pic.orv", "posts.jsonl" and the folder "转发". Such an album is numbered

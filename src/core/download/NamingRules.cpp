@@ -68,10 +68,13 @@ struct EscapeValues {
     QString albums;
     QString userFolder;
     QString position4;
+    QString postDate;
 };
 
-// The escape values of a picture of `album` with `count` jobs before it.
-EscapeValues ValuesFor(const TamblinCore &core, const ST_PERLISTRECORD &album, qsizetype count)
+// The escape values of a picture of `album` with `count` pictures before it
+// (those the range left out included), posted at `postTime` (0: unknown).
+EscapeValues ValuesFor(const TamblinCore &core, const ST_PERLISTRECORD &album, qsizetype count,
+                       std::int64_t postTime = 0)
 {
     EscapeValues values;
     values.albumName = album.name;
@@ -83,6 +86,8 @@ EscapeValues ValuesFor(const TamblinCore &core, const ST_PERLISTRECORD &album, q
     values.albums = QString::number(core.m_albums.Size());
     values.userFolder = core.m_userFolder;
     values.position4 = u"%1"_s.arg(album.index + 1, 4, 10, QChar(u'0'));
+    if (postTime > 0)
+        values.postDate = DateRange::DayOf(postTime).toString(u"yyyyMMdd"_s);
     return values;
 }
 
@@ -97,6 +102,7 @@ void ReplaceFileEscapes(QString &name, const EscapeValues &v)
     name.replace(u"?7"_s, v.albums);
     name.replace(u"?8"_s, v.userFolder);
     name.replace(u"?9"_s, v.position4);
+    name.replace(u"?0"_s, v.postDate);
 }
 
 void ReplaceFolderEscapes(QString &name, const EscapeValues &v)
@@ -218,10 +224,26 @@ qsizetype FindFileName(DownloadJobList &jobs, const QString &name)
     return jobs.nameIndex.value(NameKey(jobs, name), -1);
 }
 
+const ST_PERLISTRECORD *AlbumAt(const TamblinCore &core, int albumIndex)
+{
+    if (albumIndex != kRepostsAlbum)
+        return core.m_albums.At(albumIndex);
+    static const ST_PERLISTRECORD reposts = [] {
+        ST_PERLISTRECORD album;
+        album.name = QString::fromUtf16(kRepostsFolderName);
+        album.index = -1;
+        return album;
+    }();
+    return &reposts;
+}
+
 QString AlbumFolderFor(const TamblinCore &core, int albumIndex, const QString &base, bool *oldKept)
 {
     if (oldKept)
         *oldKept = false;
+    // Beside the albums, whatever the folder rules make of album names.
+    if (albumIndex == kRepostsAlbum)
+        return base + QString::fromUtf16(kRepostsFolderName) + QDir::separator();
     const ST_PERLISTRECORD *album = core.m_albums.At(albumIndex);
     if (!album)
         return base;
@@ -257,13 +279,16 @@ void AddPictureJob(TamblinCore &core, const QString &address, const QString &des
                    const QString &headers, int albumIndex, const PictureExtras &extras)
 {
     DownloadJobList &jobs = g_jobs;
-    const ST_PERLISTRECORD *album = core.m_albums.At(albumIndex);
+    const ST_PERLISTRECORD *album = AlbumAt(core, albumIndex);
     if (!album)
+        return;
+    // Outside the run's range: neither fetched nor named, only counted.
+    if (jobs.LeaveOut(extras.postTime))
         return;
     // A copy: the window may change the rules while a run lists pictures.
     const SiteRules rules = core.SiteRulesNow();
     const qsizetype count = jobs.urls.size();
-    const EscapeValues values = ValuesFor(core, *album, count);
+    const EscapeValues values = ValuesFor(core, *album, jobs.NextSequence() - 1, extras.postTime);
 
     // The album's folder is settled at its first picture; a description may
     // only name a full path inside it.
@@ -294,7 +319,12 @@ void AddPictureJob(TamblinCore &core, const QString &address, const QString &des
         jobs.oldFolderKept = oldKept;
         // A failure (a file or a link in the way) is the driver's to report.
         MakeFolders(jobs.folder);
-        ReadLastFirstUrl(core.m_lastFirstUrl, jobs.folder);
+        // A ranged run's first picture is not the album's newest: the
+        // record is neither read nor written.
+        if (jobs.range.IsSet())
+            core.m_lastFirstUrl.clear();
+        else
+            ReadLastFirstUrl(core.m_lastFirstUrl, jobs.folder);
     }
 
     if (!inner)
@@ -328,7 +358,8 @@ void AddPictureJob(TamblinCore &core, const QString &address, const QString &des
         jobs.nextNumber.insert(hintKey, n);
     }
 
-    if ((rules.flags & kSkipDownloaded) && !address.isEmpty() && address == core.m_lastFirstUrl) {
+    if ((rules.flags & kSkipDownloaded) && !jobs.range.IsSet() && !address.isEmpty()
+        && address == core.m_lastFirstUrl) {
         jobs.ruleStopUrl = address;
         std::uint8_t state = core.m_downState;
         if (state != 3)

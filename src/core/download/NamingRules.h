@@ -18,6 +18,14 @@ struct ST_PERLISTRECORD;
 struct SiteRules;
 struct PictureExtras;
 
+// The album index of the pictures of a Weibo user's reposts, downloaded
+// into the folder "转发" beside the user's albums (a name no album takes).
+inline constexpr int kRepostsAlbum = -2;
+
+// The record of album `albumIndex`: one of core.m_albums, or the reposts'
+// own; null when there is none.
+const ST_PERLISTRECORD *AlbumAt(const TamblinCore &core, int albumIndex);
+
 // Called by a picture extractor on the download thread, once per picture in
 // the order found. `headers` are extra request lines for the fetch (may be
 // empty), `albumIndex` the album's index in core.m_albums, `extras` what

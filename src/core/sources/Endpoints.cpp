@@ -134,6 +134,22 @@ bool IsWeiboWallAlbum(const QString &albumUrl)
     return albumUrl.startsWith(base + kImageWallPath) || albumUrl.startsWith(base + kAlbumDetailPath);
 }
 
+bool IsWeiboImageWall(const QString &albumUrl)
+{
+    return albumUrl.startsWith(HttpsUrl(kWeiboHost, kImageWallPath));
+}
+
+QString WeiboUserPostsUrl(const QString &uid, int page)
+{
+    return HttpsUrl(kWeiboHost, u"/ajax/statuses/mymblog?uid="_s + QueryValue(uid) + u"&page="_s
+                                    + QString::number(page) + u"&feature=0"_s);
+}
+
+QString WeiboLongTextUrl(const QString &mid)
+{
+    return HttpsUrl(kWeiboHost, u"/ajax/statuses/longtext?id="_s + QueryValue(mid));
+}
+
 QString WeiboUserPageUrl(const QString &uid, const QString &custom)
 {
     if (uid.isEmpty())

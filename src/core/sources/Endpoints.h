@@ -78,6 +78,13 @@ QString WeiboImageWallPrefix(const QString &uid);
 QString WeiboAlbumDetailPrefix(const QString &uid, const QString &containerId);
 // True for the two prefixes above: the album goes through the image wall.
 bool IsWeiboWallAlbum(const QString &albumUrl);
+// True for the first of them: the whole wall, newest first.
+bool IsWeiboImageWall(const QString &albumUrl);
+// A page (from 1) of a user's posts, newest first (a pinned post ahead),
+// as the web client reads them; and the whole text of a post whose text a
+// list answer cuts short.
+QString WeiboUserPostsUrl(const QString &uid, int page);
+QString WeiboLongTextUrl(const QString &mid);
 // The user's page, which the web client's requests name as their Referer:
 // "https://weibo.com/u/<uid>", or the personal address for a name.
 QString WeiboUserPageUrl(const QString &uid, const QString &custom);

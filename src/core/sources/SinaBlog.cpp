@@ -7,12 +7,32 @@
 #include "sources/SourceSupport.h"
 #include "text/TextUtils.h"
 
+#include <QDateTime>
 #include <QStringList>
+#include <QTimeZone>
+
+#include <algorithm>
 
 namespace tamblin {
 
 using namespace Qt::StringLiterals;
 
+
+namespace {
+
+// When an article of a list page was posted: its date "(2014-05-30 10:00)"
+// in Beijing time, after the item's title; 0 when the item gives none (the
+// older page design).
+std::int64_t ArticleTime(QStringView item)
+{
+    QString stamp = GetBetween(item, u"atc_tm", u"</", 0);
+    stamp = stamp.sliced(std::max<qsizetype>(stamp.indexOf(u'(') + 1, 0));
+    stamp.truncate(stamp.indexOf(u')') < 0 ? stamp.size() : stamp.indexOf(u')'));
+    const QDateTime local = QDateTime::fromString(stamp.trimmed(), u"yyyy-MM-dd HH:mm"_s);
+    return local.isValid() ? QDateTime(local.date(), local.time(), QTimeZone(8 * 3600)).toSecsSinceEpoch() : 0;
+}
+
+} // namespace
 
 void ListSinaBlogArticles(TamblinCore &core, const QString &address)
 {
@@ -56,6 +76,7 @@ void ListSinaBlogArticles(TamblinCore &core, const QString &address)
             if (article.name.isEmpty())
                 continue;
             article.albumUrl = GetBetween(piece, u"href=\"", u"\"", 0);
+            article.postTime = ArticleTime(piece);
             core.OnAlbumAdded(article);
             if (ListStopAsked(core))
                 return;
@@ -114,6 +135,12 @@ void ListSinaBlogPictures(TamblinCore &core, int albumIndex)
         return;
     const QString articleName = album->name;
     g_jobs.referer = PictureReferer(kSubModeSinaBlog);
+    // An article of a day outside the run's range is not opened; counted
+    // as its one picture left out.
+    PictureExtras extras;
+    extras.postTime = album->postTime;
+    if (g_jobs.LeaveOut(extras.postTime))
+        return;
 
     UrlSource source;
     UrlRequest request = ArticleRequest(album->albumUrl);
@@ -125,7 +152,7 @@ void ListSinaBlogPictures(TamblinCore &core, int albumIndex)
     // option every picture of the body, each named after the article (the
     // naming rules number them).
     for (const QString &address : ArticlePictures(TakeText(source, kTextInflate), core.m_blogAllPictures)) {
-        AddPictureJob(core, address, articleName, QString(), albumIndex);
+        AddPictureJob(core, address, articleName, QString(), albumIndex, extras);
         if (ListingEnds(core))
             return;
     }

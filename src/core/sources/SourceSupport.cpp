@@ -9,6 +9,7 @@
 #include "sources/SinaBlog.h"
 #include "sources/SinaPhoto.h"
 #include "sources/Weibo.h"
+#include "sources/WeiboArchive.h"
 #include "sources/WeiboSession.h"
 #include "sources/WeiboWall.h"
 
@@ -367,6 +368,7 @@ void RegisterPictureExtractors()
     SetPictureExtractor(kSubModeSinaBlog, ListSinaBlogPictures);
     SetPictureExtractor(kSubModeWeibo, ListWeiboPictures);
     SetPostLineRetry(weibo::RetryPostLines);
+    SetPostKeeper(&weibo::UserPostKeeper());
 }
 
 } // namespace tamblin

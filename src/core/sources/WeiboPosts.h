@@ -75,6 +75,13 @@ std::int64_t PostTime(const QString &createdAt);
 // "timestamp" (seconds, or milliseconds); 0 when it says neither.
 std::int64_t PhotoTime(QStringView piece);
 
+// What the kept posts name the clip of picture or post `id` by
+// (PictureExtras::mediaKey); a still goes by its picture id.
+inline QString ClipKey(const QString &id)
+{
+    return QStringLiteral("clip:") + id;
+}
+
 // What a post object says (statuses/show already {"ok":1}, or a list's post).
 Post ReadPost(const QJsonObject &status);
 

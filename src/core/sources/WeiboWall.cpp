@@ -30,7 +30,38 @@ namespace tamblin::weibo {
 
 using namespace Qt::StringLiterals;
 
+// The file name of the still of `pid` at `address`: the id, with the
+// extension the address names when it is one the bytes may confirm.
+QString StillName(const QString &pid, const QString &address)
+{
+    const QString path = QUrl(address).path();
+    QString ext = path.sliced(path.lastIndexOf(u'.') + 1).toLower();
+    if (ext != u"gif"_s && ext != u"png"_s && ext != u"jpeg"_s)
+        ext = u"jpg"_s;
+    return pid + u'.' + ext;
+}
+
+PictureExtras ClipExtras(const Clip &clip, const QString &guess, std::int64_t time, const QString &mid)
+{
+    PictureExtras extras;
+    extras.clipExtension = clip.extension.isEmpty() ? guess : clip.extension;
+    extras.extensionFromBytes = clip.extension.isEmpty();
+    extras.postTime = time;
+    if (clip.named != clip.address)
+        extras.namingAddress = clip.named;
+    if (IsPostId(mid))
+        extras.postId = mid;
+    return extras;
+}
+
 namespace {
+
+// The extension a clip of a wall item of `type` is saved under while its
+// address does not say: the bytes then have the last word.
+QString ClipGuess(const QString &type)
+{
+    return type == u"livephoto"_s ? u".mov"_s : u".mp4"_s;
+}
 
 const QString kUnreadable = u"the post cannot be read"_s;
 
@@ -142,40 +173,6 @@ Answer ListWallOnce(TamblinCore &core, const WeiboOwner &owner)
     return Answer::Ok;
 }
 
-// The file name of the still of `pid` at `address`: the id, with the
-// extension the address names when it is one the bytes may confirm.
-QString StillName(const QString &pid, const QString &address)
-{
-    const QString path = QUrl(address).path();
-    QString ext = path.sliced(path.lastIndexOf(u'.') + 1).toLower();
-    if (ext != u"gif"_s && ext != u"png"_s && ext != u"jpeg"_s)
-        ext = u"jpg"_s;
-    return pid + u'.' + ext;
-}
-
-// The extension a clip of a wall item of `type` is saved under while its
-// address does not say: the bytes then have the last word.
-QString ClipGuess(const QString &type)
-{
-    return type == u"livephoto"_s ? u".mov"_s : u".mp4"_s;
-}
-
-// The extras of a clip job of post `mid`. A failure records the post: a
-// retry gives the clip its post time and, where the address has expired, a
-// fresh one from the post read again.
-PictureExtras ClipExtras(const Clip &clip, const QString &guess, std::int64_t time, const QString &mid)
-{
-    PictureExtras extras;
-    extras.clipExtension = clip.extension.isEmpty() ? guess : clip.extension;
-    extras.extensionFromBytes = clip.extension.isEmpty();
-    extras.postTime = time;
-    if (clip.named != clip.address)
-        extras.namingAddress = clip.named;
-    if (IsPostId(mid))
-        extras.postId = mid;
-    return extras;
-}
-
 // A retry fetches a recorded clip address only while it has this long to
 // live: the pool may reach it minutes later.
 constexpr std::int64_t kClipLifeLeftSeconds = 300;
@@ -230,6 +227,12 @@ public:
         }
         if (!IsPostId(mid))
             return !hasPid || AddStill(pid, still, time);
+        // A post outside the run's range is not read: the item counts as
+        // one picture left out.
+        if (time > 0 && g_jobs.range.IsSet() && !g_jobs.range.Contains(time)) {
+            g_jobs.LeaveOut(time);
+            return true;
+        }
 
         // A post named by its id alone gives every picture it holds.
         const Post &post = PostOf(m_core, mid, m_referer, !hasPid);
@@ -286,6 +289,7 @@ private:
             extras.postTime = time;
             // The address no longer tells the format: the bytes do.
             extras.extensionFromBytes = true;
+            extras.mediaKey = pid;
             AddPictureJob(m_core, address, StillName(pid, address), QString(), m_albumIndex, extras);
         }
         return !ListingEnds(m_core);
@@ -297,7 +301,9 @@ private:
         if (m_done.contains(base + extras.clipExtension))
             return true;
         m_done.insert(base + extras.clipExtension);
-        AddPictureJob(m_core, address, base, QString(), m_albumIndex, extras);
+        PictureExtras clip = extras;
+        clip.mediaKey = ClipKey(base);
+        AddPictureJob(m_core, address, base, QString(), m_albumIndex, clip);
         return !ListingEnds(m_core);
     }
 
@@ -328,6 +334,21 @@ private:
     const QString m_referer;
     QSet<QString> m_done; // pids and clip names of the album so far
 };
+
+// The day a wall cursor ("4885513571270719_-1_20230416_-1") says its page
+// begins at or before: the time of the post id it starts with, else the
+// date it carries; null when it says neither.
+QDate CursorDay(const QString &cursor)
+{
+    const QStringList fields = cursor.split(u'_');
+    if (const std::int64_t time = MidTime(fields.value(0)))
+        return DateRange::DayOf(time);
+    for (const QString &field : fields) {
+        if (field.size() == 8 && AllDigits(field))
+            return QDate::fromString(field, u"yyyyMMdd"_s);
+    }
+    return {};
+}
 
 // An image-wall walk that the service still named a next page for ended:
 // said on the status line and reported as a listing that broke off.
@@ -371,6 +392,10 @@ void ListWeiboWallPictures(TamblinCore &core, int albumIndex, const QString &alb
     PageWalkGuard guard(core);
     WallJobs jobs(core, albumIndex, referer);
     int emptyInARow = 0;
+    // The wall is newest first: under a range with a first day, the walk
+    // ends at the first page of older posts alone, or before a page its
+    // cursor says starts before that day.
+    const QDate since = endpoints::IsWeiboImageWall(albumUrl) ? g_jobs.range.since : QDate();
     for (;;) {
         const QString url = albumUrl + QString::fromLatin1(QUrl::toPercentEncoding(cursor));
         QJsonObject answer;
@@ -397,13 +422,20 @@ void ListWeiboWallPictures(TamblinCore &core, int albumIndex, const QString &alb
             emptyInARow = 0;
             if (guard.Repeats(QString::fromUtf8(QJsonDocument(pictures).toJson(QJsonDocument::Compact))))
                 return;
+            bool older = since.isValid();
             for (const QJsonValue &item : pictures) {
+                const std::int64_t time = MidTime(IdText(item.toObject().value(u"mid"_s)));
+                older = older && time > 0 && DateRange::DayOf(time) < since;
                 if (!jobs.Add(item.toObject()))
                     return;
             }
+            if (older)
+                return;
         }
         cursor = IdText(data.value(u"since_id"_s));
         if (cursor.isEmpty() || cursor == u"0"_s)
+            return;
+        if (since.isValid() && CursorDay(cursor).isValid() && CursorDay(cursor) < since)
             return;
         if (seenCursors.contains(cursor))
             return WallWalkEnded(core, QString::fromUtf16(texts::kWeiboCursorRepeats).arg(cursor.left(40)));

@@ -4,7 +4,9 @@
 // and the videos of their posts.
 #pragma once
 
+#include "download/DownloadJobList.h"
 #include "download/ListFiles.h"
+#include "sources/WeiboPosts.h"
 #include "sources/Endpoints.h"
 
 #include <QList>
@@ -42,6 +44,16 @@ struct WeiboOwner {
         return endpoints::WeiboProfileInfoUrl(uid, custom);
     }
 };
+
+// The file name of the still of picture `pid` at `address`: the id, with
+// the extension the address names when it is one the bytes may confirm.
+QString StillName(const QString &pid, const QString &address);
+
+// The extras of a clip job of post `mid`, saved as `guess` where its
+// address does not say (the bytes then have the last word). A failure
+// records the post: a retry gives the clip its post time and, where the
+// address has expired, a fresh one from the post read again.
+PictureExtras ClipExtras(const Clip &clip, const QString &guess, std::int64_t time, const QString &mid);
 
 // The albums of the image wall of `owner` (or of `uid` when the album
 // service named it). A login that is needed (the visitor exchange did not

@@ -14,8 +14,6 @@ QString RunSummaryText(const DownloadSummary &summary)
     if (summary.outOfRange > 0)
         counts += u"，范围外%1张"_s.arg(summary.outOfRange);
     QStringList parts{counts};
-    if (!summary.rangeNotApplied.isEmpty())
-        parts.append(u"%1个相册的页面没有日期，已全部下载"_s.arg(summary.rangeNotApplied.size()));
     const QString losses = DownloadLossesText(summary);
     if (!losses.isEmpty())
         parts.append(losses);
