@@ -335,6 +335,8 @@ TEST_F(WindowCommands, LinksSelectAllAndStoredAddresses)
 
 TEST_F(WindowCommands, TheDateRangeAndWeiboOptionsAreKeptInTheWindowsFileAndPassedToTheRun)
 {
+    // The window's range wins over the extension settings' one.
+    start.Write(u"下载器扩展设置.ini"_s, "[下载]\r\n结束日期=2022-12-31\r\n");
     start.Write(u"窗口设置.ini"_s, "[下载]\r\n起始日期=2023-01-01\r\n");
     OpenWindow();
     EXPECT_EQ(LabelText(CTamblinDlg::kIdRangeLine), u"日期范围：2023-01-01 起"_s);
@@ -355,6 +357,13 @@ TEST_F(WindowCommands, TheDateRangeAndWeiboOptionsAreKeptInTheWindowsFileAndPass
     EXPECT_TRUE(options.withReposts && !options.savePosts);
     // soft.dat keeps its layout: the range is not in it.
     EXPECT_EQ(start.Read(u"soft.dat"_s).size(), kSoftSettingsSize);
+}
+
+TEST_F(WindowCommands, WithoutARangeOfItsOwnTheWindowShowsTheExtensionSettingsOne)
+{
+    start.Write(u"下载器扩展设置.ini"_s, "[下载]\r\n结束日期=2022-12-31\r\n");
+    OpenWindow();
+    EXPECT_EQ(LabelText(CTamblinDlg::kIdRangeLine), u"日期范围：至 2022-12-31"_s);
 }
 
 } // namespace

@@ -207,10 +207,8 @@ void TamblinCore::ReadExtensionSettings()
     if (!QFileInfo::exists(path))
         return;
     const CIni ini(path);
-    // A day that is no YYYY-MM-DD leaves its end open.
     {
-        const DateRange range{DateRange::ParseDay(ini.GetString(u"下载"_s, u"起始日期"_s, QString())),
-                              DateRange::ParseDay(ini.GetString(u"下载"_s, u"结束日期"_s, QString()))};
+        const DateRange range = ExtensionRange(m_appDir);
         std::lock_guard lock(m_settingsMutex);
         m_range = range;
     }
@@ -226,6 +224,17 @@ void TamblinCore::ReadExtensionSettings()
     m_qqSourceNameWay = std::uint8_t(ini.GetInt(u"QQ空间"_s, u"取原始名方式"_s, 1));
     m_taobaoPriceInName = ini.GetString(u"淘宝"_s, u"图片名中是否有价格"_s, u"无"_s).startsWith(u"有") ? 1 : 0;
     m_taobaoPriceAdjust = ini.GetInt(u"淘宝"_s, u"价格增减"_s, 0);
+}
+
+DateRange TamblinCore::ExtensionRange(const QString &appDir)
+{
+    const QString path = appDir + u"下载器扩展设置.ini"_s;
+    if (!QFileInfo::exists(path))
+        return {};
+    const CIni ini(path);
+    // A day that is no YYYY-MM-DD leaves its end open.
+    return {DateRange::ParseDay(ini.GetString(u"下载"_s, u"起始日期"_s, QString())),
+            DateRange::ParseDay(ini.GetString(u"下载"_s, u"结束日期"_s, QString()))};
 }
 
 DateRange TamblinCore::RangeNow() const

@@ -116,6 +116,8 @@ public:
     // The range of post days the extension settings give every download
     // that names none of its own (open at both ends when they give none).
     DateRange RangeNow() const;
+    // That range as the extension settings file in `appDir` gives it now.
+    static DateRange ExtensionRange(const QString &appDir);
 
     // An extractor found an album: add it and show its row. Ignored until
     // start-up has finished (m_ready).

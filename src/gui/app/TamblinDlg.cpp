@@ -592,6 +592,8 @@ void CTamblinDlg::StartDownload(const DownloadOptions &options, const std::optio
         m_core.m_sessionRenewals.Reset();
         m_retryAlbums = albums;
         m_runSavePath = m_savePathBox->currentText();
+        // The extension settings may have changed since the window started.
+        ShowRangeLine();
     }
     std::optional<std::thread> run = PressDownloadButton(m_core, options, [this](const DownloadSummary &summary) {
         Post([this, summary] { ShowRunEnd(summary); });
@@ -649,9 +651,15 @@ void CTamblinDlg::UpdateRunProgress()
 
 void CTamblinDlg::ShowRangeLine()
 {
-    const QString range = m_windowSettings.RangeText();
+    // The window's range wins; without one, the extension settings' is in
+    // force.
+    const bool own = m_windowSettings.range.IsSet();
+    const QString range =
+        WindowSettings::RangeText(own ? m_windowSettings.range : TamblinCore::ExtensionRange(m_core.m_appDir));
     m_rangeLine->setText(range.isEmpty() ? QString() : u"日期范围：%1"_s.arg(range));
-    m_rangeLine->setToolTip(range.isEmpty() ? QString() : u"下载只保存这些日子（北京时间）发布的图片，见“下载参数设置”"_s);
+    m_rangeLine->setToolTip(range.isEmpty() ? QString()
+                            : own       ? u"下载只保存这些日子（北京时间）发布的图片，见“下载参数设置”"_s
+                                        : u"下载只保存这些日子（北京时间）发布的图片，见“下载器扩展设置.ini”"_s);
 }
 
 // --- The album grid ---

@@ -59,7 +59,7 @@ DownloadOptions WindowSettings::Options() const
     return options;
 }
 
-QString WindowSettings::RangeText() const
+QString WindowSettings::RangeText(const DateRange &range)
 {
     if (range.since.isValid() && range.until.isValid())
         return u"%1 至 %2"_s.arg(DateText(range.since), DateText(range.until));

@@ -29,7 +29,8 @@ struct WindowSettings {
 
     // "2023-01-01 至 2023-01-31", "2023-01-01 起", "至 2023-01-31"; empty
     // when neither end is set.
-    QString RangeText() const;
+    QString RangeText() const { return RangeText(range); }
+    static QString RangeText(const DateRange &range);
 };
 
 } // namespace tamblin
