@@ -17,16 +17,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 . tests/fake_service/start.sh
 root=$PWD
-cli=${1:-$root/build/src/apps/tamblin-cli}
-[ -x "$cli" ] || { echo "no tamblin-cli at $cli; build first (bash tools/build.sh)" >&2; exit 1; }
+cli=$(built_tamblin_cli "${1:-$root/build/src/apps/tamblin-cli}")
 
-work=$(mktemp -d)
-service_pid=
-cleanup() {
-  [ -n "$service_pid" ] && kill "$service_pid" 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+scratch_folder_for_fake_service
 
 python3 - "$work/data.json" <<'PY'
 import json, sys

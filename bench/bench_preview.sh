@@ -14,13 +14,7 @@ if [ "${1:-}" = "--sequential" ]; then sequential=1; shift; fi
 driver=${1:-$PWD/build/bench/bench_preview}
 [ -x "$driver" ] || { echo "no bench_preview at $driver; build first (bash tools/build.sh)" >&2; exit 1; }
 
-work=$(mktemp -d)
-service_pid=
-cleanup() {
-  [ -n "$service_pid" ] && kill "$service_pid" 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+scratch_folder_for_fake_service
 
 albums=600
 python3 - "$albums" >"$work/data.json" <<'PY'

@@ -40,13 +40,7 @@ if [ ! -x "$cli" ] || { [ "$mode" = window ] && [ ! -x "$window" ]; }; then
   bash tools/build.sh
 fi
 
-work=$(mktemp -d)
-service_pid=
-cleanup() {
-  [ -n "$service_pid" ] && kill "$service_pid" 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+scratch_folder_for_fake_service
 
 start_fake_service tests/fake_service/demo.json "$work"
 # The demo login must not land in the user's own cookie store.

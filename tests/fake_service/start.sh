@@ -23,6 +23,22 @@ start_fake_service() {
   unset no_proxy NO_PROXY
 }
 
+# scratch_folder_for_fake_service
+# Sets `work` to a new scratch folder and `service_pid` empty, and removes
+# both (the folder, and the service once started) when the script exits.
+scratch_folder_for_fake_service() {
+  work=$(mktemp -d)
+  service_pid=
+  trap '[ -n "$service_pid" ] && kill "$service_pid" 2>/dev/null || true; rm -rf "$work"' EXIT
+}
+
+# built_tamblin_cli PATH
+# Prints PATH made absolute, or says how to build tamblin-cli and fails.
+built_tamblin_cli() {
+  [ -x "$1" ] || { echo "no tamblin-cli at $1; build first (bash tools/build.sh)" >&2; return 1; }
+  echo "$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"
+}
+
 # trust_fake_service_in_browser HOME
 # Chromium (the login browser) reads neither CURL_CA_BUNDLE nor the system
 # bundle on Linux but the NSS database HOME/.pki/nssdb: this makes one there
