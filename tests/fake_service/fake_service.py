@@ -483,16 +483,16 @@ def media_play_inner(address):
     return inner if inner.startswith(("http://", "https://")) else None
 
 
-def wall_items(spec, salt):
+def wall_items(wall, salt):
     """Items of the wall or of one of its albums: "pictures" (pids, or
     objects written as they stand, so fields can be missing or odd), then
     "generate" N made-up pids (listed, never served). A Live Photo item
     carries its clip's stable address in "video", as the real wall's do,
     unless it names a "video" of its own, the item says "wall_clip": false
-    or the spec "livephoto_video": false."""
+    or the wall says "livephoto_video": false."""
     items = []
-    carry = spec.get("livephoto_video", True)
-    for entry in spec.get("pictures", []):
+    carry = wall.get("livephoto_video", True)
+    for entry in wall.get("pictures", []):
         if not isinstance(entry, dict):
             items.append({"pid": entry, "mid": "49%014d" % len(items), "type": "pic"})
             continue
@@ -504,8 +504,8 @@ def wall_items(spec, salt):
         items.append(item)
     # "generate_days" D spreads the generated posts evenly over the D days
     # before "generate_newest" (seconds), one picture a post, newest first.
-    days, newest = float(spec.get("generate_days", 0)), int(spec.get("generate_newest", 1700000000))
-    count = int(spec.get("generate", 0))
+    days, newest = float(wall.get("generate_days", 0)), int(wall.get("generate_newest", 1700000000))
+    count = int(wall.get("generate", 0))
     for i in range(count):
         mid = mid_of_time(newest - i * days * 86400 / count, i % 1024) if days else "48%014d" % i
         items.append({"pid": wall_pid(salt, i), "mid": mid, "type": "pic"})
