@@ -11,6 +11,20 @@
 
 namespace tamblin {
 
+// The zone the services show their times in: China Standard Time, UTC+8.
+inline QTimeZone ChinaStandardTime()
+{
+    return QTimeZone(8 * 3600);
+}
+
+// Seconds since 1970 of `text`, a time in China Standard Time written in
+// `format`; 0 when it is not one.
+inline std::int64_t ChinaTimeFromText(const QString &text, const QString &format)
+{
+    const QDateTime local = QDateTime::fromString(text, format);
+    return local.isValid() ? QDateTime(local.date(), local.time(), ChinaStandardTime()).toSecsSinceEpoch() : 0;
+}
+
 struct DateRange {
     QDate since; // null: open
     QDate until; // null: open
@@ -20,7 +34,7 @@ struct DateRange {
     // The China Standard Time day of `postTime` (seconds since 1970).
     static QDate DayOf(std::int64_t postTime)
     {
-        return QDateTime::fromSecsSinceEpoch(postTime, QTimeZone(8 * 3600)).date();
+        return QDateTime::fromSecsSinceEpoch(postTime, ChinaStandardTime()).date();
     }
 
     // A day written YYYY-MM-DD (as the command line and the extension

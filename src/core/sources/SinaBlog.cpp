@@ -1,6 +1,7 @@
 #include "sources/SinaBlog.h"
 
 #include "app/TamblinCore.h"
+#include "download/DateRange.h"
 #include "download/DownloadJobList.h"
 #include "download/NamingRules.h"
 #include "sources/Endpoints.h"
@@ -9,7 +10,6 @@
 
 #include <QDateTime>
 #include <QStringList>
-#include <QTimeZone>
 
 #include <algorithm>
 
@@ -28,8 +28,7 @@ std::int64_t ArticleTime(QStringView item)
     QString stamp = GetBetween(item, u"atc_tm", u"</", 0);
     stamp = stamp.sliced(std::max<qsizetype>(stamp.indexOf(u'(') + 1, 0));
     stamp.truncate(stamp.indexOf(u')') < 0 ? stamp.size() : stamp.indexOf(u')'));
-    const QDateTime local = QDateTime::fromString(stamp.trimmed(), u"yyyy-MM-dd HH:mm"_s);
-    return local.isValid() ? QDateTime(local.date(), local.time(), QTimeZone(8 * 3600)).toSecsSinceEpoch() : 0;
+    return ChinaTimeFromText(stamp.trimmed(), u"yyyy-MM-dd HH:mm"_s);
 }
 
 } // namespace

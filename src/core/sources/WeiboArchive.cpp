@@ -1,6 +1,7 @@
 #include "sources/WeiboArchive.h"
 
 #include "app/TamblinCore.h"
+#include "download/DateRange.h"
 #include "download/DownloadJobList.h"
 #include "download/ListFiles.h"
 #include "download/NamingRules.h"
@@ -18,7 +19,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSet>
-#include <QTimeZone>
 
 #include <algorithm>
 
@@ -82,7 +82,7 @@ std::int64_t TimeOf(const QJsonObject &status, const QString &mid)
 
 QString TimeText(std::int64_t time)
 {
-    return time > 0 ? QDateTime::fromSecsSinceEpoch(time, QTimeZone(8 * 3600)).toString(Qt::ISODate) : QString();
+    return time > 0 ? QDateTime::fromSecsSinceEpoch(time, ChinaStandardTime()).toString(Qt::ISODate) : QString();
 }
 
 // A mid compared as the number it is: newer posts have larger ones.

@@ -1,5 +1,6 @@
 #include "sources/WeiboPosts.h"
 
+#include "download/DateRange.h"
 #include "net/HttpClient.h"
 #include "sources/Endpoints.h"
 #include "sources/SourceSupport.h"
@@ -159,9 +160,8 @@ std::int64_t PhotoTime(QStringView piece)
     const QString createdAt = JsonUnescape(GetBetween(piece, u"\"created_at\":\"", u"\"", 0));
     if (const std::int64_t posted = PostTime(createdAt))
         return posted;
-    const QDateTime local = QDateTime::fromString(createdAt, u"yyyy-MM-dd HH:mm:ss"_s);
-    if (local.isValid())
-        return QDateTime(local.date(), local.time(), QTimeZone(8 * 3600)).toSecsSinceEpoch();
+    if (const std::int64_t beijing = ChinaTimeFromText(createdAt, u"yyyy-MM-dd HH:mm:ss"_s))
+        return beijing;
     const QString stamp = GetBetween(piece, u"\"timestamp\":", u",", 0).remove(u'}').trimmed();
     const qint64 number = AllDigits(stamp) ? stamp.toLongLong() : 0;
     return number > 100000000000 ? number / 1000 : number;
